@@ -1,0 +1,49 @@
+#pragma once
+
+#include "PixelBuffer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Decodes JPEG pictures with TurboJPEG, at the smallest of its fast scales
+// (1/8, 1/4, 1/2, 1/1) that still covers the size the caller needs, and the
+// other picture formats (BMP, GIF, ICO, PNG, ...) with Qt's image reader.
+// The result is four bytes per pixel, red, green, blue and an unused byte,
+// top row first; transparent pixels come out as if drawn over black.
+class PictureDecoder {
+public:
+    // Largest decoded picture accepted, in bytes (four per pixel): refused
+    // before decoding, so a forged header cannot ask for absurd memory.
+    static constexpr std::size_t kMaxDecodedBytes = std::size_t(1) << 30;
+
+    PictureDecoder();
+    ~PictureDecoder();
+    PictureDecoder(const PictureDecoder&) = delete;
+    PictureDecoder& operator=(const PictureDecoder&) = delete;
+
+    // Reads the picture's size from the data; false when no decoder knows it.
+    // The data must stay valid until decode() has returned.
+    bool open(const std::uint8_t* data, std::size_t size, int& width, int& height);
+
+    struct Picture {
+        const std::uint8_t* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        std::size_t stride = 0;
+    };
+
+    // Decodes the opened picture at a size of at least minWidth x minHeight
+    // where the decoder can scale, into `buffer` or memory of its own.
+    bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture);
+
+private:
+    struct Qt;
+    void* jpeg = nullptr; // TurboJPEG decompressor, kept for the next picture
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    bool isJpeg = false;
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<Qt> qt;
+};

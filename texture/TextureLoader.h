@@ -1,0 +1,58 @@
+#pragma once
+
+#include "TextureDecode.h"
+
+#include <GL/gl.h>
+
+#include <cstdint>
+#include <memory>
+
+// One loaded texture, filled by TextureLoader::LoadTextureFromDisk.
+struct glTexture {
+    GLuint textureId = 0;          // written only by a successful load
+    std::int32_t imageType = 0;    // file-type code of the extension; not written for targa
+    std::int32_t width = 0;        // size of the uploaded texture
+    std::int32_t height = 0;
+    GLenum format = 0;             // GL_RGB or GL_RGBA
+    std::int32_t bitsPerPixel = 0; // 32 for pictures, the header's depth for targa
+};
+
+// Turns one image file into one OpenGL texture of a size that suits the
+// hardware, with the filtering and mipmapping chosen on the loader.
+class TextureLoader {
+public:
+    TextureLoader();
+    virtual ~TextureLoader();
+
+    // Turns the colour key on or off; the key colour is stored only when
+    // turning it on, so turning it off keeps the previous key.
+    void SetAlphaMatch(bool enable, unsigned char red, unsigned char green, unsigned char blue);
+    void SetHighQualityTextures(bool enable) { highQuality = enable; }
+    void SetMipMapping(bool enable) { mipMapping = enable; }
+    void SetTextureFilter(eglTexFilterType filter) { textureFilter = filter; }
+
+    // Loads the file into a new texture, left bound to GL_TEXTURE_2D.
+    // Returns 1 when loaded, 0 when not; a failed load creates no texture
+    // and leaves textureId as it was. Needs a current GL context.
+    int LoadTextureFromDisk(const char* fileName, glTexture* texture);
+
+    // The options as they stand now, for a load that runs in two stages.
+    TextureOptions options() const;
+
+private:
+    bool alphaMatch;
+    bool highQuality;
+    bool mipMapping;
+    eglTexFilterType textureFilter;
+    unsigned char matchRed;
+    unsigned char matchGreen;
+    unsigned char matchBlue;
+    std::unique_ptr<TextureScratch> scratch; // buffers reused from load to load
+};
+
+// The GL stage of a load: writes the record's fields, then (when the CPU
+// stage succeeded) creates the texture name and uploads the pixels. A targa
+// image that is not at its texture size is scaled with GLU first, into
+// `scaleBuffer`. Returns 1 or 0 as LoadTextureFromDisk does.
+int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
+                         PixelBuffer& scaleBuffer, glTexture* texture);
