@@ -11,7 +11,7 @@
 // whoever adds a path owns the string and keeps it alive for as long as the
 // record, or a list obtained from it, is in use.
 class OrbivueSettings {
-public:
+  public:
     using FileNameList = std::vector<const char*>;
 
     OrbivueSettings();
@@ -47,7 +47,7 @@ public:
     void setSpeed(std::int32_t value) { speed = value; }
     std::int32_t getSpeed() const { return speed; }
 
-private:
+  private:
     FileNameList fileNames1;
     FileNameList fileNames2;
     FileNameList fileNames3;

@@ -9,24 +9,28 @@
 // fixed point, with SSE2 where the processor has it. The output rows are
 // written bottom row first, the order in which a texture expects them.
 class AreaResampler {
-public:
+  public:
     // src: sw x sh pixels, top row first, srcStride bytes per row.
     // dst: dw x dh pixels, dw * 4 bytes per row, bottom row first.
-    void resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride,
-                  std::uint8_t* dst, int dw, int dh);
+    void resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride, std::uint8_t* dst,
+                  int dw, int dh);
 
-    // The contributions of source pixels to each destination pixel of one
-    // axis; weights of one destination pixel add up to 1 << 14.
+    // The source pixels that make up each destination pixel of one axis.
+    // Every destination pixel has the same even number of taps, padded with
+    // zero weights, so that the inner loops have no branches; the weights of
+    // one destination pixel add up to 1 << 14.
     struct AxisTaps {
-        std::vector<int> first;           // first source index per destination index
-        std::vector<int> count;           // number of source indices
-        std::vector<int> offset;          // start of the weights in `weights`
-        std::vector<std::int16_t> weights;
-        int maxCount = 0;
+        int taps = 0;                      // stride per destination pixel, even
+        std::vector<int> count;            // taps in use per destination pixel, even
+        std::vector<int> index;            // taps source indices per destination pixel
+        std::vector<std::int16_t> weights; // taps weights per destination pixel
+        std::vector<std::uint32_t> pairs;  // the weights two by two, for SSE2
     };
+    // Source indices stay within 0 .. sourceSize - 1 (padding taps repeat a
+    // valid index).
     static void computeTaps(int sourceSize, int destinationSize, AxisTaps& taps);
 
-private:
+  private:
     AxisTaps horizontal;
     AxisTaps vertical;
     std::vector<std::int16_t> rowSums; // one source-width row, 6 fractional bits

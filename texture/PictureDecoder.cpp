@@ -23,8 +23,7 @@ bool looksLikeJpeg(const std::uint8_t* data, std::size_t size) {
 }
 
 bool withinCap(std::size_t width, std::size_t height) {
-    return width > 0 && height > 0 &&
-           width * height <= PictureDecoder::kMaxDecodedBytes / 4;
+    return width > 0 && height > 0 && width * height <= PictureDecoder::kMaxDecodedBytes / 4;
 }
 
 } // namespace
@@ -64,8 +63,8 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
         }
         qt->reader.setDevice(nullptr);
         qt->device.close();
-        qt->bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                            static_cast<int>(size));
+        qt->bytes =
+            QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
         qt->device.setBuffer(&qt->bytes);
         qt->device.open(QIODevice::ReadOnly);
         qt->reader.setDevice(&qt->device);

@@ -12,7 +12,7 @@
 // The result is four bytes per pixel, red, green, blue and an unused byte,
 // top row first; transparent pixels come out as if drawn over black.
 class PictureDecoder {
-public:
+  public:
     // Largest decoded picture accepted, in bytes (four per pixel): refused
     // before decoding, so a forged header cannot ask for absurd memory.
     static constexpr std::size_t kMaxDecodedBytes = std::size_t(1) << 30;
@@ -37,7 +37,7 @@ public:
     // where the decoder can scale, into `buffer` or memory of its own.
     bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture);
 
-private:
+  private:
     struct Qt;
     void* jpeg = nullptr; // TurboJPEG decompressor, kept for the next picture
     const std::uint8_t* data = nullptr;

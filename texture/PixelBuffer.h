@@ -8,7 +8,7 @@
 // Freshly allocated memory is expensive to touch the first time, so the
 // large decode and texture buffers live as long as their owner.
 class PixelBuffer {
-public:
+  public:
     // A buffer of at least `size` bytes with unspecified contents, or null
     // when that much memory cannot be had.
     std::uint8_t* reserve(std::size_t size);
@@ -19,7 +19,7 @@ public:
     // Gives the memory back (for owners that go idle).
     void release();
 
-private:
+  private:
     std::unique_ptr<std::uint8_t[]> storage;
     std::size_t allocated = 0;
 };

@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 18;
 
-int read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
+int read16(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8);
+}
 
 // Stores one file pixel as red, green, blue[, alpha].
 inline void storePixel(std::uint8_t* out, const std::uint8_t* in, int bytesPerPixel) {

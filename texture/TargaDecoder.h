@@ -22,11 +22,11 @@ struct Header {
 enum class Result {
     Ok,
     ShortHeader,
-    Unsupported,    // image type, size or pixel depth that is not handled
-    DataTooShort,   // the file cannot hold the pixels its header promises
+    Unsupported,  // image type, size or pixel depth that is not handled
+    DataTooShort, // the file cannot hold the pixels its header promises
     OutOfMemory,
-    Truncated,      // the pixel data ends early
-    RunPastEnd,     // a run-length packet would write past the last pixel
+    Truncated,  // the pixel data ends early
+    RunPastEnd, // a run-length packet would write past the last pixel
 };
 
 // Reads the 18-byte header. False when the data is shorter than that.

@@ -28,9 +28,9 @@ struct TextureOptions {
 // Buffers and decoders that one load leaves for the next. One per thread:
 // nothing in it is shared.
 struct TextureScratch {
-    PixelBuffer file;     // the whole image file
-    PixelBuffer decoded;  // the decoded picture or targa image
-    PixelBuffer texture;  // the pixels to upload, at the texture size
+    PixelBuffer file;    // the whole image file
+    PixelBuffer decoded; // the decoded picture or targa image
+    PixelBuffer texture; // the pixels to upload, at the texture size
     PictureDecoder picture;
     AreaResampler resampler;
 };
@@ -46,7 +46,7 @@ struct DecodedTexture {
     bool imageTypeKnown = false;
     std::int32_t imageType = 0;
     bool headerKnown = false;
-    std::int32_t width = 0;  // texture size to upload
+    std::int32_t width = 0; // texture size to upload
     std::int32_t height = 0;
     GLenum format = GL_RGBA;
     std::int32_t bitsPerPixel = 0;

@@ -52,7 +52,7 @@ namespace {
 // Uploads with an unpack alignment of 1 where rows of three-byte pixels need
 // it, and puts the caller's alignment back afterwards.
 class TightRows {
-public:
+  public:
     explicit TightRows(bool needed) : active(needed) {
         if (active) {
             glGetIntegerv(GL_UNPACK_ALIGNMENT, &saved);
@@ -66,7 +66,7 @@ public:
     TightRows(const TightRows&) = delete;
     TightRows& operator=(const TightRows&) = delete;
 
-private:
+  private:
     bool active;
     GLint saved = 4;
 };

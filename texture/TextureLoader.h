@@ -9,9 +9,9 @@
 
 // One loaded texture, filled by TextureLoader::LoadTextureFromDisk.
 struct glTexture {
-    GLuint textureId = 0;          // written only by a successful load
-    std::int32_t imageType = 0;    // file-type code of the extension; not written for targa
-    std::int32_t width = 0;        // size of the uploaded texture
+    GLuint textureId = 0;       // written only by a successful load
+    std::int32_t imageType = 0; // file-type code of the extension; not written for targa
+    std::int32_t width = 0;     // size of the uploaded texture
     std::int32_t height = 0;
     GLenum format = 0;             // GL_RGB or GL_RGBA
     std::int32_t bitsPerPixel = 0; // 32 for pictures, the header's depth for targa
@@ -20,7 +20,7 @@ struct glTexture {
 // Turns one image file into one OpenGL texture of a size that suits the
 // hardware, with the filtering and mipmapping chosen on the loader.
 class TextureLoader {
-public:
+  public:
     TextureLoader();
     virtual ~TextureLoader();
 
@@ -39,7 +39,7 @@ public:
     // The options as they stand now, for a load that runs in two stages.
     TextureOptions options() const;
 
-private:
+  private:
     bool alphaMatch;
     bool highQuality;
     bool mipMapping;

@@ -27,7 +27,9 @@ std::string extensionOf(const char* path) {
     return dot ? std::string(dot + 1) : std::string();
 }
 
-bool isTargaPath(const char* path) { return equalsIgnoringCase(extensionOf(path), "tga"); }
+bool isTargaPath(const char* path) {
+    return equalsIgnoringCase(extensionOf(path), "tga");
+}
 
 int imageTypeForPath(const char* path) {
     struct Entry {

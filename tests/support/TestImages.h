@@ -32,7 +32,7 @@ std::vector<std::uint8_t> jpegBytes(const Picture& picture, int quality = 95);
 
 // A fresh folder below the system's temporary folder, removed on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;

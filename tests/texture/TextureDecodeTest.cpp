@@ -1,6 +1,6 @@
+#include "TextureDecode.h"
 #include "AreaResample.h"
 #include "TestImages.h"
-#include "TextureDecode.h"
 
 #include <QImage>
 
@@ -28,9 +28,9 @@ Texel texel(const DecodedTexture& d, int x, int row) {
     if (std::abs(t.r - c.r) <= tolerance && std::abs(t.g - c.g) <= tolerance &&
         std::abs(t.b - c.b) <= tolerance)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (" << t.r << ", " << t.g << ", " << t.b
-                                         << ") expected (" << int(c.r) << ", " << int(c.g)
-                                         << ", " << int(c.b) << ")";
+    return ::testing::AssertionFailure()
+           << "got (" << t.r << ", " << t.g << ", " << t.b << ") expected (" << int(c.r) << ", "
+           << int(c.g) << ", " << int(c.b) << ")";
 }
 
 TextureOptions viewerOptions() {
@@ -43,7 +43,7 @@ TextureOptions viewerOptions() {
 }
 
 class TextureDecode : public ::testing::Test {
-protected:
+  protected:
     DecodedTexture load(const std::string& path, const TextureOptions& options,
                         int maxSize = 16384) {
         DecodedTexture d;
@@ -258,8 +258,8 @@ TEST(AreaResample, SolidColoursStayExactAtAnyRatio) {
     AreaResampler resampler;
     const struct {
         int sw, sh, dw, dh;
-    } sizes[] = {{1000, 750, 512, 512}, {7, 3, 16, 16}, {640, 480, 256, 256}, {5, 5, 5, 5},
-                 {33, 1, 1, 1}};
+    } sizes[] = {
+        {1000, 750, 512, 512}, {7, 3, 16, 16}, {640, 480, 256, 256}, {5, 5, 5, 5}, {33, 1, 1, 1}};
     for (const auto& s : sizes) {
         std::vector<std::uint8_t> src(static_cast<std::size_t>(s.sw) * s.sh * 4);
         for (std::size_t i = 0; i < src.size(); i += 4) {

@@ -9,14 +9,14 @@ using namespace TestImages;
 namespace {
 
 class TextureLoaderGl : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!ensureGlContext())
             GTEST_SKIP() << "no display for a GL context";
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         jpeg = dir.file("photo.jpg");
-        ASSERT_TRUE(writeJpeg(jpeg, quadrants(640, 480, {255, 0, 0}, {0, 255, 0}, {0, 0, 255},
-                                              {255, 255, 255})));
+        ASSERT_TRUE(writeJpeg(
+            jpeg, quadrants(640, 480, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255})));
     }
 
     static GLint boundTexture() {
@@ -119,8 +119,8 @@ TEST_F(TextureLoaderGl, EachFilterSetsItsSamplingAndMipmaps) {
         loader.SetMipMapping(c.mipMapping);
         glTexture t;
         ASSERT_EQ(loader.LoadTextureFromDisk(jpeg.c_str(), &t), 1);
-        const std::string label = "filter " + std::to_string(c.filter) + " mipmapping " +
-                                  std::to_string(c.mipMapping);
+        const std::string label =
+            "filter " + std::to_string(c.filter) + " mipmapping " + std::to_string(c.mipMapping);
         EXPECT_EQ(t.width, 512) << label;
         EXPECT_EQ(parameter(GL_TEXTURE_MIN_FILTER), c.minFilter) << label;
         EXPECT_EQ(parameter(GL_TEXTURE_MAG_FILTER), c.magFilter) << label;

@@ -7,9 +7,9 @@ using namespace TextureRules;
 TEST(TextureSize, NearestPowerOfTwoOnALogarithmicScale) {
     const struct {
         int n, expected;
-    } cases[] = {{1, 1},     {2, 2},     {3, 4},      {65, 64},     {100, 128},
-                 {480, 512}, {640, 512}, {724, 512},  {725, 1024},  {768, 1024},
-                 {1448, 1024}, {1449, 2048}, {2896, 2048}, {2897, 4096}, {3000, 4096}, {4000, 4096}};
+    } cases[] = {{1, 1},       {2, 2},       {3, 4},       {65, 64},    {100, 128},   {480, 512},
+                 {640, 512},   {724, 512},   {725, 1024},  {768, 1024}, {1448, 1024}, {1449, 2048},
+                 {2896, 2048}, {2897, 4096}, {3000, 4096}, {4000, 4096}};
     for (const auto& c : cases)
         EXPECT_EQ(textureDimension(c.n, 16384), c.expected) << "n = " << c.n;
 }
