@@ -9,7 +9,7 @@ packages=(
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
   libturbojpeg0-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev
-  xvfb xauth x11-utils
+  libx11-dev xvfb xauth x11-utils
   fonts-dejavu-core
 )
 

@@ -1,0 +1,179 @@
+#include "OrbivueGL.h"
+#include "TestImages.h"
+
+#include <GL/freeglut.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace OrbivueGL;
+using TestImages::Rgb;
+
+namespace {
+
+const Rgb kA{200, 40, 40}, kB{40, 200, 40}, kC{40, 40, 200}, kD{220, 220, 30};
+
+struct Pixel {
+    int r, g, b;
+};
+
+::testing::AssertionResult near(Pixel p, double r, double g, double b, int tolerance) {
+    if (std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
+        std::abs(p.b - b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got (" << p.r << ", " << p.g << ", " << p.b
+                                         << ") expected (" << r << ", " << g << ", " << b << ")";
+}
+::testing::AssertionResult near(Pixel p, Rgb c, int tolerance = 4) {
+    return near(p, c.r, c.g, c.b, tolerance);
+}
+
+// Opens the real viewer window on a set of solid-colour photographs, loads
+// them, and draws single frames on demand.
+class ViewerRender : public ::testing::Test {
+  protected:
+    void open(const std::vector<Rgb>& colours, bool clockwise = true,
+              const std::vector<int>& missing = {}) {
+        if (std::getenv("DISPLAY") == nullptr)
+            GTEST_SKIP() << "no display";
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            paths.push_back(dir.file("photo" + std::to_string(i) + ".jpg"));
+            bool skip = false;
+            for (int m : missing)
+                skip = skip || m == static_cast<int>(i);
+            if (!skip) {
+                ASSERT_TRUE(
+                    TestImages::writeJpeg(paths.back(), TestImages::solid(64, 48, colours[i])));
+            }
+        }
+        for (const std::string& p : paths)
+            record.addFileName1(p.c_str());
+        record.setClockwise1(clockwise);
+        settings = &record;
+        startupFunction();
+        ASSERT_TRUE(openViewerWindow());
+        window = glutGetWindow();
+        SetupRC();
+        ChangeSize(733, 550);
+        dist = radius0;
+    }
+    void TearDown() override {
+        if (window != 0)
+            closeViewerWindow();
+    }
+    // The pixel at window coordinates (x, y), origin bottom left, of the
+    // frame last presented. Mesa's software renderer copies the back buffer
+    // to the window on a swap and keeps it, so it holds the frame shown even
+    // before the window system has mapped the window.
+    static Pixel presented(int x, int y) {
+        unsigned char rgb[3] = {};
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(x, y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+        return {rgb[0], rgb[1], rgb[2]};
+    }
+    static Pixel centre() { return presented(366, 275); }
+
+    TestImages::TempDir dir;
+    std::vector<std::string> paths;
+    OrbivueSettings record;
+    int window = 0;
+};
+
+} // namespace
+
+TEST_F(ViewerRender, WindowIsSizedFromTheScreenHeightAndAspect) {
+    open({kA, kB});
+    EXPECT_EQ(glutGet(GLUT_WINDOW_WIDTH), 733);
+    EXPECT_EQ(glutGet(GLUT_WINDOW_HEIGHT), 550);
+    EXPECT_EQ(glTextures1.size(), 2u);
+    EXPECT_TRUE(glTextures2.empty());
+    EXPECT_EQ(pTextureLoader, nullptr) << "the loader is released after preloading";
+}
+
+TEST_F(ViewerRender, AtRestTheWholeWindowShowsSlotZero) {
+    open({kA, kB, kC, kD});
+    RenderScene();
+    EXPECT_TRUE(near(centre(), kA));
+    EXPECT_TRUE(near(presented(2, 2), kA)) << "a face-on picture overfills the window at rest";
+    EXPECT_TRUE(near(presented(730, 547), kA));
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(ViewerRender, QuarterWayTheCentreBlendsTheTwoPictures) {
+    open({kA, kB, kC, kD});
+    alphaActual = 0.25f * beta;
+    alphaAim = beta;
+    RenderScene();
+    // Slot 1 opaque, slot 0 over it at 1.3 * 0.75 - 0.15 = 0.825.
+    const double a = 0.825;
+    EXPECT_TRUE(near(centre(), a * kA.r + (1 - a) * kB.r, a * kA.g + (1 - a) * kB.g,
+                     a * kA.b + (1 - a) * kB.b, 5));
+}
+
+TEST_F(ViewerRender, LeftShowsTheNextPhotographAndWrapsAround) {
+    open({kA, kB, kC, kD});
+    SpecialKeys(GLUT_KEY_LEFT, 0, 0);
+    for (int i = 0; i < 1000 && alphaActual != alphaAim; ++i)
+        animationStep();
+    RenderScene();
+    EXPECT_TRUE(near(centre(), kB));
+    alphaActual = alphaAim = -beta; // one step right of the first photograph
+    RenderScene();
+    EXPECT_TRUE(near(centre(), kD));
+}
+
+TEST_F(ViewerRender, CounterClockwiseSeriesShowsItsImagesInReverse) {
+    open({kA, kB, kC, kD}, false);
+    RenderScene();
+    EXPECT_TRUE(near(centre(), kD));
+    alphaActual = alphaAim = beta;
+    RenderScene();
+    EXPECT_TRUE(near(centre(), kC));
+}
+
+TEST_F(ViewerRender, FailedImageKeepsItsSlotAndDrawsUntextured) {
+    open({kA, kB, kC}, true, {0});
+    ASSERT_EQ(glTextures1.size(), 3u);
+    EXPECT_EQ(glTextures1[0].textureId, 0u);
+    RenderScene();
+    EXPECT_TRUE(near(centre(), Rgb{255, 255, 255}, 1));
+    alphaActual = alphaAim = beta;
+    RenderScene();
+    EXPECT_TRUE(near(centre(), kB)) << "the others keep their places";
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(ViewerRender, DragMovesThePictureWithThePointer) {
+    open({kA, kB});
+    // Half a picture width to the right: black shows at the left edge.
+    passiveMouse(300, 275);
+    activeMouse(300 + 366, 275);
+    RenderScene();
+    EXPECT_TRUE(near(presented(5, 275), Rgb{0, 0, 0}, 1));
+    EXPECT_TRUE(near(presented(700, 275), kA));
+    mouseButton(GLUT_RIGHT_BUTTON, GLUT_DOWN, 0, 0);
+    RenderScene();
+    EXPECT_TRUE(near(presented(5, 275), kA));
+}
+
+TEST_F(ViewerRender, LoadingScreenWritesTheMessageFromAQuarterOfTheWidth) {
+    open({kA});
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glColor3f(1, 1, 1);
+    printLoader(0.5f);
+    int left = 0, right = 0;
+    for (int y = 265; y < 300; ++y) {
+        for (int x = 0; x < 733; ++x) {
+            const Pixel p = presented(x, y);
+            if (p.r > 128)
+                (x < 183 ? left : right) += 1;
+        }
+    }
+    EXPECT_EQ(left, 0);
+    EXPECT_GT(right, 200);
+}
