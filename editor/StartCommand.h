@@ -1,0 +1,33 @@
+#pragma once
+
+#include "OrbivueSettings.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <deque>
+#include <memory>
+
+// A set is complete when the lower series has images and each of the other
+// two is empty or exactly as long as the lower one.
+bool isCompleteSet(int lower, int centric, int upper);
+
+// The editor's values of a set, as the start command reads them.
+struct EditorSet {
+    QStringList lower, centric, upper;
+    bool clockwise1 = true, clockwise2 = true, clockwise3 = true;
+    bool skyscraper = false;
+    bool zoom = true;
+    int speed = 5;
+};
+
+// A record for the viewer together with the narrow path strings it points
+// to: both live exactly as long as this object.
+struct ViewerRecord {
+    OrbivueSettings settings;
+    std::deque<QByteArray> paths; // a deque never moves its elements
+};
+
+// Fills a new record from a complete set, in the order the viewer expects:
+// flags and options first, then the series position by position.
+std::unique_ptr<ViewerRecord> makeViewerRecord(const EditorSet& set);

@@ -1,0 +1,19 @@
+// Orbivue: the editor window, from which the viewer is started.
+#include "Form1.h"
+
+#include <QApplication>
+
+int main(int, char**) {
+    // No command-line argument is read, by us or by Qt: the program behaves
+    // the same whatever it was started with.
+    int argc = 1;
+    char name[] = "orbivue";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orbivue"));
+
+    Form1 window;
+    window.show();
+    application.exec();
+    return 0;
+}

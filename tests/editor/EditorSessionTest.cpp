@@ -1,0 +1,71 @@
+// The whole program path on a real display: the editor's start command runs
+// the real viewer on generated photographs, the viewer window is closed by the
+// window manager's close request, and the editor comes back with its set.
+#include <gtest/gtest.h>
+
+#include "Form1.h"
+#include "TestImages.h"
+#include "XWindows.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+TEST(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no display";
+    TestImages::TempDir dir;
+    const TestImages::Rgb colour{30, 160, 220};
+    std::vector<std::string> photos;
+    for (int i = 0; i < 3; ++i) {
+        photos.push_back(dir.file("p" + std::to_string(i) + ".jpg"));
+        ASSERT_TRUE(TestImages::writeJpeg(
+            photos.back(), TestImages::solid(64, 48, i == 0 ? colour : TestImages::Rgb{9, 9, 9})));
+    }
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        int argc = 1;
+        char name[] = "orbivue";
+        char* argv[] = {name, nullptr};
+        QApplication application(argc, argv);
+        Form1 form;
+        for (const std::string& p : photos)
+            form.listBox1->addItem(QString::fromStdString(p));
+        form.listBox1->setCurrentRow(1);
+        form.show();
+        int code = 5;
+        QTimer::singleShot(200, [&] {
+            form.button25->click(); // returns when the viewer has closed
+            const bool same = form.listBox1->count() == 3 && form.listBox1->currentRow() == 1 &&
+                              form.listBox1->item(0)->text() == QString::fromStdString(photos[0]);
+            code = form.isVisible() && same ? 0 : 4;
+            application.quit();
+        });
+        application.exec();
+        _exit(code);
+    }
+
+    XWindows::Display* display = XWindows::open();
+    ASSERT_NE(display, nullptr);
+    const XWindows::Window viewer =
+        XWindows::awaitShowing(display, "Orbivue", 366, 275, colour.r, colour.g, colour.b);
+    if (viewer == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        FAIL() << "the viewer never showed the first photograph";
+    }
+    EXPECT_EQ(XWindows::findByTitle(display, "Orbivue v1.18"), 0ul)
+        << "the editor is hidden while the viewer runs";
+    XWindows::requestClose(display, viewer);
+    XWindows::close(display);
+    EXPECT_EQ(XWindows::awaitExit(child), 0) << "the editor did not come back unchanged";
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+// Looking at the program's windows from outside, through the X server, as a
+// person would see them. Xlib's own header stays out of here: its macros
+// clash with Qt's and gtest's names.
+#include <string>
+
+struct _XDisplay;
+
+namespace XWindows {
+
+using Display = ::_XDisplay;
+using Window = unsigned long;
+
+// Opens the display and makes X errors about windows that have just gone
+// harmless for this connection.
+Display* open();
+
+// A viewable top-level window with this title, or 0.
+Window findByTitle(Display* display, const std::string& title);
+
+// Whether the window's pixel at (x, y), origin top left, is within
+// `tolerance` of the colour.
+bool shows(Display* display, Window window, int x, int y, int r, int g, int b, int tolerance);
+
+void close(Display* display);
+
+// The window's size in pixels.
+void size(Display* display, Window window, int& width, int& height);
+
+// Sends the window manager's close request.
+void requestClose(Display* display, Window window);
+
+// Waits up to a minute for a window with this title whose pixel at (x, y)
+// shows the colour; 0 when none came.
+Window awaitShowing(Display* display, const std::string& title, int x, int y, int r, int g, int b);
+
+// Waits up to a minute for a child process; its exit code, or -1 when it
+// died or did not end in time (it is killed then).
+int awaitExit(int pid);
+
+} // namespace XWindows
