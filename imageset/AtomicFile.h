@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+// Replacing files without ever leaving a half-written one: the new content
+// goes to a temporary file in the same folder, which is then renamed over the
+// target in one step. A failure at any point leaves the target as it was.
+namespace AtomicFile {
+
+// Writes `bytes` to a new temporary file beside `target`; its path, or an
+// empty string when it could not be written (nothing is left behind then).
+std::string writeTemporary(const std::string& target, const std::string& bytes);
+
+// Moves a temporary file over its target.
+bool commit(const std::string& temporary, const std::string& target);
+
+// Removes a temporary file that will not be committed.
+void discard(const std::string& temporary);
+
+// writeTemporary and commit in one.
+bool replace(const std::string& target, const std::string& bytes);
+
+// The whole content of a file; false when it cannot be opened or read.
+bool read(const std::string& path, std::string& bytes);
+
+} // namespace AtomicFile

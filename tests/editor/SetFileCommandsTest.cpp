@@ -1,0 +1,389 @@
+#include "FakeToolkit.h"
+#include "Form1.h"
+#include "TestImages.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QSlider>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using TestImages::TempDir;
+
+namespace {
+
+std::string contentOf(const std::string& path) {
+    const std::vector<std::uint8_t> b = TestImages::readBytes(path);
+    return std::string(b.begin(), b.end());
+}
+bool put(const std::string& path, const std::string& s) {
+    return TestImages::writeBytes(path, std::vector<std::uint8_t>(s.begin(), s.end()));
+}
+QStringList entries(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+int filesIn(const std::filesystem::path& dir) {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+class SetFiles : public ::testing::Test {
+  protected:
+    void save(const std::string& path) {
+        toolkit.saveAnswers = {QString::fromStdString(path)};
+        form.saveSetToolStripMenuItem->trigger();
+    }
+    void load(const std::string& path) {
+        toolkit.openAnswers = {{QString::fromStdString(path)}};
+        form.loadSetToolStripMenuItem->trigger();
+    }
+    void series(const QStringList& lower, const QStringList& centric, const QStringList& upper) {
+        form.listBox1->clear();
+        form.listBox1->addItems(lower);
+        form.listBox5->clear();
+        form.listBox5->addItems(centric);
+        form.listBox6->clear();
+        form.listBox6->addItems(upper);
+    }
+    // The messages of the file error dialogs shown so far.
+    QStringList fileErrors() const {
+        QStringList texts;
+        for (const auto& d : toolkit.shown)
+            if (d.name == QStringLiteral("FileError"))
+                texts << d.text;
+        return texts;
+    }
+    FakeToolkit toolkit;
+    Form1 form{DialogUnits::reference()};
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(SetFiles, SaveWritesTheSettingsFileAndThreeListFiles) {
+    series({"/p/l0.jpg", "/p/l1.jpg"}, {"/p/c0.jpg", "/p/c1.jpg"}, {"/p/u0.jpg", "/p/u1.jpg"});
+    form.radioButton9->setChecked(true); // upper counter-clockwise
+    save(dir.file("tower.ini"));
+    ASSERT_EQ(toolkit.fileDialogs.size(), 1u);
+    EXPECT_EQ(toolkit.fileDialogs[0].title, QStringLiteral("Save Settings"));
+    EXPECT_EQ(toolkit.fileDialogs[0].filter, QStringLiteral("Settingddatei (.ini)|*.ini"));
+    EXPECT_TRUE(toolkit.fileDialogs[0].save);
+    const std::string base = dir.file("tower");
+    EXPECT_EQ(contentOf(dir.file("tower.ini")), "[Lower Series]\n"
+                                                "ImageList1=" +
+                                                    base +
+                                                    "1.txt\n"
+                                                    "Clockwise1=1\n"
+                                                    "CClockwise1=0\n"
+                                                    "[Centric Series]\n"
+                                                    "ImageList2=" +
+                                                    base +
+                                                    "2.txt\n"
+                                                    "Clockwise2=1\n"
+                                                    "CClockwise2=0\n"
+                                                    "[Upper Series]\n"
+                                                    "ImageList3=" +
+                                                    base +
+                                                    "3.txt\n"
+                                                    "Clockwise3=0\n"
+                                                    "CClockwise3=1\n"
+                                                    "[View Options]\n"
+                                                    "SkyScraperMode=0\n"
+                                                    "CameraZoom=1\n"
+                                                    "Speed=5\n");
+    EXPECT_EQ(contentOf(base + "1.txt"), "/p/l0.jpg\r\n/p/l1.jpg\r\n");
+    EXPECT_EQ(contentOf(base + "3.txt"), "/p/u0.jpg\r\n/p/u1.jpg\r\n");
+    EXPECT_EQ(filesIn(dir.path), 4) << "no temporary file is left behind";
+    EXPECT_TRUE(toolkit.shown.empty());
+}
+
+TEST_F(SetFiles, OnlyALowerSeriesStillWritesThreeListFiles) {
+    series({"/p/a.jpg"}, {}, {});
+    save(dir.file("one.ini"));
+    EXPECT_EQ(contentOf(dir.file("one2.txt")), "");
+    EXPECT_EQ(contentOf(dir.file("one3.txt")), "");
+    series({"x"}, {"y"}, {"z"});
+    load(dir.file("one.ini"));
+    EXPECT_EQ(entries(form.listBox1), QStringList({"/p/a.jpg"}));
+    EXPECT_EQ(form.listBox5->count(), 0);
+    EXPECT_EQ(form.listBox6->count(), 0);
+    EXPECT_TRUE(toolkit.shown.empty());
+}
+
+TEST_F(SetFiles, IncompleteSetIsNotSaved) {
+    series({}, {}, {});
+    save(dir.file("a.ini"));
+    series({"1", "2", "3", "4", "5"}, {"1", "2", "3", "4"}, {});
+    save(dir.file("b.ini"));
+    EXPECT_EQ(filesIn(dir.path), 0);
+    EXPECT_TRUE(toolkit.fileDialogs.empty()) << "no file dialog for an incomplete set";
+    ASSERT_EQ(toolkit.shown.size(), 2u);
+    EXPECT_EQ(toolkit.shown[0].name, QStringLiteral("Error"));
+    series({"1", "2", "3", "4", "5"}, {}, {"1", "2", "3", "4", "5"});
+    save(dir.file("c.ini"));
+    EXPECT_EQ(filesIn(dir.path), 4);
+}
+
+TEST_F(SetFiles, SavingOverAFileKeepsItsOtherContent) {
+    const std::string ini = dir.file("tower.ini");
+    ASSERT_TRUE(put(ini, "; written by hand\n[Mine]\nnote=keep me\n[View Options]\nSpeed=2\n"
+                         "Comment=stays\n"));
+    ASSERT_TRUE(put(dir.file("tower1.txt"), "old\r\nold\r\nold\r\n"));
+    series({"/new.jpg"}, {}, {});
+    form.trackBar1->setValue(8);
+    save(ini);
+    const std::string text = contentOf(ini);
+    EXPECT_EQ(text.rfind("; written by hand\n[Mine]\nnote=keep me\n[View Options]\nSpeed=8\n"
+                         "Comment=stays\nSkyScraperMode=0\nCameraZoom=1\n",
+                         0),
+              0u)
+        << text;
+    EXPECT_EQ(contentOf(dir.file("tower1.txt")), "/new.jpg\r\n");
+}
+
+TEST_F(SetFiles, LoadAppliesDirectionPairsAndFlags) {
+    const std::string ini = dir.file("pairs.ini");
+    ASSERT_TRUE(put(dir.file("empty.txt"), ""));
+    const std::string list = "ImageList%=" + dir.file("empty.txt") + "\n";
+    auto listKey = [&](char n) {
+        std::string s = list;
+        s[9] = n;
+        return s;
+    };
+    ASSERT_TRUE(put(ini, "[Lower Series]\n" + listKey('1') +
+                             "Clockwise1=1\nCClockwise1=0\n"
+                             "[Centric Series]\n" +
+                             listKey('2') +
+                             "Clockwise2=1\nCClockwise2=1\n"
+                             "[Upper Series]\n" +
+                             listKey('3') +
+                             "Clockwise3=0\nCClockwise3=0\n"
+                             "[View Options]\nSkyScraperMode= 01 \nCameraZoom=yes\nSpeed=9\n"));
+    load(ini);
+    EXPECT_TRUE(form.radioButton1->isChecked());
+    EXPECT_FALSE(form.radioButton2->isChecked());
+    EXPECT_FALSE(form.radioButton14->isChecked()) << "(1, 1) selects Counter Clockwise";
+    EXPECT_TRUE(form.radioButton13->isChecked());
+    EXPECT_FALSE(form.radioButton10->isChecked()) << "(0, 0) selects neither";
+    EXPECT_FALSE(form.radioButton9->isChecked());
+    EXPECT_TRUE(form.checkBox1->isChecked()) << "01 with spaces reads as 1";
+    EXPECT_FALSE(form.checkBox2->isChecked()) << "yes reads as 0";
+    EXPECT_EQ(form.trackBar1->value(), 9);
+    EXPECT_TRUE(toolkit.shown.empty());
+    ASSERT_EQ(toolkit.fileDialogs.size(), 1u);
+    EXPECT_EQ(toolkit.fileDialogs[0].title, QStringLiteral("Load Settings"));
+    EXPECT_EQ(toolkit.fileDialogs[0].filter, QStringLiteral("Settingddatei (*.ini)|*.ini"));
+}
+
+TEST_F(SetFiles, RoundTripOfAFullSetWithNonAsciiPaths) {
+    const QStringList lower = {QStringLiteral("/fotos/Stra\u00dfe/h\u00e4user 1.jpg"),
+                               QStringLiteral("/fotos/\u6771\u4eac.jpg")};
+    const QStringList centric = {QStringLiteral("/c/a.jpg"), QString()};
+    const QStringList upper = {QStringLiteral("/u/\U0001F600.jpg"), QStringLiteral("/u/b.JPEG")};
+    series(lower, centric, upper);
+    form.radioButton2->setChecked(true);
+    form.checkBox1->setChecked(true);
+    form.checkBox2->setChecked(false);
+    form.trackBar1->setValue(3);
+    const std::string ini = dir.file("r\u00e4um.ini");
+    save(ini);
+    form.newSetToolStripMenuItem->trigger();
+    load(ini);
+    EXPECT_EQ(entries(form.listBox1), lower);
+    EXPECT_EQ(entries(form.listBox5), centric);
+    EXPECT_EQ(entries(form.listBox6), upper);
+    EXPECT_TRUE(form.radioButton2->isChecked());
+    EXPECT_TRUE(form.radioButton14->isChecked());
+    EXPECT_TRUE(form.checkBox1->isChecked());
+    EXPECT_FALSE(form.checkBox2->isChecked());
+    EXPECT_EQ(form.trackBar1->value(), 3);
+    EXPECT_TRUE(toolkit.shown.empty());
+}
+
+TEST_F(SetFiles, MovedSettingsFileStillReadsItsOwnListFiles) {
+    series({"/p/original.jpg"}, {}, {});
+    save(dir.file("tower.ini"));
+    std::filesystem::rename(dir.file("tower.ini"), dir.file("renamed.ini"));
+    form.newSetToolStripMenuItem->trigger();
+    load(dir.file("renamed.ini"));
+    EXPECT_EQ(entries(form.listBox1), QStringList({"/p/original.jpg"}));
+}
+
+TEST_F(SetFiles, ListFilesWithOtherLineEndsAndEncodings) {
+    ASSERT_TRUE(put(dir.file("l1.txt"), "/a.jpg\n\n/b.jpg"));
+    ASSERT_TRUE(put(dir.file("l2.txt"), std::string("\xFF\xFE/\0c\0\r\0\n\0/\0d\0", 14)));
+    ASSERT_TRUE(put(dir.file("l3.txt"), "\xEF\xBB\xBF/e.jpg\r/f.jpg\r"));
+    ASSERT_TRUE(put(dir.file("s.ini"), "[Lower Series]\nImageList1=" + dir.file("l1.txt") +
+                                           "\n[Centric Series]\nImageList2=" + dir.file("l2.txt") +
+                                           "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
+                                           "\n[View Options]\nSpeed=5\n"));
+    load(dir.file("s.ini"));
+    EXPECT_EQ(entries(form.listBox1), QStringList({"/a.jpg", "", "/b.jpg"}));
+    EXPECT_EQ(entries(form.listBox5), QStringList({"/c", "/d"}));
+    EXPECT_EQ(entries(form.listBox6), QStringList({"/e.jpg", "/f.jpg"}));
+}
+
+TEST_F(SetFiles, ListPathOver259CharactersArrivesCut) {
+    // The reader gets the first 259 characters: a file under that name is read.
+    const std::string folder = dir.file(std::string(200, 'd'));
+    std::filesystem::create_directories(folder);
+    std::string cut = folder + "/" + std::string(259 - folder.size() - 1, 'l');
+    ASSERT_EQ(cut.size(), 259u);
+    ASSERT_TRUE(put(cut, "/from/the/cut/path.jpg\r\n"));
+    ASSERT_TRUE(put(dir.file("long.ini"), "[Lower Series]\nImageList1=" + cut +
+                                              "-and-the-rest.txt\n[View Options]\nSpeed=5\n"));
+    load(dir.file("long.ini"));
+    EXPECT_EQ(entries(form.listBox1), QStringList({"/from/the/cut/path.jpg"}));
+}
+
+TEST_F(SetFiles, CancelledLoadKeepsTheSetBeingEdited) {
+    series({"/keep.jpg"}, {"/keep2.jpg"}, {});
+    form.trackBar1->setValue(2);
+    form.loadSetToolStripMenuItem->trigger(); // no scripted answer: cancelled
+    EXPECT_EQ(entries(form.listBox1), QStringList({"/keep.jpg"}));
+    EXPECT_EQ(entries(form.listBox5), QStringList({"/keep2.jpg"}));
+    EXPECT_EQ(form.trackBar1->value(), 2);
+}
+
+TEST_F(SetFiles, BadSpeedStopsTheLoadAfterTheOptions) {
+    for (const char* speed : {"Speed=0\n", "Speed=10\n", "Speed=fast\n", ""}) {
+        ASSERT_TRUE(put(dir.file("l.txt"), "/x.jpg\r\n"));
+        ASSERT_TRUE(put(dir.file("s.ini"), "[Lower Series]\nImageList1=" + dir.file("l.txt") +
+                                               "\nCClockwise1=1\n[View Options]\nCameraZoom=0\n" +
+                                               speed));
+        series({"/old.jpg"}, {}, {});
+        toolkit.shown.clear();
+        load(dir.file("s.ini"));
+        ASSERT_EQ(fileErrors().size(), 1) << speed;
+        EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("speed")));
+        EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("s.ini"))));
+        EXPECT_EQ(form.listBox1->count(), 0) << "the lists come after the speed";
+        EXPECT_TRUE(form.radioButton2->isChecked()) << "options before the speed stay applied";
+        EXPECT_FALSE(form.checkBox2->isChecked());
+    }
+}
+
+TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
+    ASSERT_TRUE(put(dir.file("l1.txt"), "/one.jpg\r\n"));
+    ASSERT_TRUE(put(dir.file("l3.txt"), "/three.jpg\r\n"));
+    ASSERT_TRUE(put(dir.file("latin1.txt"), "/caf\xE9.jpg\r\n"));
+    const std::string head = "[Lower Series]\nImageList1=" + dir.file("l1.txt") +
+                             "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
+                             "\n[View Options]\nSpeed=4\n[Centric Series]\nImageList2=";
+    ASSERT_TRUE(put(dir.file("missing.ini"), head + dir.file("gone.txt") + "\n"));
+    load(dir.file("missing.ini"));
+    EXPECT_EQ(entries(form.listBox1), QStringList({"/one.jpg"}));
+    EXPECT_EQ(form.listBox5->count(), 0);
+    EXPECT_EQ(form.listBox6->count(), 0) << "lists after the failing one stay empty";
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("gone.txt"))));
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("ImageList2")));
+
+    ASSERT_TRUE(put(dir.file("latin.ini"), head + dir.file("latin1.txt") + "\n"));
+    load(dir.file("latin.ini"));
+    ASSERT_EQ(fileErrors().size(), 2);
+    EXPECT_TRUE(fileErrors()[1].contains(QString::fromStdString(dir.file("latin1.txt"))));
+
+    // A settings file without a list key names no list file at all.
+    ASSERT_TRUE(put(dir.file("nolist.ini"), "[View Options]\nSpeed=4\n"));
+    load(dir.file("nolist.ini"));
+    ASSERT_EQ(fileErrors().size(), 3);
+    EXPECT_TRUE(fileErrors()[2].contains(QStringLiteral("ImageList1 not found")));
+}
+
+TEST_F(SetFiles, FailedSaveLeavesTheEarlierSetIntact) {
+    series({"/first.jpg"}, {}, {});
+    save(dir.file("tower.ini"));
+    const std::string settingsBefore = contentOf(dir.file("tower.ini"));
+    const std::string listBefore = contentOf(dir.file("tower1.txt"));
+
+    // A folder that can no longer be written (skipped for root, who may).
+    series({"/second.jpg"}, {}, {});
+    form.trackBar1->setValue(9);
+    ::chmod(dir.path.c_str(), 0555);
+    const bool enforced = ::access(dir.path.c_str(), W_OK) != 0;
+    save(dir.file("tower.ini"));
+    ::chmod(dir.path.c_str(), 0755);
+    if (enforced) {
+        ASSERT_EQ(fileErrors().size(), 1);
+        EXPECT_EQ(contentOf(dir.file("tower.ini")), settingsBefore);
+        EXPECT_EQ(contentOf(dir.file("tower1.txt")), listBefore);
+        EXPECT_EQ(filesIn(dir.path), 4);
+    }
+
+    // A list file name taken by a folder: refused before anything is written.
+    const std::string settingsNow = contentOf(dir.file("tower.ini"));
+    const std::string listNow = contentOf(dir.file("tower1.txt"));
+    series({"/third.jpg"}, {}, {});
+    std::filesystem::remove(dir.file("tower2.txt"));
+    std::filesystem::create_directory(dir.file("tower2.txt"));
+    save(dir.file("tower.ini"));
+    ASSERT_FALSE(fileErrors().isEmpty());
+    EXPECT_TRUE(fileErrors().back().contains(QString::fromStdString(dir.file("tower2.txt"))));
+    EXPECT_EQ(contentOf(dir.file("tower.ini")), settingsNow);
+    EXPECT_EQ(contentOf(dir.file("tower1.txt")), listNow);
+}
+
+TEST_F(SetFiles, ListPathThatCouldNotBeLoadedBackIsRefused) {
+    const std::string folder = dir.file(std::string(250, 'f'));
+    std::filesystem::create_directories(folder);
+    series({"/a.jpg"}, {}, {});
+    save(folder + "/tower.ini");
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("259")));
+    EXPECT_EQ(filesIn(folder), 0);
+}
+
+TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
+    // A small file system of its own, filled up after a first save.
+    const std::string disk = dir.file("disk");
+    std::filesystem::create_directory(disk);
+    const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + disk + "' 2>/dev/null";
+    if (::geteuid() != 0 || std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { std::system(("umount '" + at + "'").c_str()); }
+    } unmount{disk};
+
+    series({"/first.jpg"}, {}, {});
+    save(disk + "/tower.ini");
+    ASSERT_TRUE(fileErrors().isEmpty());
+    const std::string settingsBefore = contentOf(disk + "/tower.ini");
+    const std::string listBefore = contentOf(disk + "/tower1.txt");
+    ASSERT_FALSE(settingsBefore.empty());
+    {
+        std::FILE* filler = std::fopen((disk + "/filler").c_str(), "wb");
+        ASSERT_NE(filler, nullptr);
+        const std::vector<char> block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
+        }
+        std::fclose(filler);
+    }
+    QStringList many;
+    for (int i = 0; i < 200; ++i)
+        many << QStringLiteral("/a/rather/long/path/to/photograph-%1.jpg").arg(i);
+    series(many, {}, {});
+    form.trackBar1->setValue(9);
+    save(disk + "/tower.ini");
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_EQ(contentOf(disk + "/tower.ini"), settingsBefore);
+    EXPECT_EQ(contentOf(disk + "/tower1.txt"), listBefore);
+    int leftovers = 0;
+    for (const auto& e : std::filesystem::directory_iterator(disk))
+        leftovers += e.path().filename().string().rfind(".orbivue-", 0) == 0;
+    EXPECT_EQ(leftovers, 0) << "no temporary file is left behind";
+}

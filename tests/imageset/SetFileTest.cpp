@@ -1,0 +1,224 @@
+#include "SetFile.h"
+#include "IniProfile.h"
+#include "TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using TestImages::readBytes;
+using TestImages::TempDir;
+
+namespace {
+
+std::string contentOf(const std::string& path) {
+    const std::vector<std::uint8_t> b = readBytes(path);
+    return std::string(b.begin(), b.end());
+}
+bool put(const std::string& path, const std::string& s) {
+    return TestImages::writeBytes(path, std::vector<std::uint8_t>(s.begin(), s.end()));
+}
+
+} // namespace
+
+TEST(IniProfile, FileCreatedFromScratchKeepsTheWriteOrderOfSectionsAndKeys) {
+    TempDir dir;
+    const std::string ini = dir.file("tower.ini");
+    const struct {
+        const char *section, *key, *value;
+    } writes[] = {
+        {"Lower Series", "ImageList1", "/data/sets/tower1.txt"},
+        {"Centric Series", "ImageList2", "/data/sets/tower2.txt"},
+        {"Upper Series", "ImageList3", "/data/sets/tower3.txt"},
+        {"Lower Series", "Clockwise1", "1"},
+        {"Centric Series", "Clockwise2", "1"},
+        {"Upper Series", "Clockwise3", "0"},
+        {"Lower Series", "CClockwise1", "0"},
+        {"Centric Series", "CClockwise2", "0"},
+        {"Upper Series", "CClockwise3", "1"},
+        {"View Options", "SkyScraperMode", "0"},
+        {"View Options", "CameraZoom", "1"},
+        {"View Options", "Speed", "5"},
+    };
+    for (const auto& w : writes)
+        ASSERT_TRUE(IniProfile::write(ini, w.section, w.key, w.value));
+    EXPECT_EQ(contentOf(ini), "[Lower Series]\n"
+                              "ImageList1=/data/sets/tower1.txt\n"
+                              "Clockwise1=1\n"
+                              "CClockwise1=0\n"
+                              "[Centric Series]\n"
+                              "ImageList2=/data/sets/tower2.txt\n"
+                              "Clockwise2=1\n"
+                              "CClockwise2=0\n"
+                              "[Upper Series]\n"
+                              "ImageList3=/data/sets/tower3.txt\n"
+                              "Clockwise3=0\n"
+                              "CClockwise3=1\n"
+                              "[View Options]\n"
+                              "SkyScraperMode=0\n"
+                              "CameraZoom=1\n"
+                              "Speed=5\n");
+}
+
+TEST(IniProfile, WritesKeepEveryOtherLineByteForByte) {
+    const std::string before = "; my notes\r\n"
+                               "[Other]\r\n"
+                               "keep = this \r\n"
+                               "\r\n"
+                               "[view options]\r\n"
+                               "  SPEED = 3  \r\n"
+                               "Extra=1\r\n"
+                               "\r\n"
+                               "[Tail]\r\n"
+                               "x=y";
+    std::string after = IniProfile::writeText(before, "View Options", "Speed", "7");
+    EXPECT_EQ(after, "; my notes\r\n[Other]\r\nkeep = this \r\n\r\n[view options]\r\nSPEED=7\r\n"
+                     "Extra=1\r\n\r\n[Tail]\r\nx=y");
+    // A new key goes after the last line of its section, before the blank line.
+    after = IniProfile::writeText(after, "View Options", "CameraZoom", "1");
+    EXPECT_EQ(after, "; my notes\r\n[Other]\r\nkeep = this \r\n\r\n[view options]\r\nSPEED=7\r\n"
+                     "Extra=1\r\nCameraZoom=1\r\n\r\n[Tail]\r\nx=y");
+    // A new section goes at the end, after a line end for the last line.
+    after = IniProfile::writeText(after, "Lower Series", "Clockwise1", "0");
+    const std::string tail = "[Tail]\r\nx=y\r\n[Lower Series]\r\nClockwise1=0\r\n";
+    EXPECT_EQ(after.substr(after.size() - tail.size()), tail);
+    // A key in a last line without a line end is extended in place.
+    EXPECT_EQ(IniProfile::writeText("[A]\nk=1", "a", "K", "2"), "[A]\nk=2");
+    EXPECT_EQ(IniProfile::writeText("[A]\nk=1", "A", "j", "2"), "[A]\nk=1\nj=2\n");
+}
+
+TEST(IniProfile, ReadingFollowsTheProfileConventions) {
+    const std::string text = "top=before any section\n"
+                             "[Lower Series]\n"
+                             "; Clockwise1=9\n"
+                             "# Clockwise1=8\n"
+                             "no equals sign here\n"
+                             "  clockwise1 =  1  \n"
+                             "Clockwise1=2\n"
+                             "Quoted=\"a b\"\n"
+                             "Single='x'\n"
+                             "Half=\"open\n"
+                             "Empty=\n"
+                             "[ LOWER SERIES ]\r\n"
+                             "Later=1\r"
+                             "[Other]\r"
+                             "Mac=yes";
+    auto r = [&](const char* s, const char* k) {
+        return IniProfile::readText(text, s, k, "fallback");
+    };
+    EXPECT_EQ(r("lower series", "CLOCKWISE1"), "1") << "first key of the first section";
+    EXPECT_EQ(r("Lower Series", "Quoted"), "a b");
+    EXPECT_EQ(r("Lower Series", "Single"), "x");
+    EXPECT_EQ(r("Lower Series", "Half"), "\"open");
+    EXPECT_EQ(r("Lower Series", "Empty"), "") << "present but empty is not the fallback";
+    EXPECT_EQ(r("Lower Series", "Later"), "fallback") << "a repeated section is not read";
+    EXPECT_EQ(r("Lower Series", "top"), "fallback");
+    EXPECT_EQ(r("Other", "Mac"), "yes") << "CR line ends and a last line without one";
+    EXPECT_EQ(r("Missing", "Speed"), "fallback");
+    EXPECT_EQ(IniProfile::read("/nonexistent/x.ini", "A", "B", "Speed not found"),
+              "Speed not found");
+}
+
+TEST(IniProfile, ValuesArriveCutTo259Characters) {
+    const std::string longPath = "/" + std::string(300, 'p');
+    const std::string text = IniProfile::writeText("", "Lower Series", "ImageList1", longPath);
+    EXPECT_EQ(IniProfile::readText(text, "Lower Series", "ImageList1", "").size(), 259u);
+    // Characters, not bytes: 300 two-byte letters arrive as 259 letters.
+    std::string umlauts;
+    for (int i = 0; i < 300; ++i)
+        umlauts += "\xC3\xA4";
+    EXPECT_EQ(IniProfile::cutToUtf16Units(umlauts, 259).size(), 518u);
+    // A character beyond the basic plane takes two units and is never split.
+    const std::string emoji = std::string(258, 'a') + "\xF0\x9F\x98\x80";
+    EXPECT_EQ(IniProfile::cutToUtf16Units(emoji, 259), std::string(258, 'a'));
+}
+
+TEST(IniProfile, RefusedWritesLeaveTheFileAsItWas) {
+    TempDir dir;
+    const std::string ini = dir.file("set.ini");
+    ASSERT_TRUE(put(ini, "[A]\nk=1\n"));
+    EXPECT_FALSE(IniProfile::write(ini, "A", "k", "line\nbreak"));
+    EXPECT_EQ(contentOf(ini), "[A]\nk=1\n");
+    EXPECT_FALSE(IniProfile::write(dir.file("missing/set.ini"), "A", "k", "1"));
+    // A byte-order mark stays in front.
+    ASSERT_TRUE(put(ini, "\xEF\xBB\xBF[A]\nk=1\n"));
+    ASSERT_TRUE(IniProfile::write(ini, "A", "k", "2"));
+    EXPECT_EQ(contentOf(ini), "\xEF\xBB\xBF[A]\nk=2\n");
+    EXPECT_EQ(IniProfile::read(ini, "A", "k", ""), "2");
+}
+
+TEST(SetFileNames, ListFilesAreNamedAfterTheSettingsFile) {
+    EXPECT_EQ(SetFile::listFilePath("/data/sets/tower.ini", 1), "/data/sets/tower1.txt");
+    EXPECT_EQ(SetFile::listFilePath("/data/sets/tower.ini", 3), "/data/sets/tower3.txt");
+    EXPECT_EQ(SetFile::listFilePath("/data/my.conf", 2), "/data/myf2.txt");
+    EXPECT_EQ(SetFile::listFilePath("/data/a.b", 1), "/data/a1.txt");
+    EXPECT_EQ(SetFile::listFilePath("/data/t\xC3\xBCrme.\xC3\xA4\xC3\xB6\xC3\xBCx", 1),
+              "/data/t\xC3\xBCrmex1.txt")
+        << "four characters (the dot and three letters), not four bytes";
+    EXPECT_EQ(SetFile::listFilePath("/data/plain", 1), "/data/plain1.txt");
+}
+
+TEST(SetFileNames, ClassicTextToInteger) {
+    const struct {
+        const char* text;
+        int value;
+    } cases[] = {{"1", 1},
+                 {"01", 1},
+                 {" 1 ", 1},
+                 {"\t+1", 1},
+                 {"2", 2},
+                 {"true", 0},
+                 {"yes", 0},
+                 {"", 0},
+                 {"7x", 7},
+                 {"-3", -3},
+                 {"Speed not found", 0},
+                 {"99999999999", 2147483647}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SetFile::textToInteger(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(SeriesListFiles, EveryKindOfLineEnd) {
+    std::vector<std::string> e;
+    ASSERT_EQ(SetFile::decodeList("a\r\nb\nc\rd", e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"a", "b", "c", "d"}));
+    ASSERT_EQ(SetFile::decodeList("a\r\nb\r\n", e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"a", "b"})) << "a final line end adds no entry";
+    ASSERT_EQ(SetFile::decodeList("a\r\n\r\nb", e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"a", "", "b"}));
+    ASSERT_EQ(SetFile::decodeList("", e), SetFile::ListResult::Ok);
+    EXPECT_TRUE(e.empty());
+    ASSERT_EQ(SetFile::decodeList("\r\n", e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{""}));
+}
+
+TEST(SeriesListFiles, ByteOrderMarksDecideTheEncoding) {
+    std::vector<std::string> e;
+    ASSERT_EQ(SetFile::decodeList("\xEF\xBB\xBF/f\xC3\xA4.jpg\r\n", e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"/f\xC3\xA4.jpg"}));
+    const std::string le("\xFF\xFE/\0\xE4\0\r\0\n\0x\0", 12);
+    ASSERT_EQ(SetFile::decodeList(le, e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"/\xC3\xA4", "x"}));
+    const std::string be("\xFE\xFF\0/\xD8\x3D\xDE\x00", 8);
+    ASSERT_EQ(SetFile::decodeList(be, e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"/\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(SetFile::decodeList("/caf\xE9.jpg", e), SetFile::ListResult::NotText)
+        << "Latin-1 bytes are not UTF-8";
+    EXPECT_EQ(SetFile::decodeList(std::string("\xFF\xFE\x00\xD8", 4), e),
+              SetFile::ListResult::NotText)
+        << "a lone surrogate";
+}
+
+TEST(SeriesListFiles, WrittenWithCrLfAndReadBack) {
+    std::string bytes;
+    ASSERT_TRUE(SetFile::listContent({"/a b/\xC3\xA4.jpg", "", "/c.jpg"}, bytes));
+    EXPECT_EQ(bytes, "/a b/\xC3\xA4.jpg\r\n\r\n/c.jpg\r\n");
+    ASSERT_TRUE(SetFile::listContent({}, bytes));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(SetFile::listContent({"bad\nname"}, bytes));
+
+    TempDir dir;
+    std::vector<std::string> e;
+    EXPECT_EQ(SetFile::readList(dir.file("none.txt"), e), SetFile::ListResult::CannotOpen);
+    EXPECT_EQ(SetFile::readList(dir.path.string(), e), SetFile::ListResult::CannotOpen);
+}
