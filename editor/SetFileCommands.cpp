@@ -10,12 +10,10 @@
 
 #include <QCheckBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QListWidget>
 #include <QRadioButton>
 #include <QSlider>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -33,9 +31,6 @@ std::string text(const QString& s) {
 }
 QString fromText(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string flag(bool on) {
-    return on ? "1" : "0";
 }
 
 std::vector<std::string> entries(const QListWidget* list) {
@@ -56,105 +51,58 @@ void Form1::saveSetToolStripMenuItem_Click() {
     if (!Toolkit::current().saveFile(this, QStringLiteral("Save Settings"),
                                      QStringLiteral("Settingddatei (.ini)|*.ini"), chosen))
         return;
-    auto fail = [this](const QString& message) {
-        FileError dialog(this, message);
-        Toolkit::current().showModal(dialog);
-    };
 
-    const std::string settings = text(chosen);
-    std::array<QString, 3> listPaths;
-    for (int n = 0; n < 3; ++n) {
-        listPaths[n] = fromText(SetFile::listFilePath(settings, n + 1));
-        // The settings file hands a value over in 259 characters: a longer
-        // path could not be loaded back, so nothing is written.
-        if (listPaths[n].size() > static_cast<qsizetype>(IniProfile::kValueCharacters)) {
-            fail(QStringLiteral("The set was not saved: the path of its image list is longer "
-                                "than 259 characters.\n%1")
-                     .arg(listPaths[n]));
-            return;
-        }
-    }
-
-    // A folder (or anything but a file) standing where a list file belongs
-    // would make the set unsavable halfway through: refuse before writing.
-    for (const QString& listPath : listPaths) {
-        const QFileInfo info(listPath);
-        if (info.exists() && !info.isFile()) {
-            fail(QStringLiteral("The set was not saved: something that is not a file stands "
-                                "where its image list belongs.\n%1")
-                     .arg(listPath));
-            return;
-        }
-    }
-
-    // The list files are written under temporary names first and only moved
-    // into place when all is written, so a failure anywhere leaves a set
-    // saved earlier under this name as it was.
+    SetFile::StoredSet set;
     const QListWidget* lists[3] = {listBox1, listBox5, listBox6};
-    std::array<std::string, 3> temporaries;
-    auto discardAll = [&] {
-        for (const std::string& t : temporaries)
-            AtomicFile::discard(t);
-    };
+    const QRadioButton* clockwise[3] = {radioButton1, radioButton14, radioButton10};
+    const QRadioButton* counter[3] = {radioButton2, radioButton13, radioButton9};
     for (int n = 0; n < 3; ++n) {
-        std::string bytes;
-        if (!SetFile::listContent(entries(lists[n]), bytes)) {
-            discardAll();
-            fail(QStringLiteral("The set was not saved: an image path in the %1 holds a line "
-                                "break, which an image list cannot store.")
-                     .arg(QString::fromLatin1(kSeriesSections[n]).toLower()));
-            return;
-        }
-        temporaries[n] = AtomicFile::writeTemporary(osPath(listPaths[n]), bytes);
-        if (temporaries[n].empty()) {
-            discardAll();
-            fail(QStringLiteral("The set was not saved: this image list could not be "
-                                "written.\n%1")
-                     .arg(listPaths[n]));
-            return;
-        }
+        set.lists[n] = entries(lists[n]);
+        set.clockwise[n] = clockwise[n]->isChecked();
+        set.counterClockwise[n] = counter[n]->isChecked();
     }
+    set.skyscraper = checkBox1->isChecked();
+    set.zoom = checkBox2->isChecked();
+    set.speed = trackBar1->value();
 
-    struct Write {
-        const char* section;
-        const char* key;
-        std::string value;
-    };
-    const Write writes[] = {
-        {kSeriesSections[0], "ImageList1", text(listPaths[0])},
-        {kSeriesSections[1], "ImageList2", text(listPaths[1])},
-        {kSeriesSections[2], "ImageList3", text(listPaths[2])},
-        {kSeriesSections[0], "Clockwise1", flag(radioButton1->isChecked())},
-        {kSeriesSections[1], "Clockwise2", flag(radioButton14->isChecked())},
-        {kSeriesSections[2], "Clockwise3", flag(radioButton10->isChecked())},
-        {kSeriesSections[0], "CClockwise1", flag(radioButton2->isChecked())},
-        {kSeriesSections[1], "CClockwise2", flag(radioButton13->isChecked())},
-        {kSeriesSections[2], "CClockwise3", flag(radioButton9->isChecked())},
-        {kViewOptions, "SkyScraperMode", flag(checkBox1->isChecked())},
-        {kViewOptions, "CameraZoom", flag(checkBox2->isChecked())},
-        {kViewOptions, "Speed", std::to_string(trackBar1->value())},
-    };
-    const std::string settingsFile = osPath(chosen);
-    for (const Write& w : writes) {
-        if (!IniProfile::write(settingsFile, w.section, w.key, w.value)) {
-            discardAll();
-            fail(QStringLiteral("The set was not saved: the settings file could not be "
-                                "written.\n%1")
-                     .arg(chosen));
-            return;
-        }
+    const SetFile::SaveResult result = SetFile::save(osPath(chosen), set);
+    if (result.problem == SetFile::SaveResult::None)
+        return;
+    const QString series =
+        result.series > 0 ? QString::fromLatin1(kSeriesSections[result.series - 1]).toLower()
+                           : QString();
+    QString message;
+    switch (result.problem) {
+    case SetFile::SaveResult::ListPathTooLong:
+        message = QStringLiteral("The set was not saved: the path of its image list is longer "
+                                 "than 259 characters and could not be loaded back.");
+        break;
+    case SetFile::SaveResult::NotAFile:
+        message = QStringLiteral("The set was not saved: something that is not a file stands "
+                                 "where the image list of the %1 belongs.")
+                      .arg(series);
+        break;
+    case SetFile::SaveResult::LineBreak:
+        message = QStringLiteral("The set was not saved: an image path in the %1 holds a line "
+                                 "break, which an image list cannot store.")
+                      .arg(series);
+        break;
+    case SetFile::SaveResult::ListNotWritten:
+        message = QStringLiteral("The set was not saved: the image list of the %1 could not be "
+                                 "written.")
+                      .arg(series);
+        break;
+    case SetFile::SaveResult::SettingsNotWritten:
+        message = QStringLiteral("The set was not saved: the settings file could not be written.");
+        break;
+    default:
+        message = QStringLiteral("The set was not saved completely: the image list of the %1 "
+                                 "could not be moved into place.")
+                      .arg(series);
+        break;
     }
-    for (int n = 0; n < 3; ++n) {
-        if (!AtomicFile::commit(temporaries[n], osPath(listPaths[n]))) {
-            temporaries[n].clear();
-            discardAll();
-            fail(QStringLiteral("The set was not saved completely: this image list could not "
-                                "be written.\n%1")
-                     .arg(listPaths[n]));
-            return;
-        }
-        temporaries[n].clear();
-    }
+    FileError dialog(this, message + QLatin1Char('\n') + QFile::decodeName(result.path.c_str()));
+    Toolkit::current().showModal(dialog);
 }
 
 void Form1::loadSetToolStripMenuItem_Click() {

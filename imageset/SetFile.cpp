@@ -1,6 +1,9 @@
 #include "SetFile.h"
 
 #include "AtomicFile.h"
+#include "IniProfile.h"
+
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdint>
@@ -180,6 +183,89 @@ bool listContent(const std::vector<std::string>& entries, std::string& bytes) {
         bytes += "\r\n";
     }
     return true;
+}
+
+std::size_t utf16Length(const std::string& text) {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) != 0x80)
+            units += (c >> 3) == 30 ? 2 : 1;
+    }
+    return units;
+}
+
+SaveResult save(const std::string& settingsPath, const StoredSet& set) {
+    SaveResult result;
+    auto problem = [&](SaveResult::Problem p, const std::string& path, int series) {
+        result.problem = p;
+        result.path = path;
+        result.series = series;
+        return result;
+    };
+
+    std::string listPaths[3];
+    for (int n = 0; n < 3; ++n) {
+        listPaths[n] = listFilePath(settingsPath, n + 1);
+        if (utf16Length(listPaths[n]) > IniProfile::kValueCharacters)
+            return problem(SaveResult::ListPathTooLong, listPaths[n], n + 1);
+        struct stat info {};
+        if (::stat(listPaths[n].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            return problem(SaveResult::NotAFile, listPaths[n], n + 1);
+    }
+    std::string contents[3];
+    for (int n = 0; n < 3; ++n) {
+        if (!listContent(set.lists[n], contents[n]))
+            return problem(SaveResult::LineBreak, listPaths[n], n + 1);
+    }
+
+    std::string temporaries[3];
+    auto discardAll = [&] {
+        for (const std::string& t : temporaries)
+            AtomicFile::discard(t);
+    };
+    for (int n = 0; n < 3; ++n) {
+        temporaries[n] = AtomicFile::writeTemporary(listPaths[n], contents[n]);
+        if (temporaries[n].empty()) {
+            discardAll();
+            return problem(SaveResult::ListNotWritten, listPaths[n], n + 1);
+        }
+    }
+
+    const char* sections[3] = {"Lower Series", "Centric Series", "Upper Series"};
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+    struct Write {
+        const char* section;
+        std::string key;
+        std::string value;
+    };
+    std::vector<Write> writes;
+    for (int n = 0; n < 3; ++n)
+        writes.push_back({sections[n], "ImageList" + std::to_string(n + 1), listPaths[n]});
+    for (int n = 0; n < 3; ++n)
+        writes.push_back({sections[n], "Clockwise" + std::to_string(n + 1), flag(set.clockwise[n])});
+    for (int n = 0; n < 3; ++n)
+        writes.push_back(
+            {sections[n], "CClockwise" + std::to_string(n + 1), flag(set.counterClockwise[n])});
+    writes.push_back({"View Options", "SkyScraperMode", flag(set.skyscraper)});
+    writes.push_back({"View Options", "CameraZoom", flag(set.zoom)});
+    writes.push_back({"View Options", "Speed", std::to_string(set.speed)});
+    for (const Write& w : writes) {
+        if (!IniProfile::write(settingsPath, w.section, w.key, w.value)) {
+            discardAll();
+            return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
+        }
+    }
+
+    for (int n = 0; n < 3; ++n) {
+        const bool moved = AtomicFile::commit(temporaries[n], listPaths[n]);
+        temporaries[n].clear();
+        if (!moved) {
+            discardAll();
+            return problem(SaveResult::ListNotReplaced, listPaths[n], n + 1);
+        }
+    }
+    return result;
 }
 
 } // namespace SetFile

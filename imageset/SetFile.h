@@ -38,4 +38,39 @@ bool listContent(const std::vector<std::string>& entries, std::string& bytes);
 // Decodes list file bytes as readList does.
 ListResult decodeList(const std::string& bytes, std::vector<std::string>& entries);
 
+// Everything a settings file and its list files store of a set.
+struct StoredSet {
+    std::vector<std::string> lists[3]; // image paths of the lower, centric, upper series
+    bool clockwise[3] = {true, true, true};
+    bool counterClockwise[3] = {false, false, false};
+    bool skyscraper = false;
+    bool zoom = true;
+    int speed = 5;
+};
+
+struct SaveResult {
+    enum Problem {
+        None,
+        ListPathTooLong,  // a list file path the settings file could not hand back whole
+        NotAFile,         // something other than a file stands where a list file belongs
+        LineBreak,        // an image path holds a line break
+        ListNotWritten,   // a list file could not be written
+        SettingsNotWritten,
+        ListNotReplaced,  // a written list file could not be moved into place
+    } problem = None;
+    std::string path; // the file concerned
+    int series = 0;   // 1 to 3 where a list is concerned
+};
+
+// Saves a set under `settingsPath` (text and file system path, UTF-8): the
+// twelve keys of the settings file, in their order, and the three list files
+// named after it. The list files are written under temporary names first and
+// moved into place only when the settings file has been written, so a save
+// that fails leaves a set saved earlier under that name loadable; one that is
+// refused before writing (too long, not a file, line break) changes nothing.
+SaveResult save(const std::string& settingsPath, const StoredSet& set);
+
+// The length of a UTF-8 text in UTF-16 units, as the settings file counts.
+std::size_t utf16Length(const std::string& text);
+
 } // namespace SetFile
