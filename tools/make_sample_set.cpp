@@ -1,0 +1,40 @@
+// Writes the ready-to-load set of the sample object: a settings file and its
+// three list files, with absolute paths to the 16 photographs of each series.
+//
+//   make_sample_set IMAGES_DIR SETTINGS_FILE
+//
+// IMAGES_DIR is the folder the set refers to (where the pictures are, or
+// will be once installed); SETTINGS_FILE is where the set is written.
+#include "SetFile.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_sample_set IMAGES_DIR SETTINGS_FILE\n");
+        return 2;
+    }
+    const std::string images = std::filesystem::absolute(argv[1]).lexically_normal().string();
+    const std::filesystem::path settings = std::filesystem::absolute(argv[2]);
+    std::filesystem::create_directories(settings.parent_path());
+    // A fresh file each time: saving over one would keep keys of an older set.
+    std::filesystem::remove(settings);
+
+    SetFile::StoredSet set;
+    const char* series[3] = {"lower", "centric", "upper"};
+    for (int s = 0; s < 3; ++s) {
+        for (int i = 0; i < 16; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "%s-%02d.jpg", series[s], i);
+            set.lists[s].push_back(images + "/" + name);
+        }
+    }
+    const SetFile::SaveResult result = SetFile::save(settings.string(), set);
+    if (result.problem != SetFile::SaveResult::None) {
+        std::fprintf(stderr, "make_sample_set: could not write %s\n", result.path.c_str());
+        return 1;
+    }
+    return 0;
+}
