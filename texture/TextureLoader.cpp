@@ -35,16 +35,18 @@ int TextureLoader::LoadTextureFromDisk(const char* fileName, glTexture* texture)
         return 0;
     if (!scratch)
         scratch = std::make_unique<TextureScratch>();
-    GLint maxTextureSize = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-    if (maxTextureSize <= 0)
-        maxTextureSize = 64; // the least any GL implementation offers
     const TextureOptions current = options();
     DecodedTexture decoded;
-    decodeTexture(fileName, current, maxTextureSize, *scratch, decoded);
+    decodeTexture(fileName, current, queryMaxTextureSize(), *scratch, decoded);
     // The scaled targa image goes to the picture buffer, which targa loads
     // do not use otherwise.
     return uploadDecodedTexture(decoded, current, scratch->texture, texture);
+}
+
+int queryMaxTextureSize() {
+    GLint maxTextureSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+    return maxTextureSize > 0 ? maxTextureSize : 64;
 }
 
 namespace {

@@ -50,6 +50,10 @@ class TextureLoader {
     std::unique_ptr<TextureScratch> scratch; // buffers reused from load to load
 };
 
+// GL_MAX_TEXTURE_SIZE of the current context (64, the least GL offers, when
+// it cannot be read).
+int queryMaxTextureSize();
+
 // The GL stage of a load: writes the record's fields, then (when the CPU
 // stage succeeded) creates the texture name and uploads the pixels. A targa
 // image that is not at its texture size is scaled with GLU first, into

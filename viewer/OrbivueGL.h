@@ -55,6 +55,11 @@ extern std::vector<glTexture> glTextures1, glTextures2, glTextures3; // slot ord
 extern TextureLoader* pTextureLoader;
 extern GLFrame frameCamera;
 extern std::int32_t loadedCount, totalCount; // preloading progress
+// Threads that decode photographs ahead of the uploads during preloading;
+// 0 loads them one by one on this thread. One per hardware thread by default.
+extern unsigned preloadWorkers;
+// Told every fraction the loading screen shows, when set (tests, measurements).
+extern void (*loaderObserver)(float fraction);
 
 // ---- Start-up and preloading.
 // Runs the viewer on a filled record until its window is closed; returns 0.
@@ -74,6 +79,8 @@ void closeViewerWindow();
 void armAnimationTimer(int milliseconds);
 void SetupRC();
 void LoadOneJPEG(const char* fileName, std::int32_t slot, std::int32_t series);
+// Appends a texture record to series 1, 2 or 3 (any other number: nothing).
+void storeTexture(const glTexture& record, std::int32_t series);
 void printLoader(float fraction);
 void ChangeSize(std::int32_t width, std::int32_t height);
 

@@ -2,6 +2,8 @@
 // preloading every image behind the loading screen, and the reshape callback.
 #include "OrbivueGL.h"
 
+#include "PreloadPipeline.h"
+
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 #include <GL/glx.h>
@@ -52,6 +54,8 @@ std::vector<glTexture> glTextures1, glTextures2, glTextures3;
 TextureLoader* pTextureLoader = nullptr;
 GLFrame frameCamera;
 std::int32_t loadedCount = 0, totalCount = 0;
+unsigned preloadWorkers = PreloadPipeline::defaultWorkers();
+void (*loaderObserver)(float fraction) = nullptr;
 
 const char* const kLoadingMessage = "Orbivue is loading your images ... ";
 
@@ -259,15 +263,39 @@ void SetupRC() {
     pTextureLoader->SetMipMapping(true);
     pTextureLoader->SetTextureFilter(FilterTrilinear);
 
+    // Every image of every shown series, in display order.
     const std::vector<const char*>* names[] = {&textureNames1, &textureNames2, &textureNames3};
     const bool clockwise[] = {clockwise1, clockwise2, clockwise3};
+    std::vector<const char*> files;
+    std::vector<std::int32_t> seriesOf;
     for (int series = 0; series < numSeries; ++series) {
         for (std::int32_t i = 0; i < numImages; ++i) {
-            const std::size_t file = captureIndexForSlot(i, numImages, clockwise[series]);
-            LoadOneJPEG((*names[series])[file], i, series + 1);
-            loadedCount += 1;
-            printLoader(static_cast<float>(loadedCount) / static_cast<float>(totalCount));
+            files.push_back((*names[series])[captureIndexForSlot(i, numImages, clockwise[series])]);
+            seriesOf.push_back(series + 1);
         }
+    }
+    auto loaded = [] {
+        loadedCount += 1;
+        printLoader(static_cast<float>(loadedCount) / static_cast<float>(totalCount));
+    };
+
+    if (preloadWorkers == 0) {
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            LoadOneJPEG(files[k], static_cast<std::int32_t>(k % numImages), seriesOf[k]);
+            loaded();
+        }
+    } else {
+        // The workers decode ahead; this thread uploads in display order and
+        // draws the loading screen after each image, as the serial loop does.
+        const TextureOptions options = pTextureLoader->options();
+        PixelBuffer scaleBuffer;
+        PreloadPipeline pipeline(files, options, queryMaxTextureSize(), preloadWorkers);
+        pipeline.run([&](std::size_t k, const DecodedTexture& decoded) {
+            glTexture record;
+            uploadDecodedTexture(decoded, options, scaleBuffer, &record);
+            storeTexture(record, seriesOf[k]);
+            loaded();
+        });
     }
 
     // These reach only the texture bound now, the last one uploaded.
@@ -288,6 +316,10 @@ void LoadOneJPEG(const char* fileName, std::int32_t /*slot*/, std::int32_t serie
     // their places; a failed one keeps texture name 0 and draws untextured.
     glTexture record;
     pTextureLoader->LoadTextureFromDisk(fileName, &record);
+    storeTexture(record, series);
+}
+
+void storeTexture(const glTexture& record, std::int32_t series) {
     if (series == 1)
         glTextures1.push_back(record);
     else if (series == 2)
@@ -297,6 +329,8 @@ void LoadOneJPEG(const char* fileName, std::int32_t /*slot*/, std::int32_t serie
 }
 
 void printLoader(float fraction) {
+    if (loaderObserver != nullptr)
+        loaderObserver(fraction);
     glClear(GL_COLOR_BUFFER_BIT);
     glRasterPos2f(-0.5f, 0.0f);
     const unsigned char* message = reinterpret_cast<const unsigned char*>(kLoadingMessage);

@@ -177,3 +177,101 @@ TEST_F(ViewerRender, LoadingScreenWritesTheMessageFromAQuarterOfTheWidth) {
     EXPECT_EQ(left, 0);
     EXPECT_GT(right, 200);
 }
+
+namespace {
+
+std::vector<float> shownFractions;
+std::vector<std::size_t> texturesWhenShown;
+
+void recordFraction(float fraction) {
+    shownFractions.push_back(fraction);
+    texturesWhenShown.push_back(glTextures1.size() + glTextures2.size() + glTextures3.size());
+}
+
+// Level 0 of every texture of the three series, in slot order.
+std::vector<std::vector<std::uint8_t>> textureBytes() {
+    std::vector<std::vector<std::uint8_t>> all;
+    for (const auto* list : {&glTextures1, &glTextures2, &glTextures3}) {
+        for (const glTexture& t : *list) {
+            std::vector<std::uint8_t> bytes;
+            if (t.textureId != 0) {
+                bytes.resize(static_cast<std::size_t>(t.width) * t.height * 4);
+                glBindTexture(GL_TEXTURE_2D, t.textureId);
+                glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
+            }
+            all.push_back(bytes);
+        }
+    }
+    return all;
+}
+
+} // namespace
+
+// Preloading on worker threads must be indistinguishable from loading one by
+// one: the same textures, byte for byte, in the same slots, with the loading
+// screen after each image in order.
+TEST_F(ViewerRender, PipelinedPreloadEqualsTheSerialOne) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no display";
+    std::vector<Rgb> lower, upper;
+    for (int i = 0; i < 6; ++i) {
+        lower.push_back({std::uint8_t(30 * i), 100, 200});
+        upper.push_back({200, std::uint8_t(30 * i), 50});
+    }
+    open(lower, false, {2});
+    for (std::size_t i = 0; i < upper.size(); ++i) {
+        paths.push_back(dir.file("u" + std::to_string(i) + ".jpg"));
+        ASSERT_TRUE(TestImages::writeJpeg(paths.back(), TestImages::solid(640, 480, upper[i])));
+    }
+    // Two series of six: lower counter-clockwise with a missing photograph.
+    OrbivueSettings two;
+    for (int i = 0; i < 6; ++i)
+        two.addFileName1(paths[i].c_str());
+    for (int i = 0; i < 6; ++i)
+        two.addFileName2(paths[6 + i].c_str());
+    two.setClockwise1(false);
+    settings = &two;
+    startupFunction();
+
+    const unsigned workers = preloadWorkers;
+    loaderObserver = recordFraction;
+    std::vector<std::vector<std::vector<std::uint8_t>>> results;
+    std::vector<std::vector<float>> fractions;
+    std::vector<GLint> lastMinFilter;
+    for (unsigned w : {0u, 1u, 3u}) {
+        preloadWorkers = w;
+        shownFractions.clear();
+        texturesWhenShown.clear();
+        SetupRC();
+        GLint minFilter = 0;
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+        GLint bound = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        EXPECT_EQ(static_cast<GLuint>(bound), glTextures2.back().textureId)
+            << "the last upload stays bound for the final parameters";
+        GLint wrap = 0;
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+        EXPECT_EQ(wrap, GL_CLAMP_TO_EDGE) << w << " workers";
+        ASSERT_EQ(glTextures1.size(), 6u);
+        ASSERT_EQ(glTextures2.size(), 6u);
+        EXPECT_EQ(glTextures1[3].textureId, 0u) << "slot 3 is file 2 of a reversed series";
+        results.push_back(textureBytes());
+        fractions.push_back(shownFractions);
+        // The first screen (0 %) comes before the lists are emptied.
+        for (std::size_t k = 1; k < texturesWhenShown.size(); ++k)
+            EXPECT_EQ(texturesWhenShown[k], k) << "the screen follows each upload";
+        lastMinFilter.push_back(minFilter);
+    }
+    loaderObserver = nullptr;
+    preloadWorkers = workers;
+    ASSERT_EQ(fractions[0].size(), 13u);
+    EXPECT_EQ(loaderPercentText(fractions[0][1]), "  9");
+    EXPECT_EQ(loaderPercentText(fractions[0].back()), "100");
+    for (std::size_t r = 1; r < results.size(); ++r) {
+        EXPECT_EQ(fractions[r], fractions[0]);
+        EXPECT_TRUE(results[r] == results[0]) << "textures differ from the serial preload";
+        EXPECT_EQ(lastMinFilter[r], lastMinFilter[0]);
+    }
+    // The first slot of the reversed series holds the last photograph.
+    EXPECT_EQ(results[0][0][0], 150);
+}
