@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2 --target orbivue_screenshots sample_set
-xvfb-run -a -s "-screen 0 1280x1024x24" \
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
   ./build/tools/orbivue_screenshots build/sample/orbivue-sample.ini docs
 ls -l docs/*.png

@@ -7,4 +7,4 @@ bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 cd build
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j1 "$@"
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j1 "$@"

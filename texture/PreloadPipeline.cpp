@@ -1,22 +1,19 @@
 #include "PreloadPipeline.h"
 
-#include <condition_variable>
-#include <exception>
-#include <memory>
-#include <mutex>
+#include <sys/resource.h>
+#include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
-namespace {
-
-// One decoded picture waiting for the caller; its pixels live in `pixels`.
-struct Slot {
+// One decoded picture waiting for the owner; its pixels live in `pixels`.
+struct PreloadPipeline::Slot {
     DecodedTexture decoded;
     PixelBuffer pixels;
-    bool busy = false; // claimed by a job, until the caller has taken it
+    bool busy = false; // claimed by a job until the owner has taken it
 };
 
-struct Worker {
+struct PreloadPipeline::Worker {
     TextureScratch scratch;
     Slot slots[2];
     std::thread thread;
@@ -29,8 +26,11 @@ struct Worker {
     }
 };
 
+namespace {
+
 // Runs the CPU stage of one file into `slot`, moving the buffer that holds
 // the result into the slot (and the slot's old buffer back to the scratch).
+template <typename Slot>
 void decodeInto(const char* file, const TextureOptions& options, int maxTextureSize,
                 TextureScratch& scratch, Slot& slot) {
     DecodedTexture decoded;
@@ -43,10 +43,10 @@ void decodeInto(const char* file, const TextureOptions& options, int maxTextureS
         }
     } catch (...) {
         // Out of memory, for instance: this picture fails, the others go on.
-        const DecodedTexture partial = decoded;
-        decoded = DecodedTexture();
-        decoded.imageTypeKnown = partial.imageTypeKnown;
-        decoded.imageType = partial.imageType;
+        DecodedTexture failed;
+        failed.imageTypeKnown = decoded.imageTypeKnown;
+        failed.imageType = decoded.imageType;
+        decoded = failed;
     }
     slot.decoded = decoded;
 }
@@ -56,98 +56,99 @@ void decodeInto(const char* file, const TextureOptions& options, int maxTextureS
 PreloadPipeline::PreloadPipeline(std::vector<const char*> paths, const TextureOptions& o,
                                  int maxSize, unsigned count)
     : files(std::move(paths)), options(o), maxTextureSize(maxSize),
-      workers(count == 0 ? 1 : count) {}
+      workerCount(count == 0 ? 1 : count), results(files.size(), nullptr) {}
+
+PreloadPipeline::~PreloadPipeline() { stop(); }
 
 unsigned PreloadPipeline::defaultWorkers() {
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : n;
 }
 
-void PreloadPipeline::run(const Consumer& consume) {
-    const std::size_t count = files.size();
-    std::mutex mutex;
-    std::condition_variable resultReady, slotFreed;
-    std::size_t nextJob = 0;
-    bool stopping = false;
-    std::vector<Slot*> results(count, nullptr);
-    std::vector<std::unique_ptr<Worker>> pool;
+void PreloadPipeline::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    slotFreed.notify_all();
+    for (auto& w : pool)
+        if (w->thread.joinable())
+            w->thread.join();
+}
 
-    auto work = [&](Worker& self) {
-        for (;;) {
-            Slot* slot = nullptr;
-            std::size_t job = 0;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                slotFreed.wait(lock, [&] {
-                    return stopping || nextJob >= count || self.freeSlot() != nullptr;
-                });
-                if (stopping || nextJob >= count)
-                    return;
-                job = nextJob++;
-                slot = self.freeSlot();
-                slot->busy = true;
-            }
-            decodeInto(files[job], options, maxTextureSize, self.scratch, *slot);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                results[job] = slot;
-            }
-            resultReady.notify_all();
+void PreloadPipeline::work(Worker& self) {
+    // The owning thread is the one the user waits for: the workers take the
+    // CPU time it leaves.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+    for (;;) {
+        Slot* slot = nullptr;
+        std::size_t job = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            slotFreed.wait(lock, [&] {
+                return stopping || nextJob >= files.size() || self.freeSlot() != nullptr;
+            });
+            if (stopping || nextJob >= files.size())
+                return;
+            job = nextJob++;
+            slot = self.freeSlot();
+            slot->busy = true;
         }
-    };
-
-    // Ends and joins every worker, whatever happens on this thread.
-    struct Joiner {
-        std::vector<std::unique_ptr<Worker>>& pool;
-        std::mutex& mutex;
-        bool& stopping;
-        std::condition_variable& slotFreed;
-        ~Joiner() {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                stopping = true;
-            }
-            slotFreed.notify_all();
-            for (auto& w : pool)
-                if (w->thread.joinable())
-                    w->thread.join();
+        decodeInto(files[job], options, maxTextureSize, self.scratch, *slot);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            results[job] = slot;
         }
-    } joiner{pool, mutex, stopping, slotFreed};
+        resultReady.notify_all();
+    }
+}
 
-    for (unsigned i = 0; i < workers && i < count; ++i) {
+void PreloadPipeline::start() {
+    if (started)
+        return;
+    started = true;
+    for (unsigned i = 0; i < workerCount && i < files.size(); ++i) {
         auto worker = std::make_unique<Worker>();
+        Worker& w = *worker;
         try {
-            Worker& w = *worker;
-            worker->thread = std::thread([&work, &w] { work(w); });
+            w.thread = std::thread([this, &w] { work(w); });
         } catch (const std::system_error&) {
             break; // no more threads to be had: fewer workers
         }
         pool.push_back(std::move(worker));
     }
+}
 
+void PreloadPipeline::run(const Consumer& consume) {
+    start();
     if (pool.empty()) {
         // Not a single thread could be started: decode here, one by one.
         Worker self;
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
             decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0]);
             consume(i, self.slots[0].decoded);
         }
         return;
     }
-
-    for (std::size_t i = 0; i < count; ++i) {
-        Slot* slot = nullptr;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            resultReady.wait(lock, [&] { return results[i] != nullptr; });
-            slot = results[i];
+    try {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            Slot* slot = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                resultReady.wait(lock, [&] { return results[i] != nullptr; });
+                slot = results[i];
+            }
+            consume(i, slot->decoded);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                results[i] = nullptr;
+                slot->busy = false;
+            }
+            slotFreed.notify_all();
         }
-        consume(i, slot->decoded);
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            results[i] = nullptr;
-            slot->busy = false;
-        }
-        slotFreed.notify_all();
+    } catch (...) {
+        stop();
+        throw;
     }
+    stop();
 }

@@ -2,17 +2,21 @@
 
 #include "TextureDecode.h"
 
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
-// Decodes many image files on worker threads while the calling thread (the
-// one with the GL context) takes the results in file order: the CPU stage of
-// each load runs ahead on the workers, the GL stage stays on the caller.
+// Decodes many image files on worker threads while the thread that owns the
+// GL context takes the results in file order: the CPU stage of each load runs
+// ahead on the workers, the GL stage stays on the owning thread.
 //
-// Each worker keeps at most two decoded pictures waiting for the caller and
-// recycles their buffers, so memory stays bounded however many files there
-// are. Every worker has ended when run() returns, also when it throws.
+// Each worker keeps at most two decoded pictures waiting and recycles their
+// buffers, so memory stays bounded however many files there are. Workers run
+// at a lower priority than the owning thread, which the user is waiting for.
+// Every worker has ended when the pipeline is destroyed.
 class PreloadPipeline {
 public:
     // Called on the thread of run(), once per file, in file order. The
@@ -21,15 +25,37 @@ public:
 
     PreloadPipeline(std::vector<const char*> files, const TextureOptions& options,
                     int maxTextureSize, unsigned workers = defaultWorkers());
+    ~PreloadPipeline();
+    PreloadPipeline(const PreloadPipeline&) = delete;
+    PreloadPipeline& operator=(const PreloadPipeline&) = delete;
 
+    // Lets the workers begin, so that they decode while the owner does other
+    // work first. run() starts them when this has not been called.
+    void start();
+    // Hands every result to `consume` in file order; returns when all are
+    // taken (or rethrows what `consume` threw, after stopping the workers).
     void run(const Consumer& consume);
 
     // One worker per hardware thread, at least one.
     static unsigned defaultWorkers();
 
 private:
+    struct Slot;
+    struct Worker;
+    void work(Worker& self);
+    void stop();
+
     std::vector<const char*> files;
     TextureOptions options;
     int maxTextureSize;
-    unsigned workers;
+    unsigned workerCount;
+    bool started = false;
+
+    std::mutex mutex;
+    std::condition_variable resultReady;
+    std::condition_variable slotFreed;
+    std::size_t nextJob = 0;
+    bool stopping = false;
+    std::vector<Slot*> results;
+    std::vector<std::unique_ptr<Worker>> pool;
 };

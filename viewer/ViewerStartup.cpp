@@ -11,6 +11,7 @@
 #include <X11/cursorfont.h>
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 #include <cstdio>
 #include <sys/select.h>
@@ -242,21 +243,8 @@ std::string loaderPercentText(float fraction) {
 }
 
 void SetupRC() {
-    setPointer(XC_watch); // the wait cursor while images load
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glColor3f(1.0f, 1.0f, 1.0f);
-
-    loadedCount = 0;
-    totalCount = numSeries * numImages;
-    printLoader(0);
-
-    glEnable(GL_TEXTURE_2D);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-
-    glTextures1.clear();
-    glTextures2.clear();
-    glTextures3.clear();
-
+    // The loader first: its options decide what the preloading workers do,
+    // and they can start decoding while the first loading screen is drawn.
     pTextureLoader = new TextureLoader();
     pTextureLoader->SetAlphaMatch(false, 0, 0, 0);
     pTextureLoader->SetHighQualityTextures(false);
@@ -274,12 +262,34 @@ void SetupRC() {
             seriesOf.push_back(series + 1);
         }
     }
+    const TextureOptions options = pTextureLoader->options();
+    std::unique_ptr<PreloadPipeline> pipeline;
+    if (preloadWorkers > 0) {
+        pipeline = std::make_unique<PreloadPipeline>(files, options, queryMaxTextureSize(),
+                                                     preloadWorkers);
+        pipeline->start();
+    }
+
+    setPointer(XC_watch); // the wait cursor while images load
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glColor3f(1.0f, 1.0f, 1.0f);
+
+    loadedCount = 0;
+    totalCount = numSeries * numImages;
+    printLoader(0);
+
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+
+    glTextures1.clear();
+    glTextures2.clear();
+    glTextures3.clear();
+
     auto loaded = [] {
         loadedCount += 1;
         printLoader(static_cast<float>(loadedCount) / static_cast<float>(totalCount));
     };
-
-    if (preloadWorkers == 0) {
+    if (!pipeline) {
         for (std::size_t k = 0; k < files.size(); ++k) {
             LoadOneJPEG(files[k], static_cast<std::int32_t>(k % numImages), seriesOf[k]);
             loaded();
@@ -287,15 +297,14 @@ void SetupRC() {
     } else {
         // The workers decode ahead; this thread uploads in display order and
         // draws the loading screen after each image, as the serial loop does.
-        const TextureOptions options = pTextureLoader->options();
         PixelBuffer scaleBuffer;
-        PreloadPipeline pipeline(files, options, queryMaxTextureSize(), preloadWorkers);
-        pipeline.run([&](std::size_t k, const DecodedTexture& decoded) {
+        pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
             glTexture record;
             uploadDecodedTexture(decoded, options, scaleBuffer, &record);
             storeTexture(record, seriesOf[k]);
             loaded();
         });
+        pipeline.reset();
     }
 
     // These reach only the texture bound now, the last one uploaded.

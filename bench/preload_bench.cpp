@@ -1,0 +1,204 @@
+// Prints how long the viewer's preloading takes per photograph, loading one
+// by one and with the worker pipeline, next to its two limits: the CPU stage
+// alone on all workers and the GL thread's uploads alone. Each figure comes
+// from a process of its own, which also gives its peak memory.
+// Needs an X display (run it under xvfb-run).
+#include "OrbivueGL.h"
+#include "PhotoLikeJpeg.h"
+#include "PreloadPipeline.h"
+
+#include <GL/freeglut.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kSeries = 3, kPerSeries = 15, kPhotos = kSeries * kPerSeries, kDistinct = 5;
+
+struct Measure {
+    double ms = 0;      // per photograph
+    double maxRssMb = 0;
+};
+
+enum class Mode { Serial, Pipelined, DecodeOnly, UploadOnly };
+
+TextureOptions viewerOptions() {
+    TextureOptions o;
+    o.alphaMatch = false;
+    o.highQuality = false;
+    o.mipMapping = true;
+    o.textureFilter = FilterTrilinear;
+    return o;
+}
+
+double elapsedMs(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+// Runs one mode on the set; the milliseconds per photograph.
+double runMode(Mode mode, const std::vector<std::string>& photos) {
+    OrbivueSettings record;
+    for (int i = 0; i < kPerSeries; ++i) {
+        record.addFileName1(photos[i].c_str());
+        record.addFileName2(photos[kPerSeries + i].c_str());
+        record.addFileName3(photos[2 * kPerSeries + i].c_str());
+    }
+    std::vector<const char*> files;
+    for (const std::string& p : photos)
+        files.push_back(p.c_str());
+
+    if (mode == Mode::DecodeOnly) {
+        const auto start = Clock::now();
+        PreloadPipeline pipeline(files, viewerOptions(), 16384);
+        pipeline.run([](std::size_t, const DecodedTexture&) {});
+        return elapsedMs(start) / kPhotos;
+    }
+
+    using namespace OrbivueGL;
+    settings = &record;
+    startupFunction();
+    if (!openViewerWindow())
+        return -1;
+    double ms = 0;
+    if (mode == Mode::UploadOnly) {
+        // Decode first, then time only what the GL thread does per
+        // photograph: the upload with its mipmaps and the loading screen.
+        // The 45 photographs are five pictures under nine names each, so the
+        // five decoded ones stand for all.
+        std::vector<TextureScratch> scratches(kDistinct);
+        std::vector<DecodedTexture> decoded(kDistinct);
+        const int maxSize = queryMaxTextureSize();
+        for (int i = 0; i < kDistinct; ++i)
+            decodeTexture(files[i], viewerOptions(), maxSize, scratches[i], decoded[i]);
+        PixelBuffer scale;
+        glEnable(GL_TEXTURE_2D);
+        // As in the preload: the first loading screen, then upload and screen
+        // for each photograph.
+        const auto start = Clock::now();
+        glColor3f(1, 1, 1);
+        printLoader(0);
+        for (int i = 0; i < kPhotos; ++i) {
+            glTexture t;
+            uploadDecodedTexture(decoded[i % kDistinct], viewerOptions(), scale, &t);
+            printLoader(static_cast<float>(i + 1) / kPhotos);
+        }
+        glFinish();
+        ms = elapsedMs(start) / kPhotos;
+    } else {
+        preloadWorkers = mode == Mode::Serial ? 0 : PreloadPipeline::defaultWorkers();
+        const auto start = Clock::now();
+        SetupRC();
+        glFinish();
+        ms = elapsedMs(start) / kPhotos;
+    }
+    closeViewerWindow();
+    return ms;
+}
+
+// Runs a mode in a child process: its time and peak memory.
+Measure once(Mode mode, const std::vector<std::string>& photos) {
+    int channel[2];
+    if (pipe(channel) != 0)
+        return {};
+    std::fflush(stdout); // the child must not print what the parent has buffered
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        Measure m;
+        m.ms = runMode(mode, photos);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        m.maxRssMb = usage.ru_maxrss / 1024.0;
+        if (write(channel[1], &m, sizeof m) != sizeof m)
+            _exit(1);
+        _exit(0);
+    }
+    close(channel[1]);
+    Measure m;
+    if (read(channel[0], &m, sizeof m) != sizeof m)
+        m.ms = -1;
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return m;
+}
+
+// The median time of several runs, and the largest peak memory.
+Measure measured(Mode mode, const std::vector<std::string>& photos, int runs) {
+    std::vector<double> times;
+    Measure result;
+    for (int r = 0; r < runs; ++r) {
+        const Measure m = once(mode, photos);
+        times.push_back(m.ms);
+        if (m.maxRssMb > result.maxRssMb)
+            result.maxRssMb = m.maxRssMb;
+    }
+    std::sort(times.begin(), times.end());
+    result.ms = times[times.size() / 2];
+    return result;
+}
+
+} // namespace
+
+int main() {
+    const struct {
+        int w, h, runs;
+    } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / "orbivue-preload-bench";
+    std::filesystem::create_directories(dir);
+
+    std::printf("Viewer preload of %d photographs (3 series of %d), %u workers, median ms per "
+                "photo\n",
+                kPhotos, kPerSeries, PreloadPipeline::defaultWorkers());
+    std::printf("%-10s %8s %9s %8s %8s %8s %8s %8s %8s   peak MB: %6s %6s\n", "photo",
+                "serial", "pipelined", "decode", "upload", "floor", "p/s", "p/limit", "p/floor",
+                "serial", "piped");
+    for (const auto& s : sizes) {
+        // Five different photographs, each under nine names.
+        std::vector<std::string> photos;
+        std::vector<std::vector<std::uint8_t>> distinct;
+        for (std::uint32_t seed = 1; seed <= kDistinct; ++seed)
+            distinct.push_back(makePhotoLikeJpeg(s.w, s.h, seed));
+        for (int i = 0; i < kPhotos; ++i) {
+            const std::string path = (dir / (std::to_string(s.w) + "-" + std::to_string(i) +
+                                             ".jpg")).string();
+            const auto& bytes = distinct[i % distinct.size()];
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
+            photos.push_back(path);
+        }
+        const Measure serial = measured(Mode::Serial, photos, s.runs);
+        const Measure piped = measured(Mode::Pipelined, photos, s.runs);
+        const Measure decode = measured(Mode::DecodeOnly, photos, s.runs);
+        const Measure upload = measured(Mode::UploadOnly, photos, s.runs);
+        const double limit = decode.ms > upload.ms ? decode.ms : upload.ms;
+        // The workers and the GL thread share the cores: decoding on all of
+        // them plus uploading on one cannot take less than the two added up
+        // and spread over every core.
+        const double cores = PreloadPipeline::defaultWorkers();
+        const double floor = std::max(limit, (decode.ms * cores + upload.ms) / cores);
+        char name[32];
+        std::snprintf(name, sizeof name, "%dx%d", s.w, s.h);
+        std::printf("%-10s %8.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f   %15.0f %6.0f\n",
+                    name, serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
+                    piped.ms / limit, piped.ms / floor, serial.maxRssMb, piped.maxRssMb);
+        std::fflush(stdout);
+    }
+    std::printf("decode: the CPU stage alone on all workers; upload: the GL thread alone\n"
+                "(gluBuild2DMipmaps and the loading screen); floor: the larger of the two, or\n"
+                "both added up over all cores when they must share them; p/s: pipelined /\n"
+                "serial; p/limit: pipelined / the larger limit; p/floor: pipelined / floor.\n");
+    std::filesystem::remove_all(dir);
+    return 0;
+}
