@@ -150,6 +150,10 @@ ListResult decodeList(const std::string& bytes, std::vector<std::string>& entrie
     }
     if (!validUtf8(text) || text.find('\0') != std::string::npos)
         return ListResult::NotText;
+    // A second byte-order mark after the first is no part of a path either
+    // (and a list written back without one must read the same).
+    while (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
 
     std::size_t start = 0;
     while (start < text.size()) {

@@ -9,6 +9,7 @@ packages=(
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
   libturbojpeg0-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev
+  clang-14 libclang-rt-14-dev
   libx11-dev xvfb xauth x11-utils
   fonts-dejavu-core
 )

@@ -1,10 +1,30 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test suite,
-# under a virtual X display for the suites that open GL windows.
+# Installs what is missing, builds everything and runs every test: the suites
+# as built normally, the same suites built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (any report fails them), and a short run of each
+# fuzz harness. The suites run under a virtual X display.
+#
+#   scripts/test.sh           everything (what CI runs)
+#   scripts/test.sh --plain   only the normal build's suites
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+display=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
+
+echo "== Test suites"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
-cd build
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j1 "$@"
+(cd build && "${display[@]}" ctest --output-on-failure -j1 --timeout 600)
+[ "${1:-}" = "--plain" ] && exit 0
+
+echo "== Test suites with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIVUE_SANITIZE=ON \
+  -DORBIVUE_BUILD_BENCH=OFF
+cmake --build build-asan -j2
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export ASAN_OPTIONS="detect_leaks=1"
+(cd build-asan && "${display[@]}" ctest --output-on-failure -j1 --timeout 600)
+
+echo "== Fuzz harnesses, a short run each"
+bash scripts/fuzz.sh 20

@@ -7,6 +7,8 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 
 struct PictureDecoder::Qt {
@@ -18,6 +20,8 @@ struct PictureDecoder::Qt {
 
 namespace {
 
+std::atomic<std::size_t> decodedLimit{PictureDecoder::kMaxDecodedBytes};
+
 bool looksLikeJpeg(const std::uint8_t* data, std::size_t size) {
     return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
@@ -27,6 +31,12 @@ bool withinCap(std::size_t width, std::size_t height) {
 }
 
 } // namespace
+
+void PictureDecoder::limitDecodedBytes(std::size_t bytes) {
+    decodedLimit = std::min(bytes, kMaxDecodedBytes);
+}
+
+std::size_t PictureDecoder::decodedBytesLimit() { return decodedLimit.load(); }
 
 PictureDecoder::PictureDecoder() = default;
 
@@ -59,7 +69,8 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
             return false;
         if (!qt) {
             qt = std::make_unique<Qt>();
-            QImageReader::setAllocationLimit(static_cast<int>(kMaxDecodedBytes >> 20));
+            QImageReader::setAllocationLimit(static_cast<int>(
+                std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
         }
         qt->reader.setDevice(nullptr);
         qt->device.close();

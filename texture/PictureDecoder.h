@@ -17,6 +17,11 @@ class PictureDecoder {
     // before decoding, so a forged header cannot ask for absurd memory.
     static constexpr std::size_t kMaxDecodedBytes = std::size_t(1) << 30;
 
+    // A lower limit for the whole process (fuzzing uses one, to spend its
+    // time on the decoders' logic rather than on huge buffers).
+    static void limitDecodedBytes(std::size_t bytes);
+    static std::size_t decodedBytesLimit();
+
     PictureDecoder();
     ~PictureDecoder();
     PictureDecoder(const PictureDecoder&) = delete;

@@ -120,21 +120,42 @@ bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size) {
     return ok;
 }
 
-void decodeTexture(const char* path, const TextureOptions& options, int maxTextureSize,
-                   TextureScratch& scratch, DecodedTexture& result) {
+namespace {
+
+void startResult(const char* path, DecodedTexture& result) {
     result = DecodedTexture();
-    if (path == nullptr)
-        return;
     result.targa = TextureRules::isTargaPath(path);
     if (!result.targa) {
         result.imageTypeKnown = true;
         result.imageType = TextureRules::imageTypeForPath(path);
     }
+}
+
+} // namespace
+
+void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t size,
+                       const TextureOptions& options, int maxTextureSize, TextureScratch& scratch,
+                       DecodedTexture& result) {
+    if (path == nullptr) {
+        result = DecodedTexture();
+        return;
+    }
+    startResult(path, result);
+    if (result.targa)
+        decodeTarga(data, size, options, maxTextureSize, scratch, result);
+    else
+        decodePicture(data, size, options, maxTextureSize, scratch, result);
+}
+
+void decodeTexture(const char* path, const TextureOptions& options, int maxTextureSize,
+                   TextureScratch& scratch, DecodedTexture& result) {
+    if (path == nullptr) {
+        result = DecodedTexture();
+        return;
+    }
+    startResult(path, result);
     std::size_t size = 0;
     if (!readWholeFile(path, scratch.file, size))
         return;
-    if (result.targa)
-        decodeTarga(scratch.file.data(), size, options, maxTextureSize, scratch, result);
-    else
-        decodePicture(scratch.file.data(), size, options, maxTextureSize, scratch, result);
+    decodeTextureData(path, scratch.file.data(), size, options, maxTextureSize, scratch, result);
 }

@@ -66,5 +66,11 @@ struct DecodedTexture {
 void decodeTexture(const char* path, const TextureOptions& options, int maxTextureSize,
                    TextureScratch& scratch, DecodedTexture& result);
 
+// The same on a file's content held in memory; `path` only decides, by its
+// extension, which decoder runs and which file-type code is recorded.
+void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t size,
+                       const TextureOptions& options, int maxTextureSize, TextureScratch& scratch,
+                       DecodedTexture& result);
+
 // Reads a whole file into the buffer; false when it cannot be opened or read.
 bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size);

@@ -249,6 +249,17 @@ TEST_F(SetFiles, ListPathOver259CharactersArrivesCut) {
     EXPECT_EQ(entries(form.listBox1), QStringList({"/from/the/cut/path.jpg"}));
 }
 
+TEST_F(SetFiles, SettingsFileThatDisappearsBeforeItIsRead) {
+    series({"/p/a.jpg"}, {}, {});
+    save(dir.file("gone.ini"));
+    std::filesystem::remove(dir.file("gone.ini")); // after the dialog chose it
+    series({"/edited.jpg"}, {}, {});
+    load(dir.file("gone.ini"));
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("gone.ini"))));
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("could not be read")));
+}
+
 TEST_F(SetFiles, CancelledLoadKeepsTheSetBeingEdited) {
     series({"/keep.jpg"}, {"/keep2.jpg"}, {});
     form.trackBar1->setValue(2);
@@ -310,18 +321,39 @@ TEST_F(SetFiles, FailedSaveLeavesTheEarlierSetIntact) {
     const std::string settingsBefore = contentOf(dir.file("tower.ini"));
     const std::string listBefore = contentOf(dir.file("tower1.txt"));
 
-    // A folder that can no longer be written (skipped for root, who may).
+    // A folder that can no longer be written: without write permission, or
+    // for root (whom permissions do not stop) on a file system mounted
+    // read-only over a copy of the set.
     series({"/second.jpg"}, {}, {});
     form.trackBar1->setValue(9);
     ::chmod(dir.path.c_str(), 0555);
     const bool enforced = ::access(dir.path.c_str(), W_OK) != 0;
-    save(dir.file("tower.ini"));
+    if (enforced)
+        save(dir.file("tower.ini"));
     ::chmod(dir.path.c_str(), 0755);
     if (enforced) {
         ASSERT_EQ(fileErrors().size(), 1);
+        EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.path.string())));
         EXPECT_EQ(contentOf(dir.file("tower.ini")), settingsBefore);
         EXPECT_EQ(contentOf(dir.file("tower1.txt")), listBefore);
         EXPECT_EQ(filesIn(dir.path), 4);
+    } else {
+        const std::string ro = dir.file("readonly");
+        std::filesystem::create_directory(ro);
+        const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + ro + "' 2>/dev/null";
+        if (std::system(mount.c_str()) == 0) {
+            series({"/first.jpg"}, {}, {});
+            save(ro + "/tower.ini");
+            ASSERT_TRUE(fileErrors().isEmpty());
+            const std::string before = contentOf(ro + "/tower.ini");
+            ASSERT_EQ(std::system(("mount -o remount,ro '" + ro + "'").c_str()), 0);
+            series({"/second.jpg"}, {}, {});
+            save(ro + "/tower.ini");
+            ASSERT_EQ(fileErrors().size(), 1);
+            EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(ro)));
+            EXPECT_EQ(contentOf(ro + "/tower.ini"), before);
+            std::system(("umount '" + ro + "'").c_str());
+        }
     }
 
     // A list file name taken by a folder: refused before anything is written.

@@ -202,6 +202,13 @@ TEST(SeriesListFiles, ByteOrderMarksDecideTheEncoding) {
     const std::string be("\xFE\xFF\0/\xD8\x3D\xDE\x00", 8);
     ASSERT_EQ(SetFile::decodeList(be, e), SetFile::ListResult::Ok);
     EXPECT_EQ(e, (std::vector<std::string>{"/\xF0\x9F\x98\x80"}));
+    // Found by fuzzing: a mark after the mark would come back as a mark and
+    // vanish when the list is written and read again.
+    ASSERT_EQ(SetFile::decodeList(std::string("\xFF\xFE\xFF\xFE/\0a\0", 8), e),
+              SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"/a"}));
+    ASSERT_EQ(SetFile::decodeList("\xEF\xBB\xBF\xEF\xBB\xBF/b", e), SetFile::ListResult::Ok);
+    EXPECT_EQ(e, (std::vector<std::string>{"/b"}));
     EXPECT_EQ(SetFile::decodeList("/caf\xE9.jpg", e), SetFile::ListResult::NotText)
         << "Latin-1 bytes are not UTF-8";
     EXPECT_EQ(SetFile::decodeList(std::string("\xFF\xFE\x00\xD8", 4), e),

@@ -64,3 +64,57 @@ TEST(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     EXPECT_EQ(XWindows::awaitExit(child), 0)
         << "start returned non-zero, kept the old set or never returned";
 }
+
+// Set by the leak checker when the program is built with it.
+extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
+
+// The viewer run ten times in one process, each closed by the user: under
+// the leak checker nothing of it (record, strings, loader, texture lists)
+// may be left behind.
+TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no display";
+    TestImages::TempDir dir;
+    const Rgb colours[2] = {{220, 60, 60}, {60, 60, 220}};
+    std::vector<std::string> photos;
+    for (int i = 0; i < 4; ++i) {
+        photos.push_back(dir.file("p" + std::to_string(i) + ".jpg"));
+        ASSERT_TRUE(TestImages::writeJpeg(photos.back(), TestImages::solid(320, 240, colours[i % 2])));
+    }
+    constexpr int kStarts = 10;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int failures = 0;
+        for (int run = 0; run < kStarts; ++run) {
+            // A record and strings of its own each time, as the editor makes them.
+            auto* record = new OrbivueSettings();
+            std::vector<std::string*> strings;
+            for (int i = 0; i < 2; ++i) {
+                strings.push_back(new std::string(photos[(run % 2) + 2 * i]));
+                record->addFileName1(strings.back()->c_str());
+            }
+            failures += OrbivueGL::start(record) != 0;
+            delete record;
+            for (std::string* s : strings)
+                delete s;
+        }
+        if (__lsan_do_recoverable_leak_check != nullptr && __lsan_do_recoverable_leak_check() != 0)
+            _exit(7);
+        _exit(failures == 0 ? 0 : 3);
+    }
+    XWindows::Display* display = XWindows::open();
+    ASSERT_NE(display, nullptr);
+    for (int run = 0; run < kStarts; ++run) {
+        const Rgb& c = colours[run % 2];
+        const XWindows::Window viewer = XWindows::awaitShowing(display, "Orbivue", 366, 275, c.r, c.g, c.b);
+        if (viewer == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            FAIL() << "start " << run << " showed no window";
+        }
+        XWindows::requestClose(display, viewer);
+    }
+    XWindows::close(display);
+    EXPECT_EQ(XWindows::awaitExit(child), 0) << "7: the leak checker found leaks";
+}

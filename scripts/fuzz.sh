@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer on) and runs each for SECONDS (default 20) on
+# seed corpora made fresh by make_corpus. Exits non-zero on any finding; the
+# crashing input is left in build-fuzz/findings/.
+#
+#   scripts/fuzz.sh [SECONDS] [JOBS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+jobs=${2:-1}
+bash scripts/install-deps.sh
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DORBIVUE_FUZZ=ON -DORBIVUE_BUILD_TESTS=OFF -DORBIVUE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j2 --target fuzz_targa fuzz_picture fuzz_ini fuzz_list make_corpus
+rm -rf build-fuzz/seeds build-fuzz/work
+mkdir -p build-fuzz/findings
+QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/make_corpus build-fuzz/seeds
+export ASAN_OPTIONS=allocator_may_return_null=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+total=0
+status=0
+for harness in targa picture ini list; do
+  mkdir -p "build-fuzz/work/$harness"
+  log="build-fuzz/fuzz_$harness.log"
+  if ! ./build-fuzz/fuzz/fuzz_$harness -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 \
+       -malloc_limit_mb=2048 -print_final_stats=1 -jobs="$jobs" -workers="$jobs" \
+       -artifact_prefix="build-fuzz/findings/$harness-" \
+       "build-fuzz/work/$harness" "build-fuzz/seeds/$harness" >"$log" 2>&1; then
+    echo "fuzz_$harness: FINDING, see $log and build-fuzz/findings/"
+    tail -40 "$log"
+    status=1
+  fi
+  runs=$( (grep -h 'stat::number_of_executed_units' "$log" fuzz-*.log 2>/dev/null || true) \
+         | awk '{s += $2} END {print s + 0}')
+  rm -f fuzz-*.log
+  total=$((total + runs))
+  echo "fuzz_$harness: $runs executions in ${seconds} s"
+done
+echo "fuzzing: $total executions in all"
+exit $status
