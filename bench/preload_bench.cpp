@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSeries = 3, kPerSeries = 15, kPhotos = kSeries * kPerSeries, kDistinct = 5;
 
 struct Measure {
-    double ms = 0;      // per photograph
+    double ms = 0; // per photograph
     double maxRssMb = 0;
 };
 
@@ -150,9 +150,7 @@ Measure measured(Mode mode, const std::vector<std::string>& photos, int runs) {
 } // namespace
 
 int main() {
-    const struct {
-        int w, h, runs;
-    } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
+    const struct { int w, h, runs; } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / "orbivue-preload-bench";
     std::filesystem::create_directories(dir);
@@ -160,9 +158,9 @@ int main() {
     std::printf("Viewer preload of %d photographs (3 series of %d), %u workers, median ms per "
                 "photo\n",
                 kPhotos, kPerSeries, PreloadPipeline::defaultWorkers());
-    std::printf("%-10s %8s %9s %8s %8s %8s %8s %8s %8s   peak MB: %6s %6s\n", "photo",
-                "serial", "pipelined", "decode", "upload", "floor", "p/s", "p/limit", "p/floor",
-                "serial", "piped");
+    std::printf("%-10s %8s %9s %8s %8s %8s %8s %8s %8s   peak MB: %6s %6s\n", "photo", "serial",
+                "pipelined", "decode", "upload", "floor", "p/s", "p/limit", "p/floor", "serial",
+                "piped");
     for (const auto& s : sizes) {
         // Five different photographs, each under nine names.
         std::vector<std::string> photos;
@@ -170,8 +168,8 @@ int main() {
         for (std::uint32_t seed = 1; seed <= kDistinct; ++seed)
             distinct.push_back(makePhotoLikeJpeg(s.w, s.h, seed));
         for (int i = 0; i < kPhotos; ++i) {
-            const std::string path = (dir / (std::to_string(s.w) + "-" + std::to_string(i) +
-                                             ".jpg")).string();
+            const std::string path =
+                (dir / (std::to_string(s.w) + "-" + std::to_string(i) + ".jpg")).string();
             const auto& bytes = distinct[i % distinct.size()];
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(bytes.data()),
@@ -190,8 +188,8 @@ int main() {
         const double floor = std::max(limit, (decode.ms * cores + upload.ms) / cores);
         char name[32];
         std::snprintf(name, sizeof name, "%dx%d", s.w, s.h);
-        std::printf("%-10s %8.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f   %15.0f %6.0f\n",
-                    name, serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
+        std::printf("%-10s %8.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f   %15.0f %6.0f\n", name,
+                    serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
                     piped.ms / limit, piped.ms / floor, serial.maxRssMb, piped.maxRssMb);
         std::fflush(stdout);
     }

@@ -68,9 +68,9 @@ void Form1::saveSetToolStripMenuItem_Click() {
     const SetFile::SaveResult result = SetFile::save(osPath(chosen), set);
     if (result.problem == SetFile::SaveResult::None)
         return;
-    const QString series =
-        result.series > 0 ? QString::fromLatin1(kSeriesSections[result.series - 1]).toLower()
-                           : QString();
+    const QString series = result.series > 0
+                               ? QString::fromLatin1(kSeriesSections[result.series - 1]).toLower()
+                               : QString();
     QString message;
     switch (result.problem) {
     case SetFile::SaveResult::ListPathTooLong:

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     static const char* const names[] = {"x.jpg", "x.JPEG", "x.bmp", "x.gif", "x.ico",
-                                        "x.png", "x.tga", "x.emf", "x",     "x.Tga"};
+                                        "x.png", "x.tga",  "x.emf", "x",     "x.Tga"};
     const std::uint8_t selector = data[0];
     TextureOptions options;
     options.highQuality = (selector & 0x10) != 0;

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 
 void put(const fs::path& dir, const std::string& name, const Bytes& bytes, bool truncations) {
     fs::create_directories(dir);
-    std::ofstream(dir / name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!truncations || bytes.size() < 4)
         return;
     for (std::size_t cut : {bytes.size() / 2, bytes.size() - 1, std::size_t(20)}) {

@@ -247,7 +247,8 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     for (int n = 0; n < 3; ++n)
         writes.push_back({sections[n], "ImageList" + std::to_string(n + 1), listPaths[n]});
     for (int n = 0; n < 3; ++n)
-        writes.push_back({sections[n], "Clockwise" + std::to_string(n + 1), flag(set.clockwise[n])});
+        writes.push_back(
+            {sections[n], "Clockwise" + std::to_string(n + 1), flag(set.clockwise[n])});
     for (int n = 0; n < 3; ++n)
         writes.push_back(
             {sections[n], "CClockwise" + std::to_string(n + 1), flag(set.counterClockwise[n])});

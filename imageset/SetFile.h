@@ -51,12 +51,12 @@ struct StoredSet {
 struct SaveResult {
     enum Problem {
         None,
-        ListPathTooLong,  // a list file path the settings file could not hand back whole
-        NotAFile,         // something other than a file stands where a list file belongs
-        LineBreak,        // an image path holds a line break
-        ListNotWritten,   // a list file could not be written
+        ListPathTooLong, // a list file path the settings file could not hand back whole
+        NotAFile,        // something other than a file stands where a list file belongs
+        LineBreak,       // an image path holds a line break
+        ListNotWritten,  // a list file could not be written
         SettingsNotWritten,
-        ListNotReplaced,  // a written list file could not be moved into place
+        ListNotReplaced, // a written list file could not be moved into place
     } problem = None;
     std::string path; // the file concerned
     int series = 0;   // 1 to 3 where a list is concerned

@@ -36,7 +36,9 @@ void PictureDecoder::limitDecodedBytes(std::size_t bytes) {
     decodedLimit = std::min(bytes, kMaxDecodedBytes);
 }
 
-std::size_t PictureDecoder::decodedBytesLimit() { return decodedLimit.load(); }
+std::size_t PictureDecoder::decodedBytesLimit() {
+    return decodedLimit.load();
+}
 
 PictureDecoder::PictureDecoder() = default;
 
@@ -69,8 +71,8 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
             return false;
         if (!qt) {
             qt = std::make_unique<Qt>();
-            QImageReader::setAllocationLimit(static_cast<int>(
-                std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
+            QImageReader::setAllocationLimit(
+                static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
         }
         qt->reader.setDevice(nullptr);
         qt->device.close();

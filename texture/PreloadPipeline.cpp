@@ -58,7 +58,9 @@ PreloadPipeline::PreloadPipeline(std::vector<const char*> paths, const TextureOp
     : files(std::move(paths)), options(o), maxTextureSize(maxSize),
       workerCount(count == 0 ? 1 : count), results(files.size(), nullptr) {}
 
-PreloadPipeline::~PreloadPipeline() { stop(); }
+PreloadPipeline::~PreloadPipeline() {
+    stop();
+}
 
 unsigned PreloadPipeline::defaultWorkers() {
     const unsigned n = std::thread::hardware_concurrency();

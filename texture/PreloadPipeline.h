@@ -18,7 +18,7 @@
 // at a lower priority than the owning thread, which the user is waiting for.
 // Every worker has ended when the pipeline is destroyed.
 class PreloadPipeline {
-public:
+  public:
     // Called on the thread of run(), once per file, in file order. The
     // pixels stay valid until it returns.
     using Consumer = std::function<void(std::size_t index, const DecodedTexture& decoded)>;
@@ -39,7 +39,7 @@ public:
     // One worker per hardware thread, at least one.
     static unsigned defaultWorkers();
 
-private:
+  private:
     struct Slot;
     struct Worker;
     void work(Worker& self);

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     if (!staging.empty()) {
         const char* sections[3] = {"Lower Series", "Centric Series", "Upper Series"};
         for (int n = 0; n < 3; ++n) {
-            if (!IniProfile::write(settings.string(), sections[n], "ImageList" + std::to_string(n + 1),
+            if (!IniProfile::write(settings.string(), sections[n],
+                                   "ImageList" + std::to_string(n + 1),
                                    SetFile::listFilePath(finalSettings.string(), n + 1))) {
                 std::fprintf(stderr, "make_sample_set: could not write %s\n", settings.c_str());
                 return 1;

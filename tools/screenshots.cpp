@@ -25,7 +25,7 @@ namespace {
 
 // Answers the Load Set dialog with the given settings file.
 class Scripted : public Toolkit {
-public:
+  public:
     explicit Scripted(QString file) : answer(std::move(file)) {}
     bool openFiles(QWidget*, const QString&, const QString&, bool, QStringList& paths) override {
         paths = {answer};

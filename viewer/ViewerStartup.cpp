@@ -11,9 +11,9 @@
 #include <X11/cursorfont.h>
 
 #include <algorithm>
-#include <memory>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <sys/select.h>
 
 namespace OrbivueGL {

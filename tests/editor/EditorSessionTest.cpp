@@ -69,3 +69,36 @@ TEST(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
     XWindows::close(display);
     EXPECT_EQ(XWindows::awaitExit(child), 0) << "the editor did not come back unchanged";
 }
+
+// The program reads no command-line arguments, and Qt must not take any
+// either: with "-platform offscreen" honoured no window would appear on the
+// display, with "--help" the program would print and end.
+TEST(EditorSession, ArgumentsChangeNothing) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no display";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const char* argv[] = {ORBIVUE_BINARY,   "-platform",     "offscreen", "--help",
+                              "-style=windows", "/some/set.ini", nullptr};
+        execv(ORBIVUE_BINARY, const_cast<char**>(argv));
+        _exit(127);
+    }
+    XWindows::Display* display = XWindows::open();
+    ASSERT_NE(display, nullptr);
+    // The editor's background is the dialog colour; any visible editor will do.
+    XWindows::Window editor = 0;
+    for (int i = 0; i < 600 && editor == 0; ++i) {
+        editor = XWindows::findByTitle(display, "Orbivue v1.18");
+        if (editor == 0)
+            usleep(100000);
+    }
+    if (editor == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        FAIL() << "the editor window did not appear";
+    }
+    XWindows::requestClose(display, editor);
+    XWindows::close(display);
+    EXPECT_EQ(XWindows::awaitExit(child), 0) << "closing the editor ends the program with 0";
+}

@@ -11,8 +11,8 @@ namespace {
 
 struct KeepGlDriverLoaded {
     KeepGlDriverLoaded() {
-        for (const char* path : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so",
-                                 "/usr/lib/dri/swrast_dri.so"}) {
+        for (const char* path :
+             {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", "/usr/lib/dri/swrast_dri.so"}) {
             if (dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE) != nullptr)
                 break;
         }

@@ -30,8 +30,8 @@ Loaded copy(const DecodedTexture& d) {
     l.width = d.width;
     l.height = d.height;
     if (d.ok) {
-        const std::size_t n = static_cast<std::size_t>(d.sourceWidth) * d.sourceHeight *
-                              d.bytesPerPixel;
+        const std::size_t n =
+            static_cast<std::size_t>(d.sourceWidth) * d.sourceHeight * d.bytesPerPixel;
         l.bytes.assign(d.pixels, d.pixels + n);
     }
     return l;
@@ -39,7 +39,7 @@ Loaded copy(const DecodedTexture& d) {
 
 // A mix of photographs of different sizes, a targa file and broken files.
 class Pipeline : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (int i = 0; i < 14; ++i) {
             const std::string path = dir.file("p" + std::to_string(i) + ".jpg");
@@ -95,8 +95,8 @@ TEST_F(Pipeline, ResultsArriveInFileOrderAndEqualTheSerialLoads) {
             EXPECT_EQ(got[i].ok, expected[i].ok) << "file " << i;
             EXPECT_EQ(got[i].width, expected[i].width);
             EXPECT_EQ(got[i].height, expected[i].height);
-            EXPECT_TRUE(got[i].bytes == expected[i].bytes) << "file " << i << ", " << workers
-                                                           << " workers";
+            EXPECT_TRUE(got[i].bytes == expected[i].bytes)
+                << "file " << i << ", " << workers << " workers";
         }
         EXPECT_FALSE(got[5].ok) << "a missing file keeps its place";
         EXPECT_FALSE(got.back().ok);

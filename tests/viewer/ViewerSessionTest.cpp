@@ -79,7 +79,8 @@ TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
     std::vector<std::string> photos;
     for (int i = 0; i < 4; ++i) {
         photos.push_back(dir.file("p" + std::to_string(i) + ".jpg"));
-        ASSERT_TRUE(TestImages::writeJpeg(photos.back(), TestImages::solid(320, 240, colours[i % 2])));
+        ASSERT_TRUE(
+            TestImages::writeJpeg(photos.back(), TestImages::solid(320, 240, colours[i % 2])));
     }
     constexpr int kStarts = 10;
     const pid_t child = fork();
@@ -107,7 +108,8 @@ TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
     ASSERT_NE(display, nullptr);
     for (int run = 0; run < kStarts; ++run) {
         const Rgb& c = colours[run % 2];
-        const XWindows::Window viewer = XWindows::awaitShowing(display, "Orbivue", 366, 275, c.r, c.g, c.b);
+        const XWindows::Window viewer =
+            XWindows::awaitShowing(display, "Orbivue", 366, 275, c.r, c.g, c.b);
         if (viewer == 0) {
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
