@@ -20,13 +20,8 @@ using TestImages::TempDir;
 
 namespace {
 
-std::string contentOf(const std::string& path) {
-    const std::vector<std::uint8_t> b = TestImages::readBytes(path);
-    return std::string(b.begin(), b.end());
-}
-bool put(const std::string& path, const std::string& s) {
-    return TestImages::writeBytes(path, std::vector<std::uint8_t>(s.begin(), s.end()));
-}
+using TestImages::readText;
+using TestImages::writeText;
 QStringList entries(const QListWidget* list) {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
@@ -82,30 +77,30 @@ TEST_F(SetFiles, SaveWritesTheSettingsFileAndThreeListFiles) {
     EXPECT_EQ(toolkit.fileDialogs[0].filter, QStringLiteral("Settingddatei (.ini)|*.ini"));
     EXPECT_TRUE(toolkit.fileDialogs[0].save);
     const std::string base = dir.file("tower");
-    EXPECT_EQ(contentOf(dir.file("tower.ini")), "[Lower Series]\n"
-                                                "ImageList1=" +
-                                                    base +
-                                                    "1.txt\n"
-                                                    "Clockwise1=1\n"
-                                                    "CClockwise1=0\n"
-                                                    "[Centric Series]\n"
-                                                    "ImageList2=" +
-                                                    base +
-                                                    "2.txt\n"
-                                                    "Clockwise2=1\n"
-                                                    "CClockwise2=0\n"
-                                                    "[Upper Series]\n"
-                                                    "ImageList3=" +
-                                                    base +
-                                                    "3.txt\n"
-                                                    "Clockwise3=0\n"
-                                                    "CClockwise3=1\n"
-                                                    "[View Options]\n"
-                                                    "SkyScraperMode=0\n"
-                                                    "CameraZoom=1\n"
-                                                    "Speed=5\n");
-    EXPECT_EQ(contentOf(base + "1.txt"), "/p/l0.jpg\r\n/p/l1.jpg\r\n");
-    EXPECT_EQ(contentOf(base + "3.txt"), "/p/u0.jpg\r\n/p/u1.jpg\r\n");
+    EXPECT_EQ(readText(dir.file("tower.ini")), "[Lower Series]\n"
+                                               "ImageList1=" +
+                                                   base +
+                                                   "1.txt\n"
+                                                   "Clockwise1=1\n"
+                                                   "CClockwise1=0\n"
+                                                   "[Centric Series]\n"
+                                                   "ImageList2=" +
+                                                   base +
+                                                   "2.txt\n"
+                                                   "Clockwise2=1\n"
+                                                   "CClockwise2=0\n"
+                                                   "[Upper Series]\n"
+                                                   "ImageList3=" +
+                                                   base +
+                                                   "3.txt\n"
+                                                   "Clockwise3=0\n"
+                                                   "CClockwise3=1\n"
+                                                   "[View Options]\n"
+                                                   "SkyScraperMode=0\n"
+                                                   "CameraZoom=1\n"
+                                                   "Speed=5\n");
+    EXPECT_EQ(readText(base + "1.txt"), "/p/l0.jpg\r\n/p/l1.jpg\r\n");
+    EXPECT_EQ(readText(base + "3.txt"), "/p/u0.jpg\r\n/p/u1.jpg\r\n");
     EXPECT_EQ(filesIn(dir.path), 4) << "no temporary file is left behind";
     EXPECT_TRUE(toolkit.shown.empty());
 }
@@ -113,8 +108,8 @@ TEST_F(SetFiles, SaveWritesTheSettingsFileAndThreeListFiles) {
 TEST_F(SetFiles, OnlyALowerSeriesStillWritesThreeListFiles) {
     series({"/p/a.jpg"}, {}, {});
     save(dir.file("one.ini"));
-    EXPECT_EQ(contentOf(dir.file("one2.txt")), "");
-    EXPECT_EQ(contentOf(dir.file("one3.txt")), "");
+    EXPECT_EQ(readText(dir.file("one2.txt")), "");
+    EXPECT_EQ(readText(dir.file("one3.txt")), "");
     series({"x"}, {"y"}, {"z"});
     load(dir.file("one.ini"));
     EXPECT_EQ(entries(form.listBox1), QStringList({"/p/a.jpg"}));
@@ -139,39 +134,40 @@ TEST_F(SetFiles, IncompleteSetIsNotSaved) {
 
 TEST_F(SetFiles, SavingOverAFileKeepsItsOtherContent) {
     const std::string ini = dir.file("tower.ini");
-    ASSERT_TRUE(put(ini, "; written by hand\n[Mine]\nnote=keep me\n[View Options]\nSpeed=2\n"
-                         "Comment=stays\n"));
-    ASSERT_TRUE(put(dir.file("tower1.txt"), "old\r\nold\r\nold\r\n"));
+    ASSERT_TRUE(writeText(ini, "; written by hand\n[Mine]\nnote=keep me\n[View Options]\nSpeed=2\n"
+                               "Comment=stays\n"));
+    ASSERT_TRUE(writeText(dir.file("tower1.txt"), "old\r\nold\r\nold\r\n"));
     series({"/new.jpg"}, {}, {});
     form.trackBar1->setValue(8);
     save(ini);
-    const std::string text = contentOf(ini);
+    const std::string text = readText(ini);
     EXPECT_EQ(text.rfind("; written by hand\n[Mine]\nnote=keep me\n[View Options]\nSpeed=8\n"
                          "Comment=stays\nSkyScraperMode=0\nCameraZoom=1\n",
                          0),
               0u)
         << text;
-    EXPECT_EQ(contentOf(dir.file("tower1.txt")), "/new.jpg\r\n");
+    EXPECT_EQ(readText(dir.file("tower1.txt")), "/new.jpg\r\n");
 }
 
 TEST_F(SetFiles, LoadAppliesDirectionPairsAndFlags) {
     const std::string ini = dir.file("pairs.ini");
-    ASSERT_TRUE(put(dir.file("empty.txt"), ""));
+    ASSERT_TRUE(writeText(dir.file("empty.txt"), ""));
     const std::string list = "ImageList%=" + dir.file("empty.txt") + "\n";
     auto listKey = [&](char n) {
         std::string s = list;
         s[9] = n;
         return s;
     };
-    ASSERT_TRUE(put(ini, "[Lower Series]\n" + listKey('1') +
-                             "Clockwise1=1\nCClockwise1=0\n"
-                             "[Centric Series]\n" +
-                             listKey('2') +
-                             "Clockwise2=1\nCClockwise2=1\n"
-                             "[Upper Series]\n" +
-                             listKey('3') +
-                             "Clockwise3=0\nCClockwise3=0\n"
-                             "[View Options]\nSkyScraperMode= 01 \nCameraZoom=yes\nSpeed=9\n"));
+    ASSERT_TRUE(
+        writeText(ini, "[Lower Series]\n" + listKey('1') +
+                           "Clockwise1=1\nCClockwise1=0\n"
+                           "[Centric Series]\n" +
+                           listKey('2') +
+                           "Clockwise2=1\nCClockwise2=1\n"
+                           "[Upper Series]\n" +
+                           listKey('3') +
+                           "Clockwise3=0\nCClockwise3=0\n"
+                           "[View Options]\nSkyScraperMode= 01 \nCameraZoom=yes\nSpeed=9\n"));
     load(ini);
     EXPECT_TRUE(form.radioButton1->isChecked());
     EXPECT_FALSE(form.radioButton2->isChecked());
@@ -223,13 +219,14 @@ TEST_F(SetFiles, MovedSettingsFileStillReadsItsOwnListFiles) {
 }
 
 TEST_F(SetFiles, ListFilesWithOtherLineEndsAndEncodings) {
-    ASSERT_TRUE(put(dir.file("l1.txt"), "/a.jpg\n\n/b.jpg"));
-    ASSERT_TRUE(put(dir.file("l2.txt"), std::string("\xFF\xFE/\0c\0\r\0\n\0/\0d\0", 14)));
-    ASSERT_TRUE(put(dir.file("l3.txt"), "\xEF\xBB\xBF/e.jpg\r/f.jpg\r"));
-    ASSERT_TRUE(put(dir.file("s.ini"), "[Lower Series]\nImageList1=" + dir.file("l1.txt") +
-                                           "\n[Centric Series]\nImageList2=" + dir.file("l2.txt") +
-                                           "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
-                                           "\n[View Options]\nSpeed=5\n"));
+    ASSERT_TRUE(writeText(dir.file("l1.txt"), "/a.jpg\n\n/b.jpg"));
+    ASSERT_TRUE(writeText(dir.file("l2.txt"), std::string("\xFF\xFE/\0c\0\r\0\n\0/\0d\0", 14)));
+    ASSERT_TRUE(writeText(dir.file("l3.txt"), "\xEF\xBB\xBF/e.jpg\r/f.jpg\r"));
+    ASSERT_TRUE(
+        writeText(dir.file("s.ini"), "[Lower Series]\nImageList1=" + dir.file("l1.txt") +
+                                         "\n[Centric Series]\nImageList2=" + dir.file("l2.txt") +
+                                         "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
+                                         "\n[View Options]\nSpeed=5\n"));
     load(dir.file("s.ini"));
     EXPECT_EQ(entries(form.listBox1), QStringList({"/a.jpg", "", "/b.jpg"}));
     EXPECT_EQ(entries(form.listBox5), QStringList({"/c", "/d"}));
@@ -242,9 +239,10 @@ TEST_F(SetFiles, ListPathOver259CharactersArrivesCut) {
     std::filesystem::create_directories(folder);
     std::string cut = folder + "/" + std::string(259 - folder.size() - 1, 'l');
     ASSERT_EQ(cut.size(), 259u);
-    ASSERT_TRUE(put(cut, "/from/the/cut/path.jpg\r\n"));
-    ASSERT_TRUE(put(dir.file("long.ini"), "[Lower Series]\nImageList1=" + cut +
-                                              "-and-the-rest.txt\n[View Options]\nSpeed=5\n"));
+    ASSERT_TRUE(writeText(cut, "/from/the/cut/path.jpg\r\n"));
+    ASSERT_TRUE(
+        writeText(dir.file("long.ini"), "[Lower Series]\nImageList1=" + cut +
+                                            "-and-the-rest.txt\n[View Options]\nSpeed=5\n"));
     load(dir.file("long.ini"));
     EXPECT_EQ(entries(form.listBox1), QStringList({"/from/the/cut/path.jpg"}));
 }
@@ -271,10 +269,10 @@ TEST_F(SetFiles, CancelledLoadKeepsTheSetBeingEdited) {
 
 TEST_F(SetFiles, BadSpeedStopsTheLoadAfterTheOptions) {
     for (const char* speed : {"Speed=0\n", "Speed=10\n", "Speed=fast\n", ""}) {
-        ASSERT_TRUE(put(dir.file("l.txt"), "/x.jpg\r\n"));
-        ASSERT_TRUE(put(dir.file("s.ini"), "[Lower Series]\nImageList1=" + dir.file("l.txt") +
-                                               "\nCClockwise1=1\n[View Options]\nCameraZoom=0\n" +
-                                               speed));
+        ASSERT_TRUE(writeText(dir.file("l.txt"), "/x.jpg\r\n"));
+        ASSERT_TRUE(writeText(dir.file("s.ini"),
+                              "[Lower Series]\nImageList1=" + dir.file("l.txt") +
+                                  "\nCClockwise1=1\n[View Options]\nCameraZoom=0\n" + speed));
         series({"/old.jpg"}, {}, {});
         toolkit.shown.clear();
         load(dir.file("s.ini"));
@@ -288,13 +286,13 @@ TEST_F(SetFiles, BadSpeedStopsTheLoadAfterTheOptions) {
 }
 
 TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
-    ASSERT_TRUE(put(dir.file("l1.txt"), "/one.jpg\r\n"));
-    ASSERT_TRUE(put(dir.file("l3.txt"), "/three.jpg\r\n"));
-    ASSERT_TRUE(put(dir.file("latin1.txt"), "/caf\xE9.jpg\r\n"));
+    ASSERT_TRUE(writeText(dir.file("l1.txt"), "/one.jpg\r\n"));
+    ASSERT_TRUE(writeText(dir.file("l3.txt"), "/three.jpg\r\n"));
+    ASSERT_TRUE(writeText(dir.file("latin1.txt"), "/caf\xE9.jpg\r\n"));
     const std::string head = "[Lower Series]\nImageList1=" + dir.file("l1.txt") +
                              "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
                              "\n[View Options]\nSpeed=4\n[Centric Series]\nImageList2=";
-    ASSERT_TRUE(put(dir.file("missing.ini"), head + dir.file("gone.txt") + "\n"));
+    ASSERT_TRUE(writeText(dir.file("missing.ini"), head + dir.file("gone.txt") + "\n"));
     load(dir.file("missing.ini"));
     EXPECT_EQ(entries(form.listBox1), QStringList({"/one.jpg"}));
     EXPECT_EQ(form.listBox5->count(), 0);
@@ -303,13 +301,13 @@ TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
     EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("gone.txt"))));
     EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("ImageList2")));
 
-    ASSERT_TRUE(put(dir.file("latin.ini"), head + dir.file("latin1.txt") + "\n"));
+    ASSERT_TRUE(writeText(dir.file("latin.ini"), head + dir.file("latin1.txt") + "\n"));
     load(dir.file("latin.ini"));
     ASSERT_EQ(fileErrors().size(), 2);
     EXPECT_TRUE(fileErrors()[1].contains(QString::fromStdString(dir.file("latin1.txt"))));
 
     // A settings file without a list key names no list file at all.
-    ASSERT_TRUE(put(dir.file("nolist.ini"), "[View Options]\nSpeed=4\n"));
+    ASSERT_TRUE(writeText(dir.file("nolist.ini"), "[View Options]\nSpeed=4\n"));
     load(dir.file("nolist.ini"));
     ASSERT_EQ(fileErrors().size(), 3);
     EXPECT_TRUE(fileErrors()[2].contains(QStringLiteral("ImageList1 not found")));
@@ -318,8 +316,8 @@ TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
 TEST_F(SetFiles, FailedSaveLeavesTheEarlierSetIntact) {
     series({"/first.jpg"}, {}, {});
     save(dir.file("tower.ini"));
-    const std::string settingsBefore = contentOf(dir.file("tower.ini"));
-    const std::string listBefore = contentOf(dir.file("tower1.txt"));
+    const std::string settingsBefore = readText(dir.file("tower.ini"));
+    const std::string listBefore = readText(dir.file("tower1.txt"));
 
     // A folder that can no longer be written: without write permission, or
     // for root (whom permissions do not stop) on a file system mounted
@@ -334,8 +332,8 @@ TEST_F(SetFiles, FailedSaveLeavesTheEarlierSetIntact) {
     if (enforced) {
         ASSERT_EQ(fileErrors().size(), 1);
         EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.path.string())));
-        EXPECT_EQ(contentOf(dir.file("tower.ini")), settingsBefore);
-        EXPECT_EQ(contentOf(dir.file("tower1.txt")), listBefore);
+        EXPECT_EQ(readText(dir.file("tower.ini")), settingsBefore);
+        EXPECT_EQ(readText(dir.file("tower1.txt")), listBefore);
         EXPECT_EQ(filesIn(dir.path), 4);
     } else {
         const std::string ro = dir.file("readonly");
@@ -345,28 +343,28 @@ TEST_F(SetFiles, FailedSaveLeavesTheEarlierSetIntact) {
             series({"/first.jpg"}, {}, {});
             save(ro + "/tower.ini");
             ASSERT_TRUE(fileErrors().isEmpty());
-            const std::string before = contentOf(ro + "/tower.ini");
+            const std::string before = readText(ro + "/tower.ini");
             ASSERT_EQ(std::system(("mount -o remount,ro '" + ro + "'").c_str()), 0);
             series({"/second.jpg"}, {}, {});
             save(ro + "/tower.ini");
             ASSERT_EQ(fileErrors().size(), 1);
             EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(ro)));
-            EXPECT_EQ(contentOf(ro + "/tower.ini"), before);
+            EXPECT_EQ(readText(ro + "/tower.ini"), before);
             std::system(("umount '" + ro + "'").c_str());
         }
     }
 
     // A list file name taken by a folder: refused before anything is written.
-    const std::string settingsNow = contentOf(dir.file("tower.ini"));
-    const std::string listNow = contentOf(dir.file("tower1.txt"));
+    const std::string settingsNow = readText(dir.file("tower.ini"));
+    const std::string listNow = readText(dir.file("tower1.txt"));
     series({"/third.jpg"}, {}, {});
     std::filesystem::remove(dir.file("tower2.txt"));
     std::filesystem::create_directory(dir.file("tower2.txt"));
     save(dir.file("tower.ini"));
     ASSERT_FALSE(fileErrors().isEmpty());
     EXPECT_TRUE(fileErrors().back().contains(QString::fromStdString(dir.file("tower2.txt"))));
-    EXPECT_EQ(contentOf(dir.file("tower.ini")), settingsNow);
-    EXPECT_EQ(contentOf(dir.file("tower1.txt")), listNow);
+    EXPECT_EQ(readText(dir.file("tower.ini")), settingsNow);
+    EXPECT_EQ(readText(dir.file("tower1.txt")), listNow);
 }
 
 TEST_F(SetFiles, ListPathThatCouldNotBeLoadedBackIsRefused) {
@@ -394,8 +392,8 @@ TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
     series({"/first.jpg"}, {}, {});
     save(disk + "/tower.ini");
     ASSERT_TRUE(fileErrors().isEmpty());
-    const std::string settingsBefore = contentOf(disk + "/tower.ini");
-    const std::string listBefore = contentOf(disk + "/tower1.txt");
+    const std::string settingsBefore = readText(disk + "/tower.ini");
+    const std::string listBefore = readText(disk + "/tower1.txt");
     ASSERT_FALSE(settingsBefore.empty());
     {
         std::FILE* filler = std::fopen((disk + "/filler").c_str(), "wb");
@@ -412,8 +410,8 @@ TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
     form.trackBar1->setValue(9);
     save(disk + "/tower.ini");
     ASSERT_EQ(fileErrors().size(), 1);
-    EXPECT_EQ(contentOf(disk + "/tower.ini"), settingsBefore);
-    EXPECT_EQ(contentOf(disk + "/tower1.txt"), listBefore);
+    EXPECT_EQ(readText(disk + "/tower.ini"), settingsBefore);
+    EXPECT_EQ(readText(disk + "/tower1.txt"), listBefore);
     int leftovers = 0;
     for (const auto& e : std::filesystem::directory_iterator(disk))
         leftovers += e.path().filename().string().rfind(".orbivue-", 0) == 0;

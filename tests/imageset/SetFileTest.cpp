@@ -6,18 +6,12 @@
 
 #include <sys/stat.h>
 
-using TestImages::readBytes;
 using TestImages::TempDir;
 
 namespace {
 
-std::string contentOf(const std::string& path) {
-    const std::vector<std::uint8_t> b = readBytes(path);
-    return std::string(b.begin(), b.end());
-}
-bool put(const std::string& path, const std::string& s) {
-    return TestImages::writeBytes(path, std::vector<std::uint8_t>(s.begin(), s.end()));
-}
+using TestImages::readText;
+using TestImages::writeText;
 
 } // namespace
 
@@ -42,22 +36,22 @@ TEST(IniProfile, FileCreatedFromScratchKeepsTheWriteOrderOfSectionsAndKeys) {
     };
     for (const auto& w : writes)
         ASSERT_TRUE(IniProfile::write(ini, w.section, w.key, w.value));
-    EXPECT_EQ(contentOf(ini), "[Lower Series]\n"
-                              "ImageList1=/data/sets/tower1.txt\n"
-                              "Clockwise1=1\n"
-                              "CClockwise1=0\n"
-                              "[Centric Series]\n"
-                              "ImageList2=/data/sets/tower2.txt\n"
-                              "Clockwise2=1\n"
-                              "CClockwise2=0\n"
-                              "[Upper Series]\n"
-                              "ImageList3=/data/sets/tower3.txt\n"
-                              "Clockwise3=0\n"
-                              "CClockwise3=1\n"
-                              "[View Options]\n"
-                              "SkyScraperMode=0\n"
-                              "CameraZoom=1\n"
-                              "Speed=5\n");
+    EXPECT_EQ(readText(ini), "[Lower Series]\n"
+                             "ImageList1=/data/sets/tower1.txt\n"
+                             "Clockwise1=1\n"
+                             "CClockwise1=0\n"
+                             "[Centric Series]\n"
+                             "ImageList2=/data/sets/tower2.txt\n"
+                             "Clockwise2=1\n"
+                             "CClockwise2=0\n"
+                             "[Upper Series]\n"
+                             "ImageList3=/data/sets/tower3.txt\n"
+                             "Clockwise3=0\n"
+                             "CClockwise3=1\n"
+                             "[View Options]\n"
+                             "SkyScraperMode=0\n"
+                             "CameraZoom=1\n"
+                             "Speed=5\n");
 }
 
 TEST(IniProfile, WritesKeepEveryOtherLineByteForByte) {
@@ -136,14 +130,14 @@ TEST(IniProfile, ValuesArriveCutTo259Characters) {
 TEST(IniProfile, RefusedWritesLeaveTheFileAsItWas) {
     TempDir dir;
     const std::string ini = dir.file("set.ini");
-    ASSERT_TRUE(put(ini, "[A]\nk=1\n"));
+    ASSERT_TRUE(writeText(ini, "[A]\nk=1\n"));
     EXPECT_FALSE(IniProfile::write(ini, "A", "k", "line\nbreak"));
-    EXPECT_EQ(contentOf(ini), "[A]\nk=1\n");
+    EXPECT_EQ(readText(ini), "[A]\nk=1\n");
     EXPECT_FALSE(IniProfile::write(dir.file("missing/set.ini"), "A", "k", "1"));
     // A byte-order mark stays in front.
-    ASSERT_TRUE(put(ini, "\xEF\xBB\xBF[A]\nk=1\n"));
+    ASSERT_TRUE(writeText(ini, "\xEF\xBB\xBF[A]\nk=1\n"));
     ASSERT_TRUE(IniProfile::write(ini, "A", "k", "2"));
-    EXPECT_EQ(contentOf(ini), "\xEF\xBB\xBF[A]\nk=2\n");
+    EXPECT_EQ(readText(ini), "\xEF\xBB\xBF[A]\nk=2\n");
     EXPECT_EQ(IniProfile::read(ini, "A", "k", ""), "2");
 }
 

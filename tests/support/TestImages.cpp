@@ -68,6 +68,15 @@ bool writeWithQt(const std::string& path, const Picture& picture, const char* fo
     return image.copy().save(QString::fromStdString(path), format);
 }
 
+TextureOptions viewerOptions() {
+    TextureOptions o;
+    o.alphaMatch = false;
+    o.highQuality = false;
+    o.mipMapping = true;
+    o.textureFilter = FilterTrilinear;
+    return o;
+}
+
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     path = std::filesystem::temp_directory_path() /
@@ -93,6 +102,15 @@ bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 std::vector<std::uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool writeText(const std::string& path, const std::string& bytes) {
+    return writeBytes(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::string readText(const std::string& path) {
+    const std::vector<std::uint8_t> b = readBytes(path);
+    return std::string(b.begin(), b.end());
 }
 
 } // namespace TestImages

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TextureDecode.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -30,6 +32,9 @@ bool writeJpeg(const std::string& path, const Picture& picture, int quality = 95
 bool writeWithQt(const std::string& path, const Picture& picture, const char* format);
 std::vector<std::uint8_t> jpegBytes(const Picture& picture, int quality = 95);
 
+// The loader options the viewer's preloading uses.
+TextureOptions viewerOptions();
+
 // A fresh folder below the system's temporary folder, removed on destruction.
 class TempDir {
   public:
@@ -43,5 +48,8 @@ class TempDir {
 
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readBytes(const std::string& path);
+// The same with the bytes in a string.
+bool writeText(const std::string& path, const std::string& bytes);
+std::string readText(const std::string& path);
 
 } // namespace TestImages

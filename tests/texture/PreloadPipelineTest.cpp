@@ -9,15 +9,6 @@ using namespace TestImages;
 
 namespace {
 
-TextureOptions viewerOptions() {
-    TextureOptions o;
-    o.alphaMatch = false;
-    o.highQuality = false;
-    o.mipMapping = true;
-    o.textureFilter = FilterTrilinear;
-    return o;
-}
-
 struct Loaded {
     bool ok = false;
     int width = 0, height = 0;

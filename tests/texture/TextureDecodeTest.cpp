@@ -33,15 +33,6 @@ Texel texel(const DecodedTexture& d, int x, int row) {
            << int(c.g) << ", " << int(c.b) << ")";
 }
 
-TextureOptions viewerOptions() {
-    TextureOptions o;
-    o.alphaMatch = false;
-    o.highQuality = false;
-    o.mipMapping = true;
-    o.textureFilter = FilterTrilinear;
-    return o;
-}
-
 class TextureDecode : public ::testing::Test {
   protected:
     DecodedTexture load(const std::string& path, const TextureOptions& options,
