@@ -35,8 +35,8 @@ QString fromText(const std::string& s) {
 
 std::vector<std::string> entries(const QListWidget* list) {
     std::vector<std::string> texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts.push_back(text(list->item(i)->text()));
+    for (const QString& entry : listEntries(list))
+        texts.push_back(text(entry));
     return texts;
 }
 

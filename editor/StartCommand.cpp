@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 #include "OrbivueGL.h"
+#include "Toolkit.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -38,16 +39,7 @@ std::unique_ptr<ViewerRecord> makeViewerRecord(const EditorSet& set) {
     return record;
 }
 
-namespace {
-
-QStringList entries(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
-} // namespace
+namespace {} // namespace
 
 bool Form1::setIsComplete() const {
     return isCompleteSet(listBox1->count(), listBox5->count(), listBox6->count());
@@ -59,9 +51,9 @@ void Form1::button25_Click() {
         return;
     }
     EditorSet set;
-    set.lower = entries(listBox1);
-    set.centric = entries(listBox5);
-    set.upper = entries(listBox6);
+    set.lower = listEntries(listBox1);
+    set.centric = listEntries(listBox5);
+    set.upper = listEntries(listBox6);
     // Only the Clockwise buttons count: a series with neither button
     // selected is passed as not clockwise.
     set.clockwise1 = radioButton1->isChecked();

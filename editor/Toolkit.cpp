@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QListWidget>
 #include <QRadioButton>
 
 Toolkit::~Toolkit() = default;
@@ -94,4 +95,11 @@ void setRadioChecked(QRadioButton* button, bool checked) {
     button->setAutoExclusive(false);
     button->setChecked(false);
     button->setAutoExclusive(exclusive);
+}
+
+QStringList listEntries(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QDialog;
+class QListWidget;
 class QRadioButton;
 class QWidget;
 
@@ -34,6 +35,9 @@ class Toolkit {
 // Qt's form of a "label|pattern|..." filter: one entry per pair, each pattern
 // matching without regard to letter case.
 QStringList qtNameFilters(const QString& windowsFilter);
+
+// Every entry of a list, in display order.
+QStringList listEntries(const QListWidget* list);
 
 // Checks or clears a radio button. Checking clears the other button of its
 // pair; clearing leaves the other as it is, so that both can end up clear.

@@ -34,13 +34,6 @@ class Scripted : public Toolkit {
     QString answer;
 };
 
-QStringList entries(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
 // The frame just drawn, as a picture the right way up.
 QImage frame() {
     const int w = glutGet(GLUT_WINDOW_WIDTH), h = glutGet(GLUT_WINDOW_HEIGHT);
@@ -80,9 +73,9 @@ int main(int argc, char** argv) {
         return 1;
 
     EditorSet set;
-    set.lower = entries(form.listBox1);
-    set.centric = entries(form.listBox5);
-    set.upper = entries(form.listBox6);
+    set.lower = listEntries(form.listBox1);
+    set.centric = listEntries(form.listBox5);
+    set.upper = listEntries(form.listBox6);
     set.clockwise1 = form.radioButton1->isChecked();
     set.clockwise2 = form.radioButton14->isChecked();
     set.clockwise3 = form.radioButton10->isChecked();

@@ -18,13 +18,6 @@
 
 namespace {
 
-QStringList entries(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
 void fill(QListWidget* list, const QStringList& texts) {
     list->clear();
     list->addItems(texts);
@@ -233,7 +226,7 @@ TEST_F(Editor, LoadImagesAppendsInTheDialogsOrder) {
         EXPECT_EQ(toolkit.fileDialogs[0].filter,
                   QStringLiteral("Bilddateien (*.jpg)|*.jpg|Bilddateien (*.jpeg)|*.jpeg"));
         EXPECT_TRUE(toolkit.fileDialogs[0].multiple);
-        EXPECT_EQ(entries(p.list),
+        EXPECT_EQ(listEntries(p.list),
                   QStringList({"/x/old.jpg", "/p/b.jpg", "/p/a.JPG", "/x/old.jpg"}));
         EXPECT_EQ(p.list->currentRow(), 0) << "the selection stays";
         // Cancelled: nothing changes.
@@ -248,38 +241,38 @@ TEST_F(Editor, MoveAndRemoveActOnTheSelectedPosition) {
         fill(p.list, {"A", "B", "C"});
         p.list->setCurrentRow(1);
         p.moveUp->click();
-        EXPECT_EQ(entries(p.list), QStringList({"B", "A", "C"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"B", "A", "C"}));
         EXPECT_EQ(p.list->currentRow(), 0);
         p.moveUp->click(); // first entry: nothing, still selected
-        EXPECT_EQ(entries(p.list), QStringList({"B", "A", "C"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"B", "A", "C"}));
         EXPECT_EQ(p.list->currentRow(), 0);
         EXPECT_TRUE(p.list->item(0)->isSelected());
 
         fill(p.list, {"A", "B", "C"});
         p.list->setCurrentRow(1);
         p.moveDown->click();
-        EXPECT_EQ(entries(p.list), QStringList({"A", "C", "B"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"A", "C", "B"}));
         EXPECT_EQ(p.list->currentRow(), 2);
         p.moveDown->click(); // last entry: nothing
-        EXPECT_EQ(entries(p.list), QStringList({"A", "C", "B"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"A", "C", "B"}));
         EXPECT_EQ(p.list->currentRow(), 2);
 
         fill(p.list, {"A", "B", "A"});
         p.list->setCurrentRow(2);
         p.moveUp->click();
-        EXPECT_EQ(entries(p.list), QStringList({"A", "A", "B"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"A", "A", "B"}));
         EXPECT_EQ(p.list->currentRow(), 1);
         fill(p.list, {"A", "B", "A"});
         p.list->setCurrentRow(2);
         p.remove->click();
-        EXPECT_EQ(entries(p.list), QStringList({"A", "B"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"A", "B"}));
         EXPECT_TRUE(p.list->selectedItems().isEmpty());
 
         // Nothing selected, or an empty list: nothing happens.
         fill(p.list, {"A", "B"});
         for (QPushButton* b : {p.moveUp, p.moveDown, p.remove})
             b->click();
-        EXPECT_EQ(entries(p.list), QStringList({"A", "B"}));
+        EXPECT_EQ(listEntries(p.list), QStringList({"A", "B"}));
         p.list->clear();
         for (QPushButton* b : {p.moveUp, p.moveDown, p.remove})
             b->click();

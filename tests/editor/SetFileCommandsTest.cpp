@@ -22,12 +22,6 @@ namespace {
 
 using TestImages::readText;
 using TestImages::writeText;
-QStringList entries(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
 int filesIn(const std::filesystem::path& dir) {
     int n = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir))
@@ -112,7 +106,7 @@ TEST_F(SetFiles, OnlyALowerSeriesStillWritesThreeListFiles) {
     EXPECT_EQ(readText(dir.file("one3.txt")), "");
     series({"x"}, {"y"}, {"z"});
     load(dir.file("one.ini"));
-    EXPECT_EQ(entries(form.listBox1), QStringList({"/p/a.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/p/a.jpg"}));
     EXPECT_EQ(form.listBox5->count(), 0);
     EXPECT_EQ(form.listBox6->count(), 0);
     EXPECT_TRUE(toolkit.shown.empty());
@@ -198,9 +192,9 @@ TEST_F(SetFiles, RoundTripOfAFullSetWithNonAsciiPaths) {
     save(ini);
     form.newSetToolStripMenuItem->trigger();
     load(ini);
-    EXPECT_EQ(entries(form.listBox1), lower);
-    EXPECT_EQ(entries(form.listBox5), centric);
-    EXPECT_EQ(entries(form.listBox6), upper);
+    EXPECT_EQ(listEntries(form.listBox1), lower);
+    EXPECT_EQ(listEntries(form.listBox5), centric);
+    EXPECT_EQ(listEntries(form.listBox6), upper);
     EXPECT_TRUE(form.radioButton2->isChecked());
     EXPECT_TRUE(form.radioButton14->isChecked());
     EXPECT_TRUE(form.checkBox1->isChecked());
@@ -215,7 +209,7 @@ TEST_F(SetFiles, MovedSettingsFileStillReadsItsOwnListFiles) {
     std::filesystem::rename(dir.file("tower.ini"), dir.file("renamed.ini"));
     form.newSetToolStripMenuItem->trigger();
     load(dir.file("renamed.ini"));
-    EXPECT_EQ(entries(form.listBox1), QStringList({"/p/original.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/p/original.jpg"}));
 }
 
 TEST_F(SetFiles, ListFilesWithOtherLineEndsAndEncodings) {
@@ -228,9 +222,9 @@ TEST_F(SetFiles, ListFilesWithOtherLineEndsAndEncodings) {
                                          "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
                                          "\n[View Options]\nSpeed=5\n"));
     load(dir.file("s.ini"));
-    EXPECT_EQ(entries(form.listBox1), QStringList({"/a.jpg", "", "/b.jpg"}));
-    EXPECT_EQ(entries(form.listBox5), QStringList({"/c", "/d"}));
-    EXPECT_EQ(entries(form.listBox6), QStringList({"/e.jpg", "/f.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/a.jpg", "", "/b.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox5), QStringList({"/c", "/d"}));
+    EXPECT_EQ(listEntries(form.listBox6), QStringList({"/e.jpg", "/f.jpg"}));
 }
 
 TEST_F(SetFiles, ListPathOver259CharactersArrivesCut) {
@@ -244,7 +238,7 @@ TEST_F(SetFiles, ListPathOver259CharactersArrivesCut) {
         writeText(dir.file("long.ini"), "[Lower Series]\nImageList1=" + cut +
                                             "-and-the-rest.txt\n[View Options]\nSpeed=5\n"));
     load(dir.file("long.ini"));
-    EXPECT_EQ(entries(form.listBox1), QStringList({"/from/the/cut/path.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/from/the/cut/path.jpg"}));
 }
 
 TEST_F(SetFiles, SettingsFileThatDisappearsBeforeItIsRead) {
@@ -262,8 +256,8 @@ TEST_F(SetFiles, CancelledLoadKeepsTheSetBeingEdited) {
     series({"/keep.jpg"}, {"/keep2.jpg"}, {});
     form.trackBar1->setValue(2);
     form.loadSetToolStripMenuItem->trigger(); // no scripted answer: cancelled
-    EXPECT_EQ(entries(form.listBox1), QStringList({"/keep.jpg"}));
-    EXPECT_EQ(entries(form.listBox5), QStringList({"/keep2.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/keep.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox5), QStringList({"/keep2.jpg"}));
     EXPECT_EQ(form.trackBar1->value(), 2);
 }
 
@@ -294,7 +288,7 @@ TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
                              "\n[View Options]\nSpeed=4\n[Centric Series]\nImageList2=";
     ASSERT_TRUE(writeText(dir.file("missing.ini"), head + dir.file("gone.txt") + "\n"));
     load(dir.file("missing.ini"));
-    EXPECT_EQ(entries(form.listBox1), QStringList({"/one.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/one.jpg"}));
     EXPECT_EQ(form.listBox5->count(), 0);
     EXPECT_EQ(form.listBox6->count(), 0) << "lists after the failing one stay empty";
     ASSERT_EQ(fileErrors().size(), 1);
