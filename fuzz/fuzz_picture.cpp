@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static char name[] = "fuzz_picture";
     static char* argv[] = {name, nullptr};
     static QGuiApplication application(argc, argv);
-    PictureDecoder::limitDecodedBytes(std::size_t(64) << 20);
+    PictureDecoder::limitDecodedBytes(std::size_t(16) << 20);
     // Load every image format plugin once now, so that what Qt keeps of
     // them is not taken for a leak of the first input that needs one.
     static TextureScratch warm;
