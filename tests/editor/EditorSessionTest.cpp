@@ -12,9 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
@@ -59,8 +57,7 @@ TEST(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
     const XWindows::Window viewer =
         XWindows::awaitShowing(display, "Orbivue", 366, 275, colour.r, colour.g, colour.b);
     if (viewer == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        XWindows::stop(child);
         FAIL() << "the viewer never showed the first photograph";
     }
     EXPECT_EQ(XWindows::findByTitle(display, "Orbivue v1.18"), 0ul)
@@ -94,8 +91,7 @@ TEST(EditorSession, ArgumentsChangeNothing) {
             usleep(100000);
     }
     if (editor == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        XWindows::stop(child);
         FAIL() << "the editor window did not appear";
     }
     XWindows::requestClose(display, editor);

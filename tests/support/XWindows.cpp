@@ -104,11 +104,15 @@ int awaitExit(int pid) {
     while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        stop(pid);
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void stop(int pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 } // namespace XWindows

@@ -39,4 +39,7 @@ Window awaitShowing(Display* display, const std::string& title, int x, int y, in
 // died or did not end in time (it is killed then).
 int awaitExit(int pid);
 
+// Ends a child process that is no longer wanted, and reaps it.
+void stop(int pid);
+
 } // namespace XWindows

@@ -8,9 +8,7 @@
 #include "TestImages.h"
 #include "XWindows.h"
 
-#include <csignal>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using TestImages::Rgb;
@@ -50,8 +48,7 @@ TEST(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
         const XWindows::Window viewer =
             XWindows::awaitShowing(display, "Orbivue", 366, 275, colour.r, colour.g, colour.b);
         if (viewer == 0) {
-            kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
+            XWindows::stop(child);
             FAIL() << "no viewer window showed slot 0 of its set";
         }
         int width = 0, height = 0;
@@ -111,8 +108,7 @@ TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
         const XWindows::Window viewer =
             XWindows::awaitShowing(display, "Orbivue", 366, 275, c.r, c.g, c.b);
         if (viewer == 0) {
-            kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
+            XWindows::stop(child);
             FAIL() << "start " << run << " showed no window";
         }
         XWindows::requestClose(display, viewer);
