@@ -1,8 +1,12 @@
 // Prints how long the viewer's preloading takes per photograph, loading one
 // by one and with the worker pipeline, next to its two limits: the CPU stage
-// alone on all workers and the GL thread's uploads alone. Each figure comes
-// from a process of its own, which also gives its peak memory.
-// Needs an X display (run it under xvfb-run).
+// alone on all workers and the GL thread's uploads alone. Then the GL
+// thread's busy time per photograph with the mipmaps built by GLU on that
+// thread and built by the workers, uploading into fresh textures (as the
+// preload does) and into one texture over and over (memory already touched,
+// as on a machine whose driver keeps texture memory around), and the
+// pipelined preload with either. Each figure comes from a process of its
+// own, which also gives its peak memory. Needs an X display (xvfb-run).
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
 #include "PreloadPipeline.h"
@@ -32,12 +36,15 @@ struct Measure {
 
 enum class Mode { Serial, Pipelined, DecodeOnly, UploadOnly };
 
-TextureOptions viewerOptions() {
-    TextureOptions o;
-    o.alphaMatch = false;
-    o.highQuality = false;
-    o.mipMapping = true;
-    o.textureFilter = FilterTrilinear;
+struct Run {
+    Mode mode;
+    bool gluMipmaps = false; // GLU builds the mipmaps on the GL thread
+    bool warm = false;       // UploadOnly: one texture name for every upload
+};
+
+TextureOptions optionsFor(const Run& run) {
+    TextureOptions o = viewerTextureOptions();
+    o.prebuiltMipmaps = !run.gluMipmaps;
     return o;
 }
 
@@ -46,7 +53,9 @@ double elapsedMs(Clock::time_point since) {
 }
 
 // Runs one mode on the set; the milliseconds per photograph.
-double runMode(Mode mode, const std::vector<std::string>& photos) {
+double runMode(const Run& run, const std::vector<std::string>& photos) {
+    const Mode mode = run.mode;
+    const TextureOptions options = optionsFor(run);
     OrbivueSettings record;
     for (int i = 0; i < kPerSeries; ++i) {
         record.addFileName1(photos[i].c_str());
@@ -59,7 +68,7 @@ double runMode(Mode mode, const std::vector<std::string>& photos) {
 
     if (mode == Mode::DecodeOnly) {
         const auto start = Clock::now();
-        PreloadPipeline pipeline(files, viewerOptions(), 16384);
+        PreloadPipeline pipeline(files, options, 16384);
         pipeline.run([](std::size_t, const DecodedTexture&) {});
         return elapsedMs(start) / kPhotos;
     }
@@ -79,23 +88,43 @@ double runMode(Mode mode, const std::vector<std::string>& photos) {
         std::vector<DecodedTexture> decoded(kDistinct);
         const int maxSize = queryMaxTextureSize();
         for (int i = 0; i < kDistinct; ++i)
-            decodeTexture(files[i], viewerOptions(), maxSize, scratches[i], decoded[i]);
-        PixelBuffer scale;
+            decodeTexture(files[i], options, maxSize, scratches[i], decoded[i]);
         glEnable(GL_TEXTURE_2D);
+        glColor3f(1, 1, 1);
+        glTexture t;
+        if (run.warm) // the texture memory is touched once before timing
+            uploadDecodedTexture(decoded[0], options, &t);
         // As in the preload: the first loading screen, then upload and screen
         // for each photograph.
         const auto start = Clock::now();
-        glColor3f(1, 1, 1);
         printLoader(0);
         for (int i = 0; i < kPhotos; ++i) {
-            glTexture t;
-            uploadDecodedTexture(decoded[i % kDistinct], viewerOptions(), scale, &t);
+            if (run.warm) {
+                const GLuint name = t.textureId;
+                glDeleteTextures(1, &name);
+            }
+            uploadDecodedTexture(decoded[i % kDistinct], options, &t);
             printLoader(static_cast<float>(i + 1) / kPhotos);
         }
         glFinish();
         ms = elapsedMs(start) / kPhotos;
+    } else if (mode == Mode::Pipelined) {
+        // The viewer's pipelined preload (SetupRC) with the chosen mipmaps.
+        glEnable(GL_TEXTURE_2D);
+        glColor3f(1, 1, 1);
+        const auto start = Clock::now();
+        PreloadPipeline pipeline(files, options, queryMaxTextureSize());
+        pipeline.start();
+        printLoader(0);
+        pipeline.run([&](std::size_t k, const DecodedTexture& decoded) {
+            glTexture t;
+            uploadDecodedTexture(decoded, options, &t);
+            printLoader(static_cast<float>(k + 1) / kPhotos);
+        });
+        glFinish();
+        ms = elapsedMs(start) / kPhotos;
     } else {
-        preloadWorkers = mode == Mode::Serial ? 0 : PreloadPipeline::defaultWorkers();
+        preloadWorkers = 0;
         const auto start = Clock::now();
         SetupRC();
         glFinish();
@@ -106,7 +135,7 @@ double runMode(Mode mode, const std::vector<std::string>& photos) {
 }
 
 // Runs a mode in a child process: its time and peak memory.
-Measure once(Mode mode, const std::vector<std::string>& photos) {
+Measure once(const Run& run, const std::vector<std::string>& photos) {
     int channel[2];
     if (pipe(channel) != 0)
         return {};
@@ -115,7 +144,7 @@ Measure once(Mode mode, const std::vector<std::string>& photos) {
     if (child == 0) {
         close(channel[0]);
         Measure m;
-        m.ms = runMode(mode, photos);
+        m.ms = runMode(run, photos);
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         m.maxRssMb = usage.ru_maxrss / 1024.0;
@@ -133,11 +162,11 @@ Measure once(Mode mode, const std::vector<std::string>& photos) {
 }
 
 // The median time of several runs, and the largest peak memory.
-Measure measured(Mode mode, const std::vector<std::string>& photos, int runs) {
+Measure measured(const Run& run, const std::vector<std::string>& photos, int runs) {
     std::vector<double> times;
     Measure result;
     for (int r = 0; r < runs; ++r) {
-        const Measure m = once(mode, photos);
+        const Measure m = once(run, photos);
         times.push_back(m.ms);
         if (m.maxRssMb > result.maxRssMb)
             result.maxRssMb = m.maxRssMb;
@@ -161,6 +190,11 @@ int main() {
     std::printf("%-10s %8s %9s %8s %8s %8s %8s %8s %8s   peak MB: %6s %6s\n", "photo", "serial",
                 "pipelined", "decode", "upload", "floor", "p/s", "p/limit", "p/floor", "serial",
                 "piped");
+    struct GlRow {
+        std::string name;
+        double warmGlu, warmWorkers, freshGlu, freshWorkers, pipeGlu, pipeWorkers;
+    };
+    std::vector<GlRow> gl;
     for (const auto& s : sizes) {
         // Five different photographs, each under nine names.
         std::vector<std::string> photos;
@@ -176,10 +210,10 @@ int main() {
                        static_cast<std::streamsize>(bytes.size()));
             photos.push_back(path);
         }
-        const Measure serial = measured(Mode::Serial, photos, s.runs);
-        const Measure piped = measured(Mode::Pipelined, photos, s.runs);
-        const Measure decode = measured(Mode::DecodeOnly, photos, s.runs);
-        const Measure upload = measured(Mode::UploadOnly, photos, s.runs);
+        const Measure serial = measured({Mode::Serial}, photos, s.runs);
+        const Measure piped = measured({Mode::Pipelined}, photos, s.runs);
+        const Measure decode = measured({Mode::DecodeOnly}, photos, s.runs);
+        const Measure upload = measured({Mode::UploadOnly}, photos, s.runs);
         const double limit = decode.ms > upload.ms ? decode.ms : upload.ms;
         // The workers and the GL thread share the cores: decoding on all of
         // them plus uploading on one cannot take less than the two added up
@@ -192,11 +226,27 @@ int main() {
                     serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
                     piped.ms / limit, piped.ms / floor, serial.maxRssMb, piped.maxRssMb);
         std::fflush(stdout);
+        gl.push_back({name, measured({Mode::UploadOnly, true, true}, photos, s.runs).ms,
+                      measured({Mode::UploadOnly, false, true}, photos, s.runs).ms,
+                      measured({Mode::UploadOnly, true, false}, photos, s.runs).ms, upload.ms,
+                      measured({Mode::Pipelined, true}, photos, s.runs).ms, piped.ms});
     }
     std::printf("decode: the CPU stage alone on all workers; upload: the GL thread alone\n"
-                "(gluBuild2DMipmaps and the loading screen); floor: the larger of the two, or\n"
-                "both added up over all cores when they must share them; p/s: pipelined /\n"
-                "serial; p/limit: pipelined / the larger limit; p/floor: pipelined / floor.\n");
+                "(uploads with worker-built mipmaps and the loading screen); floor: the larger\n"
+                "of the two, or both added up over all cores when they must share them; p/s:\n"
+                "pipelined / serial; p/limit: pipelined / the larger limit; p/floor:\n"
+                "pipelined / floor.\n\n");
+    std::printf(
+        "GL thread per photo (upload, mipmaps, loading screen) and pipelined preload, ms\n");
+    std::printf("%-10s %9s %9s %6s %9s %9s %6s %9s %9s\n", "photo", "warm GLU", "warm wrk", "ratio",
+                "fresh GLU", "fresh wrk", "ratio", "pipe GLU", "pipe wrk");
+    for (const GlRow& r : gl)
+        std::printf("%-10s %9.2f %9.2f %6.2f %9.2f %9.2f %6.2f %9.2f %9.2f\n", r.name.c_str(),
+                    r.warmGlu, r.warmWorkers, r.warmWorkers / r.warmGlu, r.freshGlu, r.freshWorkers,
+                    r.freshWorkers / r.freshGlu, r.pipeGlu, r.pipeWorkers);
+    std::printf("GLU: gluBuild2DMipmaps on the GL thread; wrk: levels built by the workers,\n"
+                "only uploaded on the GL thread; warm: one texture name re-used, its memory\n"
+                "already touched; fresh: a new texture per photo, as the preload makes.\n");
     std::filesystem::remove_all(dir);
     return 0;
 }

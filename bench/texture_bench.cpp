@@ -53,11 +53,7 @@ void naiveLoad(const std::vector<std::uint8_t>& jpeg, int textureW, int textureH
 int main() {
     const struct { int w, h, runs; } sizes[] = {{640, 480, 41}, {1920, 1080, 21}, {4000, 3000, 9}};
     const int maxTextureSize = 16384; // Mesa's software renderer
-    TextureOptions options;           // as the viewer sets them
-    options.alphaMatch = false;
-    options.highQuality = false;
-    options.mipMapping = true;
-    options.textureFilter = FilterTrilinear;
+    const TextureOptions options = viewerTextureOptions();
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / "orbivue-texture-bench";

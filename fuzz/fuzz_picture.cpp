@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     decodeTextureData(names[selector % 10], data + 1, size - 1, options, maxSize, scratch, result);
     if (result.ok) {
         // Touch every pixel handed on: the upload would read them all.
-        const std::size_t bytes = static_cast<std::size_t>(result.sourceWidth) *
-                                  result.sourceHeight * result.bytesPerPixel;
+        const std::size_t bytes =
+            static_cast<std::size_t>(result.width) * result.height * result.bytesPerPixel;
         volatile std::uint8_t sum = 0;
         for (std::size_t i = 0; i < bytes; i += 61)
             sum = static_cast<std::uint8_t>(sum + result.pixels[i]);

@@ -220,7 +220,7 @@ void AreaResampler::computeTaps(int sourceSize, int destinationSize, AxisTaps& t
 }
 
 void AreaResampler::resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride,
-                             std::uint8_t* dst, int dw, int dh) {
+                             std::uint8_t* dst, int dw, int dh, bool reverseRows) {
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
         return;
     if (horizontalFrom != sw || horizontalTo != dw) {
@@ -244,6 +244,7 @@ void AreaResampler::resample(const std::uint8_t* src, int sw, int sh, std::size_
             rows[t] = src + static_cast<std::size_t>(vertical.index[base + t]) * srcStride;
         verticalRow(rows.data(), vertical.weights.data() + base, vertical.pairs.data() + base / 2,
                     vertical.count[y], length, rowSums.data());
-        horizontalRow(rowSums.data(), horizontal, dw, dst + (dh - 1 - y) * dstStride);
+        const std::size_t row = static_cast<std::size_t>(reverseRows ? dh - 1 - y : y);
+        horizontalRow(rowSums.data(), horizontal, dw, dst + row * dstStride);
     }
 }

@@ -10,10 +10,12 @@
 // written bottom row first, the order in which a texture expects them.
 class AreaResampler {
   public:
-    // src: sw x sh pixels, top row first, srcStride bytes per row.
-    // dst: dw x dh pixels, dw * 4 bytes per row, bottom row first.
+    // src: sw x sh pixels, srcStride bytes per row.
+    // dst: dw x dh pixels, dw * 4 bytes per row, in the reverse row order of
+    // src (a top-row-first picture becomes bottom row first), or in the same
+    // order when reverseRows is false.
     void resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride, std::uint8_t* dst,
-                  int dw, int dh);
+                  int dw, int dh, bool reverseRows = true);
 
     // The source pixels that make up each destination pixel of one axis.
     // Every destination pixel has the same even number of taps, padded with

@@ -4,12 +4,31 @@
 #include <QByteArray>
 #include <QImage>
 #include <QImageReader>
+#include <QtGlobal>
 
+#include <png.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
+#include <mutex>
+
+// PNG pictures are read with libpng's simplified interface, which keeps its
+// complaints about damaged files to itself (Qt's PNG reader lets libpng print
+// them on the terminal).
+struct PictureDecoder::Png {
+    png_image image{};
+    bool open = false;
+    void close() {
+        if (open)
+            png_image_free(&image);
+        image = png_image{};
+        open = false;
+    }
+    ~Png() { close(); }
+};
 
 struct PictureDecoder::Qt {
     QByteArray bytes;
@@ -26,8 +45,33 @@ bool looksLikeJpeg(const std::uint8_t* data, std::size_t size) {
     return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
+bool looksLikePng(const std::uint8_t* data, std::size_t size) {
+    return size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+}
+
 bool withinCap(std::size_t width, std::size_t height) {
     return width > 0 && height > 0 && width * height <= PictureDecoder::kMaxDecodedBytes / 4;
+}
+
+// A picture that fails to load shows nothing and writes nothing: the image
+// reader's complaints about damaged files (its own, in the "qt.gui.imageio"
+// categories, and the PNG library's, which it passes on uncategorised as
+// "libpng ...") are dropped. Every other message goes on to the handler that
+// was in place before.
+QtMessageHandler previousHandler = nullptr;
+
+void quietImageReader(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (context.category != nullptr && std::strncmp(context.category, "qt.gui.imageio", 14) == 0)
+        return;
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("libpng ")))
+        return;
+    if (previousHandler != nullptr)
+        previousHandler(type, context, message);
+}
+
+void installQuietImageReader() {
+    static std::once_flag once;
+    std::call_once(once, [] { previousHandler = qInstallMessageHandler(quietImageReader); });
 }
 
 } // namespace
@@ -51,8 +95,32 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
     data = bytes;
     size = byteCount;
     isJpeg = false;
+    isPng = false;
     if (qt)
         qt->image = QImage();
+    if (png)
+        png->close();
+
+    if (looksLikePng(data, size)) {
+        if (!png)
+            png = std::make_unique<Png>();
+        png->image.version = PNG_IMAGE_VERSION;
+        if (png_image_begin_read_from_memory(&png->image, data, size) == 0) {
+            png->close();
+            return false;
+        }
+        png->open = true;
+        isPng = true;
+        width = static_cast<int>(png->image.width);
+        height = static_cast<int>(png->image.height);
+        if (!withinCap(png->image.width, png->image.height)) {
+            png->close();
+            return false;
+        }
+        w = width;
+        h = height;
+        return true;
+    }
 
     if (looksLikeJpeg(data, size) && size <= 0x7fffffffu) {
         if (jpeg == nullptr)
@@ -70,6 +138,7 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
         if (size > static_cast<std::size_t>(INT_MAX))
             return false;
         if (!qt) {
+            installQuietImageReader();
             qt = std::make_unique<Qt>();
             QImageReader::setAllocationLimit(
                 static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
@@ -127,6 +196,30 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
                 return false;
         }
         picture = {pixels, w, h, stride};
+        return true;
+    }
+
+    if (isPng) {
+        png->image.format = PNG_FORMAT_RGBA;
+        const std::size_t stride = static_cast<std::size_t>(width) * 4;
+        std::uint8_t* pixels = buffer.reserve(stride * height);
+        const bool read = pixels != nullptr &&
+                          png_image_finish_read(&png->image, nullptr, pixels,
+                                                static_cast<png_int_32>(stride), nullptr) != 0;
+        png->close();
+        if (!read)
+            return false;
+        // As if drawn over black, like the other formats.
+        const std::size_t count = static_cast<std::size_t>(width) * height;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint8_t* p = pixels + i * 4;
+            const unsigned a = p[3];
+            if (a != 255) {
+                for (int c = 0; c < 3; ++c)
+                    p[c] = static_cast<std::uint8_t>((p[c] * a + 127) / 255);
+            }
+        }
+        picture = {pixels, width, height, stride};
         return true;
     }
 

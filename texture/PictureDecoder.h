@@ -7,8 +7,9 @@
 #include <memory>
 
 // Decodes JPEG pictures with TurboJPEG, at the smallest of its fast scales
-// (1/8, 1/4, 1/2, 1/1) that still covers the size the caller needs, and the
-// other picture formats (BMP, GIF, ICO, PNG, ...) with Qt's image reader.
+// (1/8, 1/4, 1/2, 1/1) that still covers the size the caller needs, PNG
+// pictures with libpng, and the other picture formats (BMP, GIF, ICO, ...)
+// with Qt's image reader. None of them writes anything on the terminal.
 // The result is four bytes per pixel, red, green, blue and an unused byte,
 // top row first; transparent pixels come out as if drawn over black.
 class PictureDecoder {
@@ -44,11 +45,14 @@ class PictureDecoder {
 
   private:
     struct Qt;
+    struct Png;
     void* jpeg = nullptr; // TurboJPEG decompressor, kept for the next picture
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     bool isJpeg = false;
+    bool isPng = false;
     int width = 0;
     int height = 0;
+    std::unique_ptr<Png> png;
     std::unique_ptr<Qt> qt;
 };

@@ -10,6 +10,7 @@
 struct PreloadPipeline::Slot {
     DecodedTexture decoded;
     PixelBuffer pixels;
+    PixelBuffer mipmaps;
     bool busy = false; // claimed by a job until the owner has taken it
 };
 
@@ -29,7 +30,7 @@ struct PreloadPipeline::Worker {
 namespace {
 
 // Runs the CPU stage of one file into `slot`, moving the buffer that holds
-// the result into the slot (and the slot's old buffer back to the scratch).
+// the result into the slot (and the slot's old buffers back to the scratch).
 template <typename Slot>
 void decodeInto(const char* file, const TextureOptions& options, int maxTextureSize,
                 TextureScratch& scratch, Slot& slot) {
@@ -40,6 +41,8 @@ void decodeInto(const char* file, const TextureOptions& options, int maxTextureS
             PixelBuffer& holder =
                 decoded.pixels == scratch.texture.data() ? scratch.texture : scratch.decoded;
             std::swap(holder, slot.pixels); // the memory itself does not move
+            if (decoded.mipmaps != nullptr)
+                std::swap(scratch.mipmaps, slot.mipmaps);
         }
     } catch (...) {
         // Out of memory, for instance: this picture fails, the others go on.

@@ -1,5 +1,6 @@
 #include "TargaDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Targa {
@@ -31,18 +32,49 @@ bool readHeader(const std::uint8_t* data, std::size_t size, Header& header) {
     header.width = read16(data + 12);
     header.height = read16(data + 14);
     header.pixelDepth = data[16];
+    header.descriptor = data[17];
     return true;
 }
 
-Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelBuffer& pixels) {
+namespace {
+
+// Turns the rows round in place, so that the bottom row comes first.
+void reverseRows(std::uint8_t* pixels, std::size_t rowBytes, std::size_t rows) {
+    for (std::size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
+        std::uint8_t* a = pixels + top * rowBytes;
+        std::uint8_t* b = pixels + bottom * rowBytes;
+        std::swap_ranges(a, a + rowBytes, b);
+    }
+}
+
+Result decodePixels(const std::uint8_t* data, std::size_t size, const Header& header,
+                    PixelBuffer& pixels, std::size_t maxPixels);
+
+} // namespace
+
+Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelBuffer& pixels,
+              std::size_t maxPixels) {
     if (!readHeader(data, size, header))
         return Result::ShortHeader;
+    const Result result = decodePixels(data, size, header, pixels, maxPixels);
+    if (result == Result::Ok && header.topRowFirst())
+        reverseRows(pixels.data(), static_cast<std::size_t>(header.width) * header.bytesPerPixel(),
+                    static_cast<std::size_t>(header.height));
+    return result;
+}
+
+namespace {
+
+Result decodePixels(const std::uint8_t* data, std::size_t size, const Header& header,
+                    PixelBuffer& pixels, std::size_t maxPixels) {
     const int bpp = header.bytesPerPixel();
     if ((header.imageType != 2 && header.imageType != 10) || header.width == 0 ||
         header.height == 0 || (bpp != 3 && bpp != 4))
         return Result::Unsupported;
 
     const std::size_t pixelCount = static_cast<std::size_t>(header.width) * header.height;
+    if (pixelCount > maxPixels)
+        return Result::TooLarge;
     const std::size_t imageBytes = pixelCount * bpp;
     const std::size_t start = kHeaderSize + header.idLength;
     const std::size_t available = size > start ? size - start : 0;
@@ -55,7 +87,7 @@ Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelB
     if (available < needed)
         return Result::DataTooShort;
 
-    std::uint8_t* out = pixels.reserve(imageBytes);
+    std::uint8_t* out = pixels.reserve(pixelCount * 4);
     if (out == nullptr)
         return Result::OutOfMemory;
 
@@ -99,5 +131,7 @@ Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelB
     }
     return Result::Ok;
 }
+
+} // namespace
 
 } // namespace Targa

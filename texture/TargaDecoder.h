@@ -6,8 +6,9 @@
 #include <cstdint>
 
 // Decoder for Truevision TGA files of image type 2 (uncompressed true-colour)
-// and 10 (run-length-encoded true-colour), 24 or 32 bits per pixel. Rows are
-// kept in file order; pixels come out as red, green, blue[, alpha].
+// and 10 (run-length-encoded true-colour), 24 or 32 bits per pixel. Pixels
+// come out as red, green, blue[, alpha], bottom row first: a file stored top
+// row first (image descriptor bit 5) has its rows turned round.
 namespace Targa {
 
 struct Header {
@@ -16,7 +17,9 @@ struct Header {
     int width = 0;
     int height = 0;
     int pixelDepth = 0; // bits per pixel as the header gives it
+    int descriptor = 0; // image descriptor: bit 5 set = first row is the top
     int bytesPerPixel() const { return pixelDepth / 8; }
+    bool topRowFirst() const { return (descriptor & 0x20) != 0; }
 };
 
 enum class Result {
@@ -24,6 +27,7 @@ enum class Result {
     ShortHeader,
     Unsupported,  // image type, size or pixel depth that is not handled
     DataTooShort, // the file cannot hold the pixels its header promises
+    TooLarge,     // more pixels than the caller accepts
     OutOfMemory,
     Truncated,  // the pixel data ends early
     RunPastEnd, // a run-length packet would write past the last pixel
@@ -33,8 +37,11 @@ enum class Result {
 bool readHeader(const std::uint8_t* data, std::size_t size, Header& header);
 
 // Decodes the whole file held in `data` into `pixels` (width * height *
-// bytesPerPixel bytes). The header is filled as soon as it has been read,
-// also when decoding fails afterwards.
-Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelBuffer& pixels);
+// bytesPerPixel bytes, in a buffer of at least width * height * 4 bytes so
+// that the caller can widen the pixels in place). An image of more than
+// `maxPixels` pixels is refused from its header, before any allocation. The
+// header is filled as soon as it has been read, also when decoding fails.
+Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelBuffer& pixels,
+              std::size_t maxPixels);
 
 } // namespace Targa

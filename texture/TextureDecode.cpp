@@ -1,5 +1,6 @@
 #include "TextureDecode.h"
 
+#include "Mipmaps.h"
 #include "TargaDecoder.h"
 #include "TextureSize.h"
 
@@ -30,30 +31,84 @@ void applyAlpha(std::uint8_t* pixels, std::size_t count, const TextureOptions& o
     }
 }
 
+// Widens three-byte pixels to four in place (the buffer holds count * 4
+// bytes), from the last pixel backwards so that nothing is overwritten unread.
+void widenToRgba(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = count; i-- > 0;) {
+        pixels[i * 4 + 3] = 255;
+        pixels[i * 4 + 2] = pixels[i * 3 + 2];
+        pixels[i * 4 + 1] = pixels[i * 3 + 1];
+        pixels[i * 4 + 0] = pixels[i * 3 + 0];
+    }
+}
+
+// The reverse, from the first pixel forwards.
+void narrowToRgb(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        pixels[i * 3 + 0] = pixels[i * 4 + 0];
+        pixels[i * 3 + 1] = pixels[i * 4 + 1];
+        pixels[i * 3 + 2] = pixels[i * 4 + 2];
+    }
+}
+
+// Builds the mipmap levels when the options want them and the size allows.
+// Without memory for them the GL stage builds them instead.
+void attachMipmaps(const TextureOptions& options, TextureScratch& scratch, DecodedTexture& result) {
+    if (!options.prebuiltMipmaps || !wantsMipmaps(options) ||
+        !Mipmaps::buildable(result.width, result.height))
+        return;
+    const std::size_t bytes =
+        Mipmaps::bytesBelow(result.width, result.height, result.bytesPerPixel);
+    std::uint8_t* out = scratch.mipmaps.reserve(bytes);
+    if (out == nullptr)
+        return;
+    Mipmaps::build(result.pixels, result.width, result.height, result.bytesPerPixel, out);
+    result.mipmaps = out;
+    result.mipmapLevels = Mipmaps::levelsBelow(result.width, result.height);
+}
+
 void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOptions& options,
                  int maxTextureSize, TextureScratch& scratch, DecodedTexture& result) {
     Targa::Header header;
-    const Targa::Result outcome = Targa::decode(data, size, header, scratch.decoded);
+    const Targa::Result outcome =
+        Targa::decode(data, size, header, scratch.decoded, PictureDecoder::decodedBytesLimit() / 4);
     if (outcome == Targa::Result::ShortHeader)
         return;
+    const int bpp = header.bytesPerPixel();
     result.headerKnown = true;
     result.width = header.width;
     result.height = header.height;
     result.bitsPerPixel = header.pixelDepth;
-    result.format = header.bytesPerPixel() == 4 ? GL_RGBA : GL_RGB;
+    result.format = bpp == 4 ? PixelFormat::Rgba : PixelFormat::Rgb;
     if (outcome != Targa::Result::Ok)
         return;
 
     const TextureRules::Size texture =
         TextureRules::textureSize(header.width, header.height, maxTextureSize, options.highQuality);
-    result.pixels = scratch.decoded.data();
-    result.sourceWidth = header.width;
-    result.sourceHeight = header.height;
-    result.bytesPerPixel = header.bytesPerPixel();
-    result.needsScaling = texture.width != header.width || texture.height != header.height;
+    std::uint8_t* pixels = scratch.decoded.data();
+    if (texture.width != header.width || texture.height != header.height) {
+        // The same area average as pictures, at four bytes per pixel; the
+        // decoder's buffer has room to widen three-byte pixels in place.
+        const std::size_t count = static_cast<std::size_t>(header.width) * header.height;
+        const std::size_t textureCount = static_cast<std::size_t>(texture.width) * texture.height;
+        std::uint8_t* out = scratch.texture.reserve(textureCount * 4);
+        if (out == nullptr)
+            return;
+        if (bpp == 3)
+            widenToRgba(pixels, count);
+        scratch.resampler.resample(pixels, header.width, header.height,
+                                   static_cast<std::size_t>(header.width) * 4, out, texture.width,
+                                   texture.height, /*reverseRows=*/false);
+        if (bpp == 3)
+            narrowToRgb(out, textureCount);
+        pixels = out;
+    }
+    result.pixels = pixels;
+    result.bytesPerPixel = bpp;
     result.width = texture.width;
     result.height = texture.height;
     result.ok = true;
+    attachMipmaps(options, scratch, result);
 }
 
 void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOptions& options,
@@ -78,15 +133,28 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
     result.width = texture.width;
     result.height = texture.height;
     result.bitsPerPixel = 32;
-    result.format = GL_RGBA;
+    result.format = PixelFormat::Rgba;
     result.pixels = out;
-    result.sourceWidth = texture.width;
-    result.sourceHeight = texture.height;
     result.bytesPerPixel = 4;
     result.ok = true;
+    attachMipmaps(options, scratch, result);
 }
 
 } // namespace
+
+TextureOptions viewerTextureOptions() {
+    TextureOptions o;
+    o.alphaMatch = false;
+    o.highQuality = false;
+    o.mipMapping = true;
+    o.textureFilter = FilterTrilinear;
+    return o;
+}
+
+bool wantsMipmaps(const TextureOptions& options) {
+    return options.textureFilter == FilterTrilinear ||
+           (options.textureFilter == FilterBilinear && options.mipMapping);
+}
 
 bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size) {
     size = 0;

@@ -4,8 +4,7 @@
 #include "PictureDecoder.h"
 #include "PixelBuffer.h"
 
-#include <GL/gl.h>
-
+#include <cstddef>
 #include <cstdint>
 
 enum eglTexFilterType : std::int32_t {
@@ -23,7 +22,20 @@ struct TextureOptions {
     std::uint8_t matchRed = 0;
     std::uint8_t matchGreen = 0;
     std::uint8_t matchBlue = 0;
+    // Builds the mipmap levels in the CPU stage, so that the GL stage only
+    // uploads them; off, the GL stage leaves them to GLU.
+    bool prebuiltMipmaps = true;
 };
+
+// The options the viewer preloads its photographs with: no colour key, high
+// quality off, trilinear filtering with mipmaps.
+TextureOptions viewerTextureOptions();
+
+// True when a texture loaded with these options gets mipmaps.
+bool wantsMipmaps(const TextureOptions& options);
+
+// Pixel layout of a decoded texture; the GL stage maps it to GL_RGB/GL_RGBA.
+enum class PixelFormat : std::uint8_t { Rgb, Rgba };
 
 // Buffers and decoders that one load leaves for the next. One per thread:
 // nothing in it is shared.
@@ -31,6 +43,7 @@ struct TextureScratch {
     PixelBuffer file;    // the whole image file
     PixelBuffer decoded; // the decoded picture or targa image
     PixelBuffer texture; // the pixels to upload, at the texture size
+    PixelBuffer mipmaps; // the mipmap levels below the texture size
     PictureDecoder picture;
     AreaResampler resampler;
 };
@@ -48,17 +61,17 @@ struct DecodedTexture {
     bool headerKnown = false;
     std::int32_t width = 0; // texture size to upload
     std::int32_t height = 0;
-    GLenum format = GL_RGBA;
+    PixelFormat format = PixelFormat::Rgba;
     std::int32_t bitsPerPixel = 0;
 
-    // The pixels, bottom row first for pictures and in file order for targa
-    // files. A targa image whose size differs from the texture size still has
-    // to be scaled (sourceWidth x sourceHeight to width x height).
+    // The pixels at the texture size, bottom row first, rows packed tightly.
     const std::uint8_t* pixels = nullptr;
-    std::int32_t sourceWidth = 0;
-    std::int32_t sourceHeight = 0;
     int bytesPerPixel = 4;
-    bool needsScaling = false;
+
+    // Mipmap levels 1, 2, ... down to 1 x 1, one after the other with rows
+    // packed tightly; null when the GL stage builds them (or none are wanted).
+    const std::uint8_t* mipmaps = nullptr;
+    int mipmapLevels = 0; // levels in `mipmaps`, level 0 not counted
 };
 
 // Opens, decodes, sizes and converts one image file without any GL call.

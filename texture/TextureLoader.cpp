@@ -38,9 +38,7 @@ int TextureLoader::LoadTextureFromDisk(const char* fileName, glTexture* texture)
     const TextureOptions current = options();
     DecodedTexture decoded;
     decodeTexture(fileName, current, queryMaxTextureSize(), *scratch, decoded);
-    // The scaled targa image goes to the picture buffer, which targa loads
-    // do not use otherwise.
-    return uploadDecodedTexture(decoded, current, scratch->texture, texture);
+    return uploadDecodedTexture(decoded, current, texture);
 }
 
 int queryMaxTextureSize() {
@@ -75,45 +73,64 @@ class TightRows {
 
 } // namespace
 
+namespace {
+
+// Whether GL takes a texture of this size as it is. GLU's mipmap builder asks
+// the same of a proxy texture and shrinks the picture when the answer is no;
+// such a texture is left to GLU.
+bool fitsAsItIs(GLint components, GLsizei w, GLsizei h, GLenum format) {
+    const GLsizei levelOne[2] = {w > 1 ? w / 2 : 1, h > 1 ? h / 2 : 1};
+    GLint width = 0, widthAtOne = 0;
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, components, w, h, 0, format, GL_UNSIGNED_BYTE, nullptr);
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 1, components, levelOne[0], levelOne[1], 0, format,
+                 GL_UNSIGNED_BYTE, nullptr);
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &widthAtOne);
+    return width != 0 && widthAtOne != 0;
+}
+
+// Uploads level 0 and the mipmap levels below it: those the CPU stage built
+// when there are any, else GLU builds them from level 0.
+void uploadMipmapped(const DecodedTexture& decoded, GLint components, GLenum format,
+                     bool tightRows) {
+    GLsizei w = decoded.width, h = decoded.height;
+    TightRows rows(tightRows);
+    if (decoded.mipmaps == nullptr || !fitsAsItIs(components, w, h, format)) {
+        gluBuild2DMipmaps(GL_TEXTURE_2D, components, w, h, format, GL_UNSIGNED_BYTE,
+                          decoded.pixels);
+        return;
+    }
+    glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, format, GL_UNSIGNED_BYTE, decoded.pixels);
+    const std::uint8_t* level = decoded.mipmaps;
+    for (int i = 1; i <= decoded.mipmapLevels; ++i) {
+        w = w > 1 ? w / 2 : 1;
+        h = h > 1 ? h / 2 : 1;
+        glTexImage2D(GL_TEXTURE_2D, i, components, w, h, 0, format, GL_UNSIGNED_BYTE, level);
+        level += static_cast<std::size_t>(w) * h * decoded.bytesPerPixel;
+    }
+}
+
+} // namespace
+
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
-                         PixelBuffer& scaleBuffer, glTexture* texture) {
+                         glTexture* texture) {
+    const GLenum format = decoded.format == PixelFormat::Rgba ? GL_RGBA : GL_RGB;
     if (decoded.imageTypeKnown)
         texture->imageType = decoded.imageType;
     if (decoded.headerKnown || decoded.ok) {
         texture->width = decoded.width;
         texture->height = decoded.height;
-        texture->format = decoded.format;
+        texture->format = format;
         texture->bitsPerPixel = decoded.bitsPerPixel;
     }
     if (!decoded.ok)
         return 0;
 
-    const GLint components = decoded.format == GL_RGBA ? 4 : 3;
+    const GLint components = format == GL_RGBA ? 4 : 3;
     const std::uint8_t* pixels = decoded.pixels;
     // Three-byte rows are packed tightly in memory, so GL must not expect
     // them padded to four bytes.
     const bool tightRows = decoded.bytesPerPixel % 4 != 0;
-
-    if (decoded.needsScaling) {
-        const std::size_t bytes =
-            static_cast<std::size_t>(decoded.width) * decoded.height * decoded.bytesPerPixel;
-        std::uint8_t* scaled = scaleBuffer.reserve(bytes);
-        if (scaled == nullptr)
-            return 0;
-        GLint savedPack = 4, savedUnpack = 4;
-        glGetIntegerv(GL_PACK_ALIGNMENT, &savedPack);
-        glGetIntegerv(GL_UNPACK_ALIGNMENT, &savedUnpack);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        const GLint status = gluScaleImage(decoded.format, decoded.sourceWidth,
-                                           decoded.sourceHeight, GL_UNSIGNED_BYTE, pixels,
-                                           decoded.width, decoded.height, GL_UNSIGNED_BYTE, scaled);
-        glPixelStorei(GL_PACK_ALIGNMENT, savedPack);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, savedUnpack);
-        if (status != 0)
-            return 0;
-        pixels = scaled;
-    }
 
     GLuint name = 0;
     glGenTextures(1, &name);
@@ -128,30 +145,23 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         if (options.mipMapping) {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-            TightRows rows(tightRows);
-            gluBuild2DMipmaps(GL_TEXTURE_2D, components, w, h, decoded.format, GL_UNSIGNED_BYTE,
-                              pixels);
+            uploadMipmapped(decoded, components, format, tightRows);
         } else {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
             TightRows rows(tightRows);
-            glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, decoded.format, GL_UNSIGNED_BYTE,
-                         pixels);
+            glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, format, GL_UNSIGNED_BYTE, pixels);
         }
         break;
-    case FilterTrilinear: {
+    case FilterTrilinear:
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-        TightRows rows(tightRows);
-        gluBuild2DMipmaps(GL_TEXTURE_2D, components, w, h, decoded.format, GL_UNSIGNED_BYTE,
-                          pixels);
+        uploadMipmapped(decoded, components, format, tightRows);
         break;
-    }
     default:
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, decoded.format, GL_UNSIGNED_BYTE,
-                     pixels);
+        glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, format, GL_UNSIGNED_BYTE, pixels);
         break;
     }
     return 1;

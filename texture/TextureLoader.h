@@ -55,8 +55,8 @@ class TextureLoader {
 int queryMaxTextureSize();
 
 // The GL stage of a load: writes the record's fields, then (when the CPU
-// stage succeeded) creates the texture name and uploads the pixels. A targa
-// image that is not at its texture size is scaled with GLU first, into
-// `scaleBuffer`. Returns 1 or 0 as LoadTextureFromDisk does.
+// stage succeeded) creates the texture name and uploads the pixels with the
+// mipmap levels the CPU stage built (GLU builds them when it did not).
+// Returns 1 or 0 as LoadTextureFromDisk does.
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
-                         PixelBuffer& scaleBuffer, glTexture* texture);
+                         glTexture* texture);

@@ -245,11 +245,13 @@ std::string loaderPercentText(float fraction) {
 void SetupRC() {
     // The loader first: its options decide what the preloading workers do,
     // and they can start decoding while the first loading screen is drawn.
+    const TextureOptions viewer = viewerTextureOptions();
     pTextureLoader = new TextureLoader();
-    pTextureLoader->SetAlphaMatch(false, 0, 0, 0);
-    pTextureLoader->SetHighQualityTextures(false);
-    pTextureLoader->SetMipMapping(true);
-    pTextureLoader->SetTextureFilter(FilterTrilinear);
+    pTextureLoader->SetAlphaMatch(viewer.alphaMatch, viewer.matchRed, viewer.matchGreen,
+                                  viewer.matchBlue);
+    pTextureLoader->SetHighQualityTextures(viewer.highQuality);
+    pTextureLoader->SetMipMapping(viewer.mipMapping);
+    pTextureLoader->SetTextureFilter(viewer.textureFilter);
 
     // Every image of every shown series, in display order.
     const std::vector<const char*>* names[] = {&textureNames1, &textureNames2, &textureNames3};
@@ -297,10 +299,9 @@ void SetupRC() {
     } else {
         // The workers decode ahead; this thread uploads in display order and
         // draws the loading screen after each image, as the serial loop does.
-        PixelBuffer scaleBuffer;
         pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
             glTexture record;
-            uploadDecodedTexture(decoded, options, scaleBuffer, &record);
+            uploadDecodedTexture(decoded, options, &record);
             storeTexture(record, seriesOf[k]);
             loaded();
         });

@@ -68,15 +68,6 @@ bool writeWithQt(const std::string& path, const Picture& picture, const char* fo
     return image.copy().save(QString::fromStdString(path), format);
 }
 
-TextureOptions viewerOptions() {
-    TextureOptions o;
-    o.alphaMatch = false;
-    o.highQuality = false;
-    o.mipMapping = true;
-    o.textureFilter = FilterTrilinear;
-    return o;
-}
-
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     path = std::filesystem::temp_directory_path() /

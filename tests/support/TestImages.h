@@ -32,9 +32,6 @@ bool writeJpeg(const std::string& path, const Picture& picture, int quality = 95
 bool writeWithQt(const std::string& path, const Picture& picture, const char* format);
 std::vector<std::uint8_t> jpegBytes(const Picture& picture, int quality = 95);
 
-// The loader options the viewer's preloading uses.
-TextureOptions viewerOptions();
-
 // A fresh folder below the system's temporary folder, removed on destruction.
 class TempDir {
   public:

@@ -1,4 +1,5 @@
 #include "PreloadPipeline.h"
+#include "Mipmaps.h"
 #include "TestImages.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +22,11 @@ Loaded copy(const DecodedTexture& d) {
     l.width = d.width;
     l.height = d.height;
     if (d.ok) {
-        const std::size_t n =
-            static_cast<std::size_t>(d.sourceWidth) * d.sourceHeight * d.bytesPerPixel;
+        const std::size_t n = static_cast<std::size_t>(d.width) * d.height * d.bytesPerPixel;
         l.bytes.assign(d.pixels, d.pixels + n);
+        const std::size_t m = Mipmaps::bytesBelow(d.width, d.height, d.bytesPerPixel);
+        if (d.mipmaps != nullptr)
+            l.bytes.insert(l.bytes.end(), d.mipmaps, d.mipmaps + m);
     }
     return l;
 }
@@ -58,7 +61,7 @@ class Pipeline : public ::testing::Test {
         std::vector<Loaded> out;
         for (const char* f : files) {
             DecodedTexture d;
-            decodeTexture(f, viewerOptions(), 4096, scratch, d);
+            decodeTexture(f, viewerTextureOptions(), 4096, scratch, d);
             out.push_back(copy(d));
         }
         return out;
@@ -75,7 +78,7 @@ TEST_F(Pipeline, ResultsArriveInFileOrderAndEqualTheSerialLoads) {
     for (unsigned workers : {1u, 2u, 3u, 8u}) {
         std::vector<std::size_t> order;
         std::vector<Loaded> got;
-        PreloadPipeline(files, viewerOptions(), 4096, workers)
+        PreloadPipeline(files, viewerTextureOptions(), 4096, workers)
             .run([&](std::size_t index, const DecodedTexture& d) {
                 order.push_back(index);
                 got.push_back(copy(d));
@@ -96,7 +99,7 @@ TEST_F(Pipeline, ResultsArriveInFileOrderAndEqualTheSerialLoads) {
 
 TEST_F(Pipeline, AFailingConsumerEndsTheWorkersCleanly) {
     int seen = 0;
-    EXPECT_THROW(PreloadPipeline(files, viewerOptions(), 4096, 2)
+    EXPECT_THROW(PreloadPipeline(files, viewerTextureOptions(), 4096, 2)
                      .run([&](std::size_t index, const DecodedTexture&) {
                          ++seen;
                          if (index == 2)

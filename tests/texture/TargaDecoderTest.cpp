@@ -25,8 +25,11 @@ void append(Bytes& b, std::initializer_list<int> values) {
         b.push_back(static_cast<std::uint8_t>(v));
 }
 
+// The decoded-size cap the loader applies: 2^28 pixels (1 GiB at four bytes).
+constexpr std::size_t kCapPixels = std::size_t(1) << 28;
+
 Targa::Result decode(const Bytes& file, Targa::Header& h, PixelBuffer& out) {
-    return Targa::decode(file.data(), file.size(), h, out);
+    return Targa::decode(file.data(), file.size(), h, out, kCapPixels);
 }
 
 } // namespace
@@ -119,15 +122,45 @@ TEST(Targa, EveryRefusedFileFails) {
     EXPECT_EQ(decode(tooFew, h, out), Targa::Result::DataTooShort);
 }
 
-TEST(Targa, HugeHeaderWithLittleDataFailsBeforeAllocating) {
-    // 65535 x 65535 pixels of 4 bytes would be 16 GiB.
+TEST(Targa, OversizedOrUnderfilledHeadersFailBeforeAllocating) {
+    // 65535 x 65535 pixels is over the cap; 16384 x 16385 just over it; a
+    // 16000 x 16000 header followed by two packets cannot fill its image.
+    const struct {
+        int w, h;
+        Targa::Result expected;
+    } cases[] = {{65535, 65535, Targa::Result::TooLarge},
+                 {16384, 16385, Targa::Result::TooLarge},
+                 {16000, 16000, Targa::Result::DataTooShort}};
+    for (const auto& c : cases) {
+        for (int type : {2, 10}) {
+            Bytes file = header(type, c.w, c.h, 32);
+            append(file, {128 + 127, 1, 2, 3, 4, 128 + 127, 1, 2, 3, 4});
+            Targa::Header h;
+            PixelBuffer out;
+            EXPECT_EQ(decode(file, h, out), c.expected) << c.w << "x" << c.h << " type " << type;
+            EXPECT_EQ(out.capacity(), 0u);
+            EXPECT_EQ(h.width, c.w);
+        }
+    }
+}
+
+TEST(Targa, TopRowFirstFilesComeOutBottomRowFirst) {
+    // 1 x 3 pixels, rows red, green, blue in file order; descriptor bit 5
+    // says the first row is the top, so the bottom row (blue) comes first.
     for (int type : {2, 10}) {
-        Bytes file = header(type, 65535, 65535, 32);
-        append(file, {128 + 127, 1, 2, 3, 4, 128 + 127, 1, 2, 3, 4});
+        Bytes file = header(type, 1, 3, 24);
+        file[17] = 0x20;
+        for (int row = 0; row < 3; ++row) {
+            if (type == 10)
+                file.push_back(0); // a raw packet of one pixel
+            append(file, {row == 2 ? 255 : 0, row == 1 ? 255 : 0, row == 0 ? 255 : 0});
+        }
         Targa::Header h;
         PixelBuffer out;
-        EXPECT_EQ(decode(file, h, out), Targa::Result::DataTooShort);
-        EXPECT_EQ(out.capacity(), 0u);
-        EXPECT_EQ(h.width, 65535);
+        ASSERT_EQ(decode(file, h, out), Targa::Result::Ok);
+        const std::uint8_t* p = out.data();
+        EXPECT_EQ(p[2], 255) << "type " << type; // blue first
+        EXPECT_EQ(p[4], 255);                    // green
+        EXPECT_EQ(p[6], 255);                    // red last
     }
 }

@@ -1,13 +1,18 @@
 #include "TextureDecode.h"
 #include "AreaResample.h"
+#include "Mipmaps.h"
 #include "TestImages.h"
 
 #include <QImage>
+#include <QtGlobal>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace TestImages;
 
@@ -60,17 +65,17 @@ void expectQuadrants(const DecodedTexture& d, int tolerance) {
 TEST_F(TextureDecode, JpegIsUprightBottomRowFirstAtTheTextureSize) {
     const std::string path = dir.file("quad.JPG");
     ASSERT_TRUE(writeJpeg(path, quadrants(640, 480, kRed, kGreen, kBlue, kWhite)));
-    const DecodedTexture d = load(path, viewerOptions());
+    const DecodedTexture d = load(path, viewerTextureOptions());
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.imageType, 2);
     EXPECT_EQ(d.width, 256);
     EXPECT_EQ(d.height, 256);
-    EXPECT_EQ(d.format, static_cast<GLenum>(GL_RGBA));
+    EXPECT_EQ(d.format, PixelFormat::Rgba);
     EXPECT_EQ(d.bitsPerPixel, 32);
     expectQuadrants(d, 12);
     EXPECT_EQ(texel(d, 10, 10).a, 255);
 
-    TextureOptions high = viewerOptions();
+    TextureOptions high = viewerTextureOptions();
     high.highQuality = true;
     const DecodedTexture full = load(path, high);
     ASSERT_TRUE(full.ok);
@@ -84,7 +89,7 @@ TEST_F(TextureDecode, ReducedScaleJpegDecodeWhenTheTextureIsSmall) {
     // 512 x 512 texture, which the quarter-scale decode covers.
     const std::string path = dir.file("big.jpg");
     ASSERT_TRUE(writeJpeg(path, quadrants(4000, 3000, kRed, kGreen, kBlue, kWhite), 80));
-    const DecodedTexture d = load(path, viewerOptions(), 1024);
+    const DecodedTexture d = load(path, viewerTextureOptions(), 1024);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.width, 512);
     EXPECT_EQ(d.height, 512);
@@ -96,23 +101,23 @@ TEST_F(TextureDecode, BmpAndPngThroughTheImageReader) {
     for (const char* format : {"bmp", "png", "ico"}) {
         const std::string path = dir.file(std::string("quad.") + format);
         ASSERT_TRUE(writeWithQt(path, picture, format)) << format;
-        const DecodedTexture d = load(path, viewerOptions());
+        const DecodedTexture d = load(path, viewerTextureOptions());
         ASSERT_TRUE(d.ok) << format;
         // 200 x 100 -> 256 x 128, halved to 128 x 64.
         EXPECT_EQ(d.width, 128) << format;
         EXPECT_EQ(d.height, 64) << format;
         expectQuadrants(d, 0);
     }
-    EXPECT_EQ(load(dir.file("quad.bmp"), viewerOptions()).imageType, 1);
-    EXPECT_EQ(load(dir.file("quad.png"), viewerOptions()).imageType, 0);
-    EXPECT_EQ(load(dir.file("quad.ico"), viewerOptions()).imageType, 6);
+    EXPECT_EQ(load(dir.file("quad.bmp"), viewerTextureOptions()).imageType, 1);
+    EXPECT_EQ(load(dir.file("quad.png"), viewerTextureOptions()).imageType, 0);
+    EXPECT_EQ(load(dir.file("quad.ico"), viewerTextureOptions()).imageType, 6);
 }
 
 TEST_F(TextureDecode, ColourKeyMakesExactlyTheKeyTransparent) {
     const Rgb black{0, 0, 0}, nearlyBlack{0, 0, 1}, other{10, 20, 30};
     const std::string path = dir.file("key.bmp");
     ASSERT_TRUE(writeWithQt(path, quadrants(128, 128, black, nearlyBlack, kWhite, other), "bmp"));
-    TextureOptions o = viewerOptions();
+    TextureOptions o = viewerTextureOptions();
     o.highQuality = true;
     o.alphaMatch = true; // key (0, 0, 0)
     DecodedTexture d = load(path, o);
@@ -143,7 +148,7 @@ TEST_F(TextureDecode, TransparentPixelsAreDrawnOverBlack) {
     image.fill(QColor(255, 255, 255, 0));
     const std::string path = dir.file("clear.png");
     ASSERT_TRUE(image.save(QString::fromStdString(path), "png"));
-    TextureOptions o = viewerOptions();
+    TextureOptions o = viewerTextureOptions();
     o.alphaMatch = true;
     const DecodedTexture d = load(path, o);
     ASSERT_TRUE(d.ok);
@@ -153,7 +158,7 @@ TEST_F(TextureDecode, TransparentPixelsAreDrawnOverBlack) {
 }
 
 TEST_F(TextureDecode, UnreadableFilesFailButKeepTheirImageType) {
-    const TextureOptions o = viewerOptions();
+    const TextureOptions o = viewerTextureOptions();
     DecodedTexture d = load(dir.file("missing.jpg"), o);
     EXPECT_FALSE(d.ok);
     EXPECT_TRUE(d.imageTypeKnown);
@@ -179,7 +184,7 @@ TEST_F(TextureDecode, UnreadableFilesFailButKeepTheirImageType) {
 TEST_F(TextureDecode, PictureWithAWrongExtensionIsDecodedByItsContent) {
     const std::string path = dir.file("really-a-jpeg.bmp");
     ASSERT_TRUE(writeJpeg(path, quadrants(64, 64, kRed, kGreen, kBlue, kWhite)));
-    const DecodedTexture d = load(path, viewerOptions());
+    const DecodedTexture d = load(path, viewerTextureOptions());
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.imageType, 1);
     expectQuadrants(d, 12);
@@ -199,7 +204,7 @@ TEST_F(TextureDecode, ForgedJpegSizeIsRefusedBeforeDecoding) {
         }
     }
     ASSERT_TRUE(writeBytes(dir.file("forged.jpg"), bytes));
-    EXPECT_FALSE(load(dir.file("forged.jpg"), viewerOptions()).ok);
+    EXPECT_FALSE(load(dir.file("forged.jpg"), viewerTextureOptions()).ok);
     EXPECT_LT(scratch.decoded.capacity(), PictureDecoder::kMaxDecodedBytes);
 }
 
@@ -215,24 +220,22 @@ TEST_F(TextureDecode, TargaHeaderValuesAndScalingNeed) {
         b.resize(18 + static_cast<std::size_t>(w) * h * (depth / 8), 7);
         return b;
     };
-    TextureOptions o = viewerOptions();
+    TextureOptions o = viewerTextureOptions();
     o.highQuality = true;
     ASSERT_TRUE(writeBytes(dir.file("square.Tga"), tga(256, 256, 24)));
     DecodedTexture d = load(dir.file("square.Tga"), o);
     ASSERT_TRUE(d.ok);
     EXPECT_TRUE(d.targa);
     EXPECT_FALSE(d.imageTypeKnown);
-    EXPECT_FALSE(d.needsScaling);
-    EXPECT_EQ(d.format, static_cast<GLenum>(GL_RGB));
+    EXPECT_EQ(d.format, PixelFormat::Rgb);
     EXPECT_EQ(d.bitsPerPixel, 24);
 
     ASSERT_TRUE(writeBytes(dir.file("wide.tga"), tga(128, 100, 32)));
     d = load(dir.file("wide.tga"), o);
     ASSERT_TRUE(d.ok);
-    EXPECT_TRUE(d.needsScaling);
     EXPECT_EQ(d.width, 128);
     EXPECT_EQ(d.height, 128);
-    EXPECT_EQ(d.format, static_cast<GLenum>(GL_RGBA));
+    EXPECT_EQ(d.format, PixelFormat::Rgba);
 
     // A refused targa still reports the header it read.
     std::vector<std::uint8_t> grey = tga(4, 4, 24);
@@ -285,4 +288,149 @@ TEST(AreaResample, ShrinkingAveragesAndFlipsRows) {
     resampler.resample(column, 1, 2, 4, flipped, 1, 2);
     EXPECT_EQ(flipped[0], 5);
     EXPECT_EQ(flipped[4], 1);
+}
+
+namespace {
+
+// A run-length targa of w x h pixels of one colour, in packets of 128.
+void writeSolidRleTarga(const std::string& path, int w, int h, Rgb colour) {
+    std::vector<std::uint8_t> file(18, 0);
+    file[2] = 10;
+    file[12] = static_cast<std::uint8_t>(w);
+    file[13] = static_cast<std::uint8_t>(w >> 8);
+    file[14] = static_cast<std::uint8_t>(h);
+    file[15] = static_cast<std::uint8_t>(h >> 8);
+    file[16] = 32;
+    const std::uint8_t packet[] = {255, colour.b, colour.g, colour.r, 255};
+    std::size_t pixels = static_cast<std::size_t>(w) * h;
+    file.reserve(18 + (pixels / 128 + 1) * sizeof packet);
+    for (; pixels >= 128; pixels -= 128)
+        file.insert(file.end(), packet, packet + sizeof packet);
+    if (pixels > 0) {
+        const std::uint8_t last[] = {static_cast<std::uint8_t>(127 + pixels), colour.b, colour.g,
+                                     colour.r, 255};
+        file.insert(file.end(), last, last + sizeof last);
+    }
+    ASSERT_TRUE(writeBytes(path, file));
+}
+
+// Runs `body` in a child process; its exit status, or -signal when a signal
+// ended it.
+template <typename Body> int inChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+} // namespace
+
+TEST_F(TextureDecode, HugeTargaFilesAreRefusedOrScaledNeverFatal) {
+    // 25000 x 25000 decodes to 2.5 GB: refused from its header. 16384 x 16384
+    // is exactly at the cap: it loads at the viewer's 8192 x 8192, its own
+    // colour down to the last mipmap level.
+    writeSolidRleTarga(dir.file("huge.tga"), 25000, 25000, {10, 20, 30});
+    writeSolidRleTarga(dir.file("large.tga"), 16384, 16384, {200, 100, 50});
+    EXPECT_EQ(inChild([&] {
+                  return static_cast<int>(load(dir.file("huge.tga"), viewerTextureOptions()).ok);
+              }),
+              0);
+    EXPECT_EQ(inChild([&] {
+                  const DecodedTexture d = load(dir.file("large.tga"), viewerTextureOptions());
+                  if (!d.ok || d.width != 8192 || d.height != 8192 || d.mipmaps == nullptr)
+                      return 2;
+                  const std::uint8_t* smallest = d.mipmaps + Mipmaps::bytesBelow(8192, 8192, 4) - 4;
+                  const bool own = d.pixels[0] == 200 && d.pixels[1] == 100 && d.pixels[2] == 50 &&
+                                   smallest[0] == 200 && smallest[1] == 100 && smallest[2] == 50;
+                  return own ? 1 : 3;
+              }),
+              1);
+}
+
+TEST_F(TextureDecode, TopRowFirstTargaGivesTheTextureOfItsBottomRowFirstTwin) {
+    // 100 x 60 pixels of 24 bits (scaled to 128 x 64), every row different.
+    for (const int type : {2, 10}) {
+        std::vector<std::uint8_t> bottomFirst(18, 0);
+        bottomFirst[2] = static_cast<std::uint8_t>(type);
+        bottomFirst[12] = 100;
+        bottomFirst[14] = 60;
+        bottomFirst[16] = 24;
+        std::vector<std::uint8_t> topFirst = bottomFirst;
+        topFirst[17] = 0x20;
+        auto row = [&](int y) {
+            std::vector<std::uint8_t> bytes;
+            for (int x = 0; x < 100; ++x) {
+                if (type == 10)
+                    bytes.push_back(0); // raw packet of one pixel
+                bytes.insert(bytes.end(), {static_cast<std::uint8_t>(x * 2),
+                                           static_cast<std::uint8_t>(y * 4), 77});
+            }
+            return bytes;
+        };
+        for (int y = 0; y < 60; ++y) {
+            const auto b = row(y), t = row(59 - y);
+            bottomFirst.insert(bottomFirst.end(), b.begin(), b.end());
+            topFirst.insert(topFirst.end(), t.begin(), t.end());
+        }
+        ASSERT_TRUE(writeBytes(dir.file("bottom.tga"), bottomFirst));
+        ASSERT_TRUE(writeBytes(dir.file("top.tga"), topFirst));
+        TextureOptions o = viewerTextureOptions();
+        o.highQuality = true;
+        const DecodedTexture a = load(dir.file("bottom.tga"), o);
+        const std::vector<std::uint8_t> bottom(a.pixels, a.pixels + 128 * 64 * 3);
+        const DecodedTexture b = load(dir.file("top.tga"), o);
+        ASSERT_TRUE(a.ok && b.ok);
+        EXPECT_EQ(std::vector<std::uint8_t>(b.pixels, b.pixels + 128 * 64 * 3), bottom)
+            << "type " << type;
+        EXPECT_LT(bottom[1], bottom[128 * 63 * 3 + 1]) << "green grows upwards";
+    }
+}
+
+TEST_F(TextureDecode, DamagedPicturesFailWithoutAWordOnTheTerminal) {
+    const Picture picture = quadrants(64, 48, kRed, kGreen, kBlue, kWhite);
+    ASSERT_TRUE(writeWithQt(dir.file("good.png"), picture, "PNG"));
+    std::vector<std::uint8_t> jpeg = jpegBytes(picture);
+    // A Huffman table that claims more codes than it can hold.
+    for (std::size_t i = 0; i + 20 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC4) {
+            std::fill(jpeg.begin() + i + 5, jpeg.begin() + i + 21, 0xFF);
+            break;
+        }
+    }
+    std::vector<std::uint8_t> png = readBytes(dir.file("good.png"));
+    for (std::size_t i = png.size() / 2; i < png.size() - 12; ++i)
+        png[i] ^= 0x5A; // the compressed pixel data and its checksums
+    // A GIF header of 4 x 4 pixels with a colour table, then an image whose
+    // code size is out of range and whose data ends early.
+    const std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 4,   0,   4,    0,   0x80,
+                                           0,   0,   0,   0,   0,   255, 255, 255, 0x2C, 0,   0,
+                                           0,   0,   4,   0,   4,   0,   0,   30,  2,    0xFF};
+    ASSERT_TRUE(writeBytes(dir.file("bad.jpg"), jpeg));
+    ASSERT_TRUE(writeBytes(dir.file("bad.png"), png));
+    ASSERT_TRUE(writeBytes(dir.file("bad.gif"), gif));
+
+    // stderr goes to a file while the pictures load.
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const std::string log = dir.file("stderr.txt");
+    const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, 2);
+    close(file);
+    std::string loaded;
+    for (const char* name : {"bad.jpg", "bad.png", "bad.gif"}) {
+        TextureScratch fresh; // a new decoder each time, as each worker has
+        DecodedTexture d;
+        decodeTexture(dir.file(name).c_str(), viewerTextureOptions(), 4096, fresh, d);
+        if (d.ok)
+            loaded += name;
+    }
+    qWarning("a warning that is not the image reader's");
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+
+    EXPECT_EQ(loaded, "");
+    EXPECT_EQ(readText(log), "a warning that is not the image reader's\n");
 }

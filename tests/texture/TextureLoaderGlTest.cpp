@@ -1,6 +1,9 @@
 #include "GlTestContext.h"
+#include "Mipmaps.h"
 #include "TestImages.h"
 #include "TextureLoader.h"
+
+#include <GL/glu.h>
 
 #include <gtest/gtest.h>
 
@@ -202,4 +205,74 @@ TEST_F(TextureLoaderGl, TargaAtItsTextureSizeIsUploadedUnscaled) {
     EXPECT_EQ(t.height, 256);
     EXPECT_EQ(levelSize(0, GL_TEXTURE_WIDTH), 256);
     EXPECT_EQ(t.imageType, 0) << "a targa load does not write the file-type code";
+}
+
+namespace {
+
+// Every level of the bound texture, read back with tight rows.
+std::vector<std::vector<std::uint8_t>> readLevels(GLenum format, int bpp) {
+    std::vector<std::vector<std::uint8_t>> levels;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (int level = 0;; ++level) {
+        GLint w = 0, h = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &w);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &h);
+        if (w == 0 || h == 0)
+            break;
+        levels.emplace_back(static_cast<std::size_t>(w) * h * bpp);
+        glGetTexImage(GL_TEXTURE_2D, level, format, GL_UNSIGNED_BYTE, levels.back().data());
+    }
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    return levels;
+}
+
+} // namespace
+
+TEST_F(TextureLoaderGl, WorkerMipmapsAreByteForByteThoseOfGlu) {
+    const struct {
+        int w, h;
+    } shapes[] = {{16, 16}, {32, 16}, {8, 32}, {1, 32}, {64, 1}, {2, 2}, {1, 1}, {256, 128}};
+    std::uint32_t seed = 12345;
+    for (const int bpp : {3, 4}) {
+        for (const auto& shape : shapes) {
+            // Odd colours: every byte from a small generator.
+            std::vector<std::uint8_t> pixels(static_cast<std::size_t>(shape.w) * shape.h * bpp);
+            for (std::uint8_t& b : pixels) {
+                seed = seed * 1664525u + 1013904223u;
+                b = static_cast<std::uint8_t>(seed >> 24);
+            }
+            std::vector<std::uint8_t> below(Mipmaps::bytesBelow(shape.w, shape.h, bpp));
+            Mipmaps::build(pixels.data(), shape.w, shape.h, bpp, below.data());
+            DecodedTexture decoded;
+            decoded.ok = true;
+            decoded.width = shape.w;
+            decoded.height = shape.h;
+            decoded.format = bpp == 4 ? PixelFormat::Rgba : PixelFormat::Rgb;
+            decoded.bytesPerPixel = bpp;
+            decoded.pixels = pixels.data();
+            decoded.mipmaps = below.data();
+            decoded.mipmapLevels = Mipmaps::levelsBelow(shape.w, shape.h);
+            const GLenum format = bpp == 4 ? GL_RGBA : GL_RGB;
+
+            glTexture ours;
+            ASSERT_EQ(uploadDecodedTexture(decoded, viewerTextureOptions(), &ours), 1);
+            const auto oursLevels = readLevels(format, bpp);
+
+            GLuint glu = 0;
+            glGenTextures(1, &glu);
+            glBindTexture(GL_TEXTURE_2D, glu);
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+            gluBuild2DMipmaps(GL_TEXTURE_2D, bpp, shape.w, shape.h, format, GL_UNSIGNED_BYTE,
+                              pixels.data());
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+            const auto gluLevels = readLevels(format, bpp);
+
+            ASSERT_EQ(oursLevels.size(), gluLevels.size()) << shape.w << "x" << shape.h;
+            for (std::size_t level = 0; level < gluLevels.size(); ++level)
+                ASSERT_EQ(oursLevels[level], gluLevels[level])
+                    << shape.w << "x" << shape.h << " at " << bpp << " bytes, level " << level;
+            const GLuint names[] = {ours.textureId, glu};
+            glDeleteTextures(2, names);
+        }
+    }
 }
