@@ -23,7 +23,6 @@ std::size_t bytesBelow(int width, int height, int bytesPerPixel);
 
 // Writes levels 1 .. levelsBelow of the `width` x `height` level 0 to `out`
 // (bytesBelow bytes). Only for buildable sizes.
-void build(const std::uint8_t* level0, int width, int height, int bytesPerPixel,
-           std::uint8_t* out);
+void build(const std::uint8_t* level0, int width, int height, int bytesPerPixel, std::uint8_t* out);
 
 } // namespace Mipmaps

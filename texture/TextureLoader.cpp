@@ -89,10 +89,12 @@ bool fitsAsItIs(GLint components, GLsizei w, GLsizei h, GLenum format) {
     return width != 0 && widthAtOne != 0;
 }
 
-// Uploads level 0 and the mipmap levels below it: those the CPU stage built
-// when there are any, else GLU builds them from level 0.
-void uploadMipmapped(const DecodedTexture& decoded, GLint components, GLenum format,
-                     bool tightRows) {
+} // namespace
+
+void uploadMipmapped(const DecodedTexture& decoded) {
+    const GLenum format = decoded.format == PixelFormat::Rgba ? GL_RGBA : GL_RGB;
+    const GLint components = format == GL_RGBA ? 4 : 3;
+    const bool tightRows = decoded.bytesPerPixel % 4 != 0;
     GLsizei w = decoded.width, h = decoded.height;
     TightRows rows(tightRows);
     if (decoded.mipmaps == nullptr || !fitsAsItIs(components, w, h, format)) {
@@ -109,8 +111,6 @@ void uploadMipmapped(const DecodedTexture& decoded, GLint components, GLenum for
         level += static_cast<std::size_t>(w) * h * decoded.bytesPerPixel;
     }
 }
-
-} // namespace
 
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
                          glTexture* texture) {
@@ -145,7 +145,7 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         if (options.mipMapping) {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-            uploadMipmapped(decoded, components, format, tightRows);
+            uploadMipmapped(decoded);
         } else {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
             TightRows rows(tightRows);
@@ -155,7 +155,7 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
     case FilterTrilinear:
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-        uploadMipmapped(decoded, components, format, tightRows);
+        uploadMipmapped(decoded);
         break;
     default:
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);

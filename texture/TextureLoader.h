@@ -1,21 +1,12 @@
 #pragma once
 
 #include "TextureDecode.h"
+#include "TextureRecord.h"
 
 #include <GL/gl.h>
 
 #include <cstdint>
 #include <memory>
-
-// One loaded texture, filled by TextureLoader::LoadTextureFromDisk.
-struct glTexture {
-    GLuint textureId = 0;       // written only by a successful load
-    std::int32_t imageType = 0; // file-type code of the extension; not written for targa
-    std::int32_t width = 0;     // size of the uploaded texture
-    std::int32_t height = 0;
-    GLenum format = 0;             // GL_RGB or GL_RGBA
-    std::int32_t bitsPerPixel = 0; // 32 for pictures, the header's depth for targa
-};
 
 // Turns one image file into one OpenGL texture of a size that suits the
 // hardware, with the filtering and mipmapping chosen on the loader.
@@ -60,3 +51,7 @@ int queryMaxTextureSize();
 // Returns 1 or 0 as LoadTextureFromDisk does.
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
                          glTexture* texture);
+
+// Specifies level 0 and the mipmap levels below it on the texture bound now:
+// those the CPU stage built when there are any, else GLU builds them.
+void uploadMipmapped(const DecodedTexture& decoded);

@@ -1,7 +1,5 @@
 #include "GLFrame.h"
 
-#include <GL/gl.h>
-
 void m3dCrossProduct(M3DVector3f result, const M3DVector3f u, const M3DVector3f v) {
     result[0] =
         static_cast<float>(static_cast<double>(u[1]) * v[2] - static_cast<double>(v[1]) * u[2]);
@@ -69,12 +67,4 @@ void GLFrame::GetCameraOrientation(M3DMatrix44f m) const {
     m[7] = 0.0f;
     m[11] = 0.0f;
     m[15] = 1.0f;
-}
-
-void GLFrame::ApplyCameraTransform(bool rotationOnly) const {
-    M3DMatrix44f m;
-    GetCameraOrientation(m);
-    glMultMatrixf(m);
-    if (!rotationOnly)
-        glTranslatef(-origin[0], -origin[1], -origin[2]);
 }

@@ -2,7 +2,7 @@
 
 #include "GLFrame.h"
 #include "OrbivueSettings.h"
-#include "TextureLoader.h"
+#include "TextureRecord.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +14,15 @@
 //
 // It is a module of free functions over the module-level state below; the
 // state is declared here so that tests can set it and call the callbacks.
+// This header needs no GL: the arithmetic (state derivation, frame
+// composition, animation, keys and mouse) is built and tested without one.
+class TextureLoader;
+
 namespace OrbivueGL {
+
+// freeglut's key and button codes, as the callbacks receive them.
+constexpr std::int32_t kKeyLeft = 100, kKeyUp = 101, kKeyRight = 102, kKeyDown = 103;
+constexpr std::int32_t kButtonMiddle = 1, kButtonRight = 2, kWheelForward = 3, kWheelBackward = 4;
 
 // ---- Viewer state. Angles named alpha are radians; seriesAngle and every
 // angle handed to OpenGL are degrees; distances are world units.
@@ -60,6 +68,10 @@ extern std::int32_t loadedCount, totalCount; // preloading progress
 extern unsigned preloadWorkers;
 // Told every fraction the loading screen shows, when set (tests, measurements).
 extern void (*loaderObserver)(float fraction);
+// When the next animation tick is due, in freeglut's elapsed milliseconds.
+extern int nextTickDue;
+// Animation ticks run since the program started (tests, measurements).
+extern std::uint64_t ticksRun;
 
 // ---- Start-up and preloading.
 // Runs the viewer on a filled record until its window is closed; returns 0.
@@ -114,8 +126,23 @@ void RenderScene();
 void DrawOneImage(std::int32_t slot, float alpha, float series);
 
 // ---- Navigation and animation.
+// The animation timer's period, and the most ticks one timer call catches up
+// on when frames took longer than that (300 ms: a stalled machine jumps
+// ahead instead of running away).
+constexpr int kTickPeriodMs = 3;
+constexpr int kMostTicksAtOnce = 100;
 // The state change of one animation tick, without redisplay or timer.
 void animationStep();
+// How many ticks a timer call at `now` runs when its tick was due at `due`:
+// the one due and every period that has passed since, at most `most`.
+int ticksDue(int now, int due, int period, int most);
+// What a frame shows depends on these; a tick that leaves them as they were
+// asks for no redraw.
+struct ViewPose {
+    float alphaActual = 0, seriesAct = 0, dist = 0, panX = 0, panY = 0;
+    bool operator==(const ViewPose&) const = default;
+};
+ViewPose currentPose();
 void TimerFunction(std::int32_t value);
 void SpecialKeys(std::int32_t key, std::int32_t x, std::int32_t y);
 void mouseButton(std::int32_t button, std::int32_t state, std::int32_t x, std::int32_t y);

@@ -1,5 +1,5 @@
-// Input and animation: the arrow keys set the targets, each tick moves the
-// camera towards them, the mouse changes distance and shift.
+// The animation timer: runs the ticks that are due by the clock and asks for
+// a redraw only when they changed what is seen.
 #include "OrbivueGL.h"
 
 #include <GL/freeglut.h>
@@ -8,39 +8,25 @@
 
 namespace OrbivueGL {
 
+static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight == GLUT_KEY_RIGHT &&
+              kKeyDown == GLUT_KEY_DOWN);
+static_assert(kButtonMiddle == GLUT_MIDDLE_BUTTON && kButtonRight == GLUT_RIGHT_BUTTON);
+
+int nextTickDue = 0;
+std::uint64_t ticksRun = 0;
+
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
-// 0 on a whole position, 1 half-way between two.
-double phaseOf(double position) {
-    return std::sin((position - std::floor(position)) * kPi);
-}
-
-// Moves `current` one step towards `target`, landing on it exactly when
-// within one step.
-void stepTowards(float& current, float target, double step) {
-    if (std::fabs(static_cast<double>(current) - target) < step)
-        current = target;
-    if (current < target)
-        current = static_cast<float>(current + step);
-    else if (current > target)
-        current = static_cast<float>(current - step);
-}
+// The pose last asked to be drawn; none before the first tick of a start.
+ViewPose posted;
+bool anyPosted = false;
 
 } // namespace
 
-void animationStep() {
-    // Both phases come from the positions before this tick's movement.
-    const float pos = static_cast<float>(alphaActual / imageStep());
-    const double imagePhase = phaseOf(pos);
-    stepTowards(alphaActual, alphaAim, cameraSpeed + imagePhase * cameraAccel);
-    dist = static_cast<float>(radius0 + radius1 * imagePhase);
-
-    const double seriesPhase = phaseOf(seriesAct);
-    stepTowards(seriesAct, seriesAim, seriesSpeed + seriesPhase * seriesAccel);
-    if (skyscraperZoom || !skyscraper)
-        dist = static_cast<float>(dist + radius1 * seriesPhase);
+void armAnimationTimer(int milliseconds) {
+    anyPosted = false;
+    nextTickDue = glutGet(GLUT_ELAPSED_TIME) + milliseconds;
+    glutTimerFunc(static_cast<unsigned int>(milliseconds), TimerFunction, 1);
 }
 
 void TimerFunction(std::int32_t /*value*/) {
@@ -48,66 +34,28 @@ void TimerFunction(std::int32_t /*value*/) {
     // window finds no window: posting a redisplay then would end the program.
     if (glutGetWindow() == 0)
         return;
-    animationStep();
-    glutPostRedisplay();
-    armAnimationTimer(3);
-}
+    // Each tick is one fixed step; when a frame took longer than the period,
+    // the ticks that fell due meanwhile run now, so that a move lasts its
+    // tick count times the period whatever a frame costs.
+    const int now = glutGet(GLUT_ELAPSED_TIME);
+    const int ticks = ticksDue(now, nextTickDue, kTickPeriodMs, kMostTicksAtOnce);
+    for (int i = 0; i < ticks; ++i)
+        animationStep();
+    ticksRun += static_cast<std::uint64_t>(ticks);
 
-void SpecialKeys(std::int32_t key, std::int32_t /*x*/, std::int32_t /*y*/) {
-    // A key of a kind of move that is still running is dropped.
-    if (alphaAim == alphaActual) {
-        if (key == GLUT_KEY_RIGHT)
-            alphaAim = static_cast<float>(alphaAim - imageStep());
-        else if (key == GLUT_KEY_LEFT)
-            alphaAim = static_cast<float>(alphaAim + imageStep());
+    // A still picture is not drawn again: at rest the viewer sleeps.
+    const ViewPose pose = currentPose();
+    if (!anyPosted || !(pose == posted)) {
+        posted = pose;
+        anyPosted = true;
+        glutPostRedisplay();
     }
-    if (seriesAct == seriesAim) {
-        if (key == GLUT_KEY_UP)
-            seriesAim += 1;
-        else if (key == GLUT_KEY_DOWN)
-            seriesAim -= 1;
-        if (seriesAim > numSeries - 1)
-            seriesAim = static_cast<float>(numSeries - 1);
-        if (seriesAim < 0)
-            seriesAim = 0;
-    }
-}
 
-void mouseButton(std::int32_t button, std::int32_t /*state*/, std::int32_t /*x*/,
-                 std::int32_t /*y*/) {
-    // freeglut reports a wheel notch as a press and a release of button 3
-    // (forward) or 4 (backward); both move the camera.
-    if (button == 3)
-        radius0 = static_cast<float>(radius0 - 0.1);
-    if (radius0 < 0.1)
-        radius0 = 0.1f;
-    if (button == 4)
-        radius0 = static_cast<float>(radius0 + 0.1);
-    if (radius0 > radiusMax)
-        radius0 = radiusMax;
-    if (button == GLUT_MIDDLE_BUTTON || button == GLUT_RIGHT_BUTTON) {
-        panX = panY = 0;
-        radius0 = radius0Def;
-    }
-    if (zoom)
-        radius1 = static_cast<float>(static_cast<double>(radius0) / radius1Fac);
-}
-
-void passiveMouse(std::int32_t x, std::int32_t y) {
-    refX = x;
-    refY = y;
-    lastPanX = panX;
-    lastPanY = panY;
-}
-
-void activeMouse(std::int32_t x, std::int32_t y) {
-    // A drag over the whole window height shifts by radius0 / 1.6, close to
-    // the visible height at the centre, so the picture follows the pointer.
-    const double scale = radius0 / 1.6;
-    const double dx = static_cast<double>(static_cast<float>(refX - x) / screenSize) * scale;
-    const double dy = static_cast<double>(static_cast<float>(refY - y) / screenSize) * scale;
-    panX = static_cast<float>(lastPanX + dx);
-    panY = static_cast<float>(lastPanY + dy);
+    nextTickDue += ticks * kTickPeriodMs;
+    if (nextTickDue <= now - kTickPeriodMs) // further behind than one call catches up
+        nextTickDue = now + kTickPeriodMs;
+    const int wait = nextTickDue > now ? nextTickDue - now : 0;
+    glutTimerFunc(static_cast<unsigned int>(wait), TimerFunction, 1);
 }
 
 } // namespace OrbivueGL

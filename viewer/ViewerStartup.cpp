@@ -1,8 +1,9 @@
-// Viewer start-up: deriving the state from the record, opening the window,
-// preloading every image behind the loading screen, and the reshape callback.
+// Viewer start-up: opening the window, preloading every image behind the
+// loading screen while answering the window system, and the reshape callback.
 #include "OrbivueGL.h"
 
 #include "PreloadPipeline.h"
+#include "TextureLoader.h"
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>
@@ -18,67 +19,78 @@
 
 namespace OrbivueGL {
 
-OrbivueSettings* settings = nullptr;
-std::int32_t numImages = 0;
-std::int32_t numSeries = 0;
-bool clockwise1 = false, clockwise2 = false, clockwise3 = false;
-bool skyscraper = false;
-bool skyscraperZoom = false;
-bool zoom = false;
-float beta = 0;
-float alphaActual = 0;
-float alphaAim = 0;
-float seriesAct = 0;
-float seriesAim = 0;
-float seriesHeight = 0;
-float seriesAngle = 0;
-float radius0Def = 0;
-float radius0 = 0;
-float radiusMax = 0;
-float radius1Fac = 0;
-float radius1 = 0;
-float dist = 0;
-float speed = 0;
-float accel = 0;
-float cameraSpeed = 0;
-float cameraAccel = 0;
-float seriesSpeed = 0;
-float seriesAccel = 0;
-float alphaFac = 0;
-float aspectRatio = 0;
-std::int32_t screenSize = 0;
-float panX = 0, panY = 0;
-float lastPanX = 0, lastPanY = 0;
-std::int32_t refX = 0, refY = 0;
-std::vector<const char*> textureNames1, textureNames2, textureNames3;
-std::vector<glTexture> glTextures1, glTextures2, glTextures3;
-TextureLoader* pTextureLoader = nullptr;
-GLFrame frameCamera;
-std::int32_t loadedCount = 0, totalCount = 0;
-unsigned preloadWorkers = PreloadPipeline::defaultWorkers();
-void (*loaderObserver)(float fraction) = nullptr;
-
-const char* const kLoadingMessage = "Orbivue is loading your images ... ";
-
 namespace {
 
-constexpr double kDegreesToRadians = 0.017453292519943295;
+// The display connection of the open viewer window, and whether it is open.
+Display* viewerDisplay = nullptr;
+bool viewerOpen = false;
+// The share of images loaded, for repainting the loading screen.
+float preloadFraction = 0;
+
+// The user closed the window while the images were loading.
+struct PreloadCancelled {};
+
+void onViewerClosed() {
+    viewerOpen = false;
+}
+
+void registerViewerCallbacks() {
+    glutReshapeFunc(ChangeSize);
+    glutDisplayFunc(RenderScene);
+    glutSpecialFunc(SpecialKeys);
+    glutMouseFunc(mouseButton);
+    glutMotionFunc(activeMouse);
+    glutPassiveMotionFunc(passiveMouse);
+}
+
+// Draws the loading screen with its text in white: texturing is off while the
+// text is drawn, or the bitmap would be tinted by the last photograph loaded.
+void drawLoadingScreen(float fraction) {
+    const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
+    glDisable(GL_TEXTURE_2D);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glRasterPos2f(-0.5f, 0.0f);
+    const unsigned char* message = reinterpret_cast<const unsigned char*>(kLoadingMessage);
+    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, message);
+    const std::string percent = loaderPercentText(fraction);
+    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24,
+                     reinterpret_cast<const unsigned char*>(percent.c_str()));
+    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, reinterpret_cast<const unsigned char*>("%"));
+    if (textured)
+        glEnable(GL_TEXTURE_2D);
+    glutSwapBuffers();
+}
+
+// While the images load, the window repaints its loading screen, keeps the
+// projection the loading screen draws with, and drops keys and mouse input.
+void repaintLoadingScreen() {
+    drawLoadingScreen(preloadFraction);
+}
+void resizeLoadingScreen(int width, int height) {
+    glViewport(0, 0, width, height);
+}
+void registerPreloadCallbacks() {
+    glutReshapeFunc(resizeLoadingScreen);
+    glutDisplayFunc(repaintLoadingScreen);
+    glutSpecialFunc(nullptr);
+    glutMouseFunc(nullptr);
+    glutMotionFunc(nullptr);
+    glutPassiveMotionFunc(nullptr);
+}
+
+// Handles what the window system has sent since the last photograph; a close
+// request ends the preload.
+void answerWindowSystem() {
+    glutMainLoopEvent();
+    if (!viewerOpen)
+        throw PreloadCancelled{};
+}
 
 // Sets the pointer shape of the viewer window. freeglut's own cursor cache
 // outlives its display connection, so after the first viewer has closed it
 // would hand the next one a cursor that no longer exists, and the X error
 // would end the program; the shape is therefore made on the current
 // connection each time.
-// The display connection of the open viewer window, and whether it is open.
-Display* viewerDisplay = nullptr;
-bool viewerOpen = false;
-// When the next animation tick is due, in freeglut's elapsed milliseconds.
-int nextTickDue = 0;
-
-void onViewerClosed() {
-    viewerOpen = false;
-}
-
 void setPointer(unsigned int shape) {
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
@@ -92,10 +104,6 @@ void setPointer(unsigned int shape) {
 
 } // namespace
 
-double imageStep() {
-    return (360.0 / numImages) * kDegreesToRadians;
-}
-
 std::int32_t start(OrbivueSettings* record) {
     settings = record;
     // The angle step divides by the number of images: without any there is
@@ -106,60 +114,13 @@ std::int32_t start(OrbivueSettings* record) {
     if (!openViewerWindow())
         return 0;
     SetupRC();
+    if (!viewerOpen) { // closed while the images were loading
+        closeViewerWindow();
+        return 0;
+    }
     armAnimationTimer(33);
     runViewerLoop();
     return 0;
-}
-
-void startupFunction() {
-    refX = refY = 0;
-    panX = panY = lastPanX = lastPanY = 0;
-    seriesAct = seriesAim = 0;
-    alphaActual = alphaAim = 0;
-
-    textureNames1 = settings->getFileNames1();
-    clockwise1 = settings->isClockwise1();
-    numSeries = 1;
-    numImages = static_cast<std::int32_t>(textureNames1.size());
-
-    // A second or third series is shown only with as many images as the
-    // first, and the third only when the second is shown.
-    textureNames2 = settings->getFileNames2();
-    clockwise2 = settings->isClockwise2();
-    if (static_cast<std::int32_t>(textureNames2.size()) == numImages)
-        numSeries = 2;
-    if (numSeries == 2) {
-        textureNames3 = settings->getFileNames3();
-        clockwise3 = settings->isClockwise3();
-        if (static_cast<std::int32_t>(textureNames3.size()) == numImages)
-            numSeries = 3;
-    }
-
-    beta = static_cast<float>((360.0 / numImages) * kDegreesToRadians);
-    skyscraper = settings->isSkyscraper();
-    skyscraperZoom = settings->isSkyscraperZoom();
-
-    seriesHeight = static_cast<float>(2.0 * 0.6);
-    seriesAngle = 30;
-    radius0Def = 2.8f;
-    radiusMax = static_cast<float>(1.5 * radius0Def);
-
-    zoom = settings->isZoom();
-    radius0 = radius0Def;
-    radius1Fac = 3;
-    radius1 = zoom ? static_cast<float>(static_cast<double>(radius0) / radius1Fac) : 0.0f;
-
-    speed = static_cast<float>(0.04 * (settings->getSpeed() / 5.0));
-    accel = 2;
-    cameraSpeed = static_cast<float>(static_cast<double>(speed) / numImages);
-    cameraAccel = static_cast<float>(static_cast<double>(cameraSpeed) * accel);
-
-    seriesSpeed = static_cast<float>(0.005 * (settings->getSpeed() / 5.0));
-    seriesAccel = static_cast<float>(static_cast<double>(seriesSpeed) * accel);
-
-    alphaFac = 1.3f;
-    aspectRatio = static_cast<float>(4.0 / 3.0);
-    screenSize = 550;
 }
 
 bool openViewerWindow() {
@@ -181,18 +142,8 @@ bool openViewerWindow() {
     viewerDisplay = glXGetCurrentDisplay();
     viewerOpen = true;
     glutCloseFunc(onViewerClosed);
-    glutReshapeFunc(ChangeSize);
-    glutDisplayFunc(RenderScene);
-    glutSpecialFunc(SpecialKeys);
-    glutMouseFunc(mouseButton);
-    glutMotionFunc(activeMouse);
-    glutPassiveMotionFunc(passiveMouse);
+    registerViewerCallbacks();
     return true;
-}
-
-void armAnimationTimer(int milliseconds) {
-    nextTickDue = glutGet(GLUT_ELAPSED_TIME) + milliseconds;
-    glutTimerFunc(static_cast<unsigned int>(milliseconds), TimerFunction, 1);
 }
 
 void runViewerLoop() {
@@ -231,17 +182,6 @@ void closeViewerWindow() {
     glutExit();
 }
 
-std::size_t captureIndexForSlot(std::size_t slot, std::size_t count, bool clockwise) {
-    return clockwise ? slot : count - 1 - slot;
-}
-
-std::string loaderPercentText(float fraction) {
-    const int percent = static_cast<int>(std::ceil(static_cast<double>(fraction) * 100.0));
-    char text[16];
-    std::snprintf(text, sizeof text, "%3d", percent);
-    return text;
-}
-
 void SetupRC() {
     // The loader first: its options decide what the preloading workers do,
     // and they can start decoding while the first loading screen is drawn.
@@ -272,6 +212,12 @@ void SetupRC() {
         pipeline->start();
     }
 
+    // In the viewer's own window the window system is answered between
+    // photographs (repaints, a close request); keys and mouse wait.
+    const bool answering = viewerOpen;
+    if (answering)
+        registerPreloadCallbacks();
+
     setPointer(XC_watch); // the wait cursor while images load
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glColor3f(1.0f, 1.0f, 1.0f);
@@ -287,26 +233,40 @@ void SetupRC() {
     glTextures2.clear();
     glTextures3.clear();
 
-    auto loaded = [] {
+    auto loaded = [answering] {
         loadedCount += 1;
         printLoader(static_cast<float>(loadedCount) / static_cast<float>(totalCount));
+        if (answering)
+            answerWindowSystem();
     };
-    if (!pipeline) {
-        for (std::size_t k = 0; k < files.size(); ++k) {
-            LoadOneJPEG(files[k], static_cast<std::int32_t>(k % numImages), seriesOf[k]);
-            loaded();
+    try {
+        if (answering)
+            answerWindowSystem();
+        if (!pipeline) {
+            for (std::size_t k = 0; k < files.size(); ++k) {
+                LoadOneJPEG(files[k], static_cast<std::int32_t>(k % numImages), seriesOf[k]);
+                loaded();
+            }
+        } else {
+            // The workers decode ahead; this thread uploads in display order
+            // and draws the loading screen after each image, as the serial
+            // loop does.
+            pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
+                glTexture record;
+                uploadDecodedTexture(decoded, options, &record);
+                storeTexture(record, seriesOf[k]);
+                loaded();
+            });
         }
-    } else {
-        // The workers decode ahead; this thread uploads in display order and
-        // draws the loading screen after each image, as the serial loop does.
-        pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
-            glTexture record;
-            uploadDecodedTexture(decoded, options, &record);
-            storeTexture(record, seriesOf[k]);
-            loaded();
-        });
+    } catch (const PreloadCancelled&) {
+        // The window and its context are gone, and with them every texture;
+        // the workers have been stopped and joined by the pipeline.
         pipeline.reset();
+        delete pTextureLoader;
+        pTextureLoader = nullptr;
+        return;
     }
+    pipeline.reset();
 
     // These reach only the texture bound now, the last one uploaded.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -319,6 +279,12 @@ void SetupRC() {
     pTextureLoader = nullptr;
 
     setPointer(XC_left_ptr);
+    if (answering) {
+        // Any resize during the preload reaches the scene's projection now.
+        registerViewerCallbacks();
+        ChangeSize(glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT));
+        glutPostRedisplay();
+    }
 }
 
 void LoadOneJPEG(const char* fileName, std::int32_t /*slot*/, std::int32_t series) {
@@ -341,15 +307,8 @@ void storeTexture(const glTexture& record, std::int32_t series) {
 void printLoader(float fraction) {
     if (loaderObserver != nullptr)
         loaderObserver(fraction);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glRasterPos2f(-0.5f, 0.0f);
-    const unsigned char* message = reinterpret_cast<const unsigned char*>(kLoadingMessage);
-    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, message);
-    const std::string percent = loaderPercentText(fraction);
-    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24,
-                     reinterpret_cast<const unsigned char*>(percent.c_str()));
-    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, reinterpret_cast<const unsigned char*>("%"));
-    glutSwapBuffers();
+    preloadFraction = fraction;
+    drawLoadingScreen(fraction);
 }
 
 void ChangeSize(std::int32_t width, std::int32_t height) {

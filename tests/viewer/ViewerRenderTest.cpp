@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <unistd.h>
 
 using namespace OrbivueGL;
 using TestImages::Rgb;
@@ -274,4 +275,75 @@ TEST_F(ViewerRender, PipelinedPreloadEqualsTheSerialOne) {
     }
     // The first slot of the reversed series holds the last photograph.
     EXPECT_EQ(results[0][0][0], 150);
+}
+
+TEST_F(ViewerRender, LoadingTextStaysWhiteOverDarkPhotographs) {
+    // After the first photograph texturing is on with a dark texture bound:
+    // the text must still be drawn untextured, in white.
+    open({{12, 12, 12}, {12, 12, 12}, {12, 12, 12}});
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glColor3f(1, 1, 1);
+    printLoader(1.0f);
+    int white = 0;
+    for (int y = 265; y < 300; ++y)
+        for (int x = 183; x < 733; ++x) {
+            const Pixel p = presented(x, y);
+            white += p.r == 255 && p.g == 255 && p.b == 255;
+        }
+    EXPECT_GT(white, 200);
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D)) << "the scene still draws textured";
+}
+
+namespace {
+
+int draws = 0;
+int drawMs = 0; // how long each frame takes
+void countingDraw() {
+    ++draws;
+    RenderScene();
+    if (drawMs > 0)
+        usleep(static_cast<useconds_t>(drawMs) * 1000);
+}
+
+// Runs the window's events and timers for `ms` milliseconds.
+void runFor(int ms) {
+    const int end = glutGet(GLUT_ELAPSED_TIME) + ms;
+    while (glutGet(GLUT_ELAPSED_TIME) < end) {
+        glutMainLoopEvent();
+        usleep(300);
+    }
+}
+
+} // namespace
+
+TEST_F(ViewerRender, AStillViewerDrawsNothingAndMovesFollowTheClock) {
+    open({kA, kB, kC, kD});
+    glutDisplayFunc(countingDraw);
+    armAnimationTimer(0);
+    runFor(200);
+    draws = 0;
+    runFor(300);
+    EXPECT_EQ(draws, 0) << "ticks at rest asked for redraws";
+
+    // A long move, once with quick frames and once with frames of 20 ms
+    // (over six tick periods each): as many ticks run in the same time.
+    numImages = 4;
+    alphaAim = static_cast<float>(1000 * imageStep());
+    std::uint64_t ticks[2] = {};
+    for (int slow = 0; slow < 2; ++slow) {
+        drawMs = slow ? 20 : 0;
+        draws = 0;
+        const std::uint64_t before = ticksRun;
+        runFor(600);
+        ticks[slow] = ticksRun - before;
+        EXPECT_GT(draws, 10) << "a moving camera is drawn";
+    }
+    drawMs = 0;
+    // 600 ms of 3 ms ticks is 200; scheduling under load may lose some.
+    EXPECT_GT(ticks[0], 150u);
+    EXPECT_NEAR(static_cast<double>(ticks[1]), static_cast<double>(ticks[0]), 0.2 * ticks[0])
+        << "slow frames slowed the animation down";
 }

@@ -116,3 +116,44 @@ TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
     XWindows::close(display);
     EXPECT_EQ(XWindows::awaitExit(child), 0) << "7: the leak checker found leaks";
 }
+
+// A close request while many photographs load ends the preload at the next
+// photograph: start returns long before they would all have loaded, and
+// nothing of the cancelled preload is left behind.
+TEST(ViewerSession, CloseDuringThePreloadReturnsAtOnce) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no display";
+    TestImages::TempDir dir;
+    const std::string photo = dir.file("big.jpg");
+    ASSERT_TRUE(TestImages::writeJpeg(photo, TestImages::solid(2000, 1500, {90, 90, 90})));
+    constexpr int kPhotos = 400; // the same file under one name: seconds of loading
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* record = new OrbivueSettings();
+        for (int i = 0; i < kPhotos; ++i)
+            record->addFileName1(photo.c_str());
+        const int result = OrbivueGL::start(record);
+        delete record;
+        const bool cancelled = OrbivueGL::loadedCount < kPhotos;
+        if (__lsan_do_recoverable_leak_check != nullptr && __lsan_do_recoverable_leak_check() != 0)
+            _exit(7);
+        _exit(result == 0 && cancelled ? 0 : 3);
+    }
+    XWindows::Display* display = XWindows::open();
+    ASSERT_NE(display, nullptr);
+    XWindows::Window viewer = 0;
+    for (int i = 0; i < 600 && viewer == 0; ++i) {
+        viewer = XWindows::findByTitle(display, "Orbivue");
+        if (viewer == 0)
+            usleep(50000);
+    }
+    if (viewer == 0) {
+        XWindows::stop(child);
+        FAIL() << "no viewer window";
+    }
+    XWindows::requestClose(display, viewer);
+    XWindows::close(display);
+    EXPECT_EQ(XWindows::awaitExit(child), 0)
+        << "3: every photograph loaded before the close took effect; 7: leaks";
+}
