@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DialogUnits.h"
+#include "SetFile.h"
 
 #include <QWidget>
 
@@ -130,6 +131,8 @@ class Form1 : public QWidget {
     void removeSelected(QListWidget* list);
     void moveSelected(QListWidget* list, int offset);
     bool setIsComplete() const;
+    // Puts a loaded set into the controls.
+    void applyStoredSet(const SetFile::StoredSet& set);
     void showError();
 
     DialogUnits units;

@@ -2,9 +2,7 @@
 // file and its three series list files.
 #include "Form1.h"
 
-#include "AtomicFile.h"
 #include "Dialogs.h"
-#include "IniProfile.h"
 #include "SetFile.h"
 #include "Toolkit.h"
 
@@ -20,7 +18,6 @@
 namespace {
 
 const char* const kSeriesSections[3] = {"Lower Series", "Centric Series", "Upper Series"};
-const char* const kViewOptions = "View Options";
 
 // A path for the operating system, and the text the files store.
 std::string osPath(const QString& path) {
@@ -51,6 +48,11 @@ void Form1::saveSetToolStripMenuItem_Click() {
     if (!Toolkit::current().saveFile(this, QStringLiteral("Save Settings"),
                                      QStringLiteral("Settingddatei (.ini)|*.ini"), chosen))
         return;
+    // The list files are named after a settings file ending in ".ini": a name
+    // ending otherwise ("tower 2024.05.01") would give list names that another
+    // set's could share, so it gets ".ini" too.
+    if (!chosen.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
+        chosen += QLatin1String(".ini");
 
     SetFile::StoredSet set;
     const QListWidget* lists[3] = {listBox1, listBox5, listBox6};
@@ -95,6 +97,13 @@ void Form1::saveSetToolStripMenuItem_Click() {
     case SetFile::SaveResult::SettingsNotWritten:
         message = QStringLiteral("The set was not saved: the settings file could not be written.");
         break;
+    case SetFile::SaveResult::ReadOnly:
+        message = QStringLiteral("The set was not saved: this file is write-protected.");
+        break;
+    case SetFile::SaveResult::SettingsNotText:
+        message = QStringLiteral("The set was not saved: the file of that name is not a settings "
+                                 "file that can be added to.");
+        break;
     default:
         message = QStringLiteral("The set was not saved completely: the image list of the %1 "
                                  "could not be moved into place.")
@@ -110,77 +119,67 @@ void Form1::loadSetToolStripMenuItem_Click() {
     if (!Toolkit::current().openFiles(this, QStringLiteral("Load Settings"),
                                       QStringLiteral("Settingddatei (*.ini)|*.ini"), false, chosen))
         return; // cancelled: the set being edited stays as it is
-    // Only now that a file has been chosen does the set being edited go.
-    listBox1->clear();
-    listBox5->clear();
-    listBox6->clear();
-    auto fail = [this](const QString& message) {
-        FileError dialog(this, message);
-        Toolkit::current().showModal(dialog);
-    };
 
+    // The whole set is read and checked first; only a set that reads
+    // completely replaces the one being edited.
     const QString settingsPath = chosen.first();
-    const std::string settings = osPath(settingsPath);
-    auto read = [&](const char* section, const char* key, const char* fallback) {
-        return IniProfile::read(settings, section, key, fallback);
-    };
-    auto readFlag = [&](const char* section, const char* key, const char* fallback) {
-        return SetFile::textToInteger(read(section, key, fallback)) == 1;
-    };
-
-    setRadioChecked(radioButton1,
-                    readFlag(kSeriesSections[0], "Clockwise1", "Clockwise1 not found"));
-    setRadioChecked(radioButton14,
-                    readFlag(kSeriesSections[1], "Clockwise2", "Clockwise2 not found"));
-    setRadioChecked(radioButton10,
-                    readFlag(kSeriesSections[2], "Clockwise3", "Clockwise3 not found"));
-    setRadioChecked(radioButton2,
-                    readFlag(kSeriesSections[0], "CClockwise1", "CClockwise1 not found"));
-    setRadioChecked(radioButton13,
-                    readFlag(kSeriesSections[1], "CClockwise2", "CClockwise2 not found"));
-    setRadioChecked(radioButton9,
-                    readFlag(kSeriesSections[2], "CClockwise3", "CClockwise3 not found"));
-    checkBox1->setChecked(
-        readFlag(kViewOptions, "SkyScraperMode", "Settings for SkySkraperMode not found"));
-    checkBox2->setChecked(
-        readFlag(kViewOptions, "CameraZoom", "Settings for CameraZoom not found"));
-
-    const std::string speedText = read(kViewOptions, "Speed", "Speed not found");
-    const int speed = SetFile::textToInteger(speedText);
-    if (speed < 1 || speed > 9) {
-        std::string unused;
-        if (!AtomicFile::read(settings, unused)) {
-            fail(QStringLiteral("The set was not loaded: the settings file could not be "
-                                "read.\n%1")
-                     .arg(settingsPath));
-            return;
-        }
-        fail(QStringLiteral("The set was not loaded completely: the speed in [View Options] "
-                            "must be a number from 1 to 9, but reads \"%1\".\n%2")
-                 .arg(fromText(speedText), settingsPath));
+    SetFile::StoredSet set;
+    const SetFile::LoadResult result = SetFile::load(osPath(settingsPath), set);
+    if (result.problem == SetFile::LoadResult::None) {
+        applyStoredSet(set);
         return;
     }
-    trackBar1->setValue(speed);
+    const QString file = QFile::decodeName(result.path.c_str());
+    const QString series = result.series > 0
+                               ? QString::fromLatin1(kSeriesSections[result.series - 1]).toLower()
+                               : QString();
+    QString message;
+    switch (result.problem) {
+    case SetFile::LoadResult::SettingsUnreadable:
+        message = QStringLiteral("The set was not loaded: the settings file could not be read.");
+        break;
+    case SetFile::LoadResult::SpeedMissing:
+        message = QStringLiteral("The set was not loaded: the settings file has no speed in "
+                                 "[View Options].");
+        break;
+    case SetFile::LoadResult::SpeedOutOfRange:
+        message = QStringLiteral("The set was not loaded: the speed in [View Options] must be a "
+                                 "number from 1 to 9, but reads \"%1\".")
+                      .arg(fromText(result.text));
+        break;
+    case SetFile::LoadResult::ListUnreadable:
+        message = QStringLiteral("The set was not loaded: the image list of the %1 (ImageList%2 "
+                                 "in the settings file) could not be opened.")
+                      .arg(series)
+                      .arg(result.series);
+        break;
+    default:
+        message = QStringLiteral("The set was not loaded: the image list of the %1 (ImageList%2 "
+                                 "in the settings file) is not a readable text file.")
+                      .arg(series)
+                      .arg(result.series);
+        break;
+    }
+    FileError dialog(this, message + QLatin1Char('\n') + file);
+    Toolkit::current().showModal(dialog);
+}
 
+void Form1::applyStoredSet(const SetFile::StoredSet& set) {
     QListWidget* lists[3] = {listBox1, listBox5, listBox6};
-    const char* keys[3] = {"ImageList1", "ImageList2", "ImageList3"};
-    const char* fallbacks[3] = {"ImageList1 not found", "ImageList2 not found",
-                                "ImageList3 not found"};
+    QRadioButton* clockwise[3] = {radioButton1, radioButton14, radioButton10};
+    QRadioButton* counter[3] = {radioButton2, radioButton13, radioButton9};
+    // Clockwise first, then Counter Clockwise: a pair stored as (1, 1) ends
+    // with Counter Clockwise selected, (0, 0) with neither.
+    for (int n = 0; n < 3; ++n)
+        setRadioChecked(clockwise[n], set.clockwise[n]);
+    for (int n = 0; n < 3; ++n)
+        setRadioChecked(counter[n], set.counterClockwise[n]);
+    checkBox1->setChecked(set.skyscraper);
+    checkBox2->setChecked(set.zoom);
+    trackBar1->setValue(set.speed);
     for (int n = 0; n < 3; ++n) {
-        const QString listPath = fromText(read(kSeriesSections[n], keys[n], fallbacks[n]));
-        std::vector<std::string> lines;
-        const SetFile::ListResult result = SetFile::readList(osPath(listPath), lines);
-        if (result != SetFile::ListResult::Ok) {
-            const QString problem = result == SetFile::ListResult::CannotOpen
-                                        ? QStringLiteral("could not be opened")
-                                        : QStringLiteral("is not a readable text file");
-            fail(QStringLiteral("The set was not loaded completely: the image list of the %1 "
-                                "(%2 in the settings file) %3.\n%4")
-                     .arg(QString::fromLatin1(kSeriesSections[n]).toLower(), QLatin1String(keys[n]),
-                          problem, listPath));
-            return;
-        }
-        for (const std::string& line : lines)
-            lists[n]->addItem(fromText(line));
+        lists[n]->clear();
+        for (const std::string& entry : set.lists[n])
+            lists[n]->addItem(fromText(entry));
     }
 }

@@ -3,10 +3,13 @@
 #include "AtomicFile.h"
 #include "IniProfile.h"
 
+#include <filesystem>
 #include <sys/stat.h>
 
 #include <climits>
 #include <cstdint>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace SetFile {
 
@@ -132,7 +135,215 @@ bool utf16ToUtf8(const std::string& bytes, std::size_t start, bool bigEndian, st
     return true;
 }
 
+// UTF-8 (valid or not: bytes that are no character pass as U+FFFD) to UTF-16
+// in the given byte order.
+std::string utf8ToUtf16(const std::string& text, bool bigEndian) {
+    std::string out;
+    auto unit = [&](std::uint32_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+        std::uint32_t code = 0xFFFD;
+        if (i + length <= text.size() && validUtf8(text.substr(i, length))) {
+            code = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+            for (std::size_t k = 1; k < length; ++k)
+                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            i += length;
+        } else {
+            ++i;
+        }
+        if (code >= 0x10000) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    return out;
+}
+
+// The keys of a settings file, in the order Save Set writes them, with the
+// text that stands in for each when the file lacks it.
+struct Key {
+    const char* section;
+    const char* name;
+    const char* fallback;
+};
+const char* const kViewOptions = "View Options";
+const Key kKeys[12] = {
+    {"Lower Series", "ImageList1", "ImageList1 not found"},
+    {"Centric Series", "ImageList2", "ImageList2 not found"},
+    {"Upper Series", "ImageList3", "ImageList3 not found"},
+    {"Lower Series", "Clockwise1", "Clockwise1 not found"},
+    {"Centric Series", "Clockwise2", "Clockwise2 not found"},
+    {"Upper Series", "Clockwise3", "Clockwise3 not found"},
+    {"Lower Series", "CClockwise1", "CClockwise1 not found"},
+    {"Centric Series", "CClockwise2", "CClockwise2 not found"},
+    {"Upper Series", "CClockwise3", "CClockwise3 not found"},
+    {kViewOptions, "SkyScraperMode", "Settings for SkySkraperMode not found"},
+    {kViewOptions, "CameraZoom", "Settings for CameraZoom not found"},
+    {kViewOptions, "Speed", "Speed not found"},
+};
+enum KeyIndex {
+    ImageList = 0,
+    Clockwise = 3,
+    CClockwise = 6,
+    SkyScraperMode = 9,
+    CameraZoom,
+    Speed
+};
+
+// The folder part of a path ("." when it has none).
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A relative path counted from `folder`; an absolute or empty one as it is.
+std::string resolvedFrom(const std::string& folder, const std::string& path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    return (std::filesystem::path(folder) / path).lexically_normal().string();
+}
+
+// Where a write to `path` must go so that a symbolic link there stays a link.
+std::string throughLinks(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
+    return error ? path : target.string();
+}
+
+// A file that exists and that no one may write to: the user protected it.
+bool writeProtected(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 } // namespace
+
+bool readFile(const std::string& path, std::size_t limit, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    const bool fits = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                      static_cast<unsigned long long>(info.st_size) <= limit;
+    ::close(fd);
+    return fits && AtomicFile::read(path, bytes) && bytes.size() <= limit;
+}
+
+bool decodeSettings(const std::string& bytes, std::string& text, TextEncoding& encoding) {
+    text.clear();
+    encoding = TextEncoding::Utf8;
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        encoding = TextEncoding::Utf16Le;
+        return utf16ToUtf8(bytes, 2, false, text);
+    }
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        encoding = TextEncoding::Utf16Be;
+        return utf16ToUtf8(bytes, 2, true, text);
+    }
+    text = bytes;
+    return true;
+}
+
+std::string encodeSettings(const std::string& text, TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+        return "\xFF\xFE" + utf8ToUtf16(text, false);
+    case TextEncoding::Utf16Be:
+        return "\xFE\xFF" + utf8ToUtf16(text, true);
+    default:
+        return text;
+    }
+}
+
+std::string applyKeys(const std::string& text, const std::string listPaths[3],
+                      const StoredSet& set) {
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+    std::string values[12];
+    for (int n = 0; n < 3; ++n) {
+        values[ImageList + n] = listPaths[n];
+        values[Clockwise + n] = flag(set.clockwise[n]);
+        values[CClockwise + n] = flag(set.counterClockwise[n]);
+    }
+    values[SkyScraperMode] = flag(set.skyscraper);
+    values[CameraZoom] = flag(set.zoom);
+    values[Speed] = std::to_string(set.speed);
+    std::string result = text;
+    for (int k = 0; k < 12; ++k)
+        result = IniProfile::writeText(result, kKeys[k].section, kKeys[k].name, values[k]);
+    return result;
+}
+
+LoadResult load(const std::string& settingsPath, StoredSet& set) {
+    LoadResult result;
+    auto problem = [&](LoadResult::Problem p, const std::string& path, int series) {
+        result.problem = p;
+        result.path = path;
+        result.series = series;
+        return result;
+    };
+    std::string bytes, text;
+    TextEncoding encoding;
+    if (!readFile(settingsPath, kMaxSettingsBytes, bytes) || !decodeSettings(bytes, text, encoding))
+        return problem(LoadResult::SettingsUnreadable, settingsPath, 0);
+    // A UTF-8 byte-order mark is not part of the first line.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    auto value = [&](int k) {
+        return IniProfile::cutToUtf16Units(
+            IniProfile::readText(text, kKeys[k].section, kKeys[k].name, kKeys[k].fallback),
+            IniProfile::kValueCharacters);
+    };
+    auto on = [&](int k) { return textToInteger(value(k)) == 1; };
+
+    StoredSet loaded;
+    for (int n = 0; n < 3; ++n) {
+        loaded.clockwise[n] = on(Clockwise + n);
+        loaded.counterClockwise[n] = on(CClockwise + n);
+    }
+    loaded.skyscraper = on(SkyScraperMode);
+    loaded.zoom = on(CameraZoom);
+    // The file's own text for the speed, or nothing when it lacks the key.
+    const char kAbsent[] = "\x01";
+    const std::string speed =
+        IniProfile::readText(text, kKeys[Speed].section, kKeys[Speed].name, kAbsent);
+    if (speed == kAbsent)
+        return problem(LoadResult::SpeedMissing, settingsPath, 0);
+    loaded.speed = textToInteger(value(Speed));
+    if (loaded.speed < 1 || loaded.speed > 9) {
+        result.text = speed;
+        return problem(LoadResult::SpeedOutOfRange, settingsPath, 0);
+    }
+
+    const std::string settingsFolder = folderOf(settingsPath);
+    for (int n = 0; n < 3; ++n) {
+        const std::string listPath = resolvedFrom(settingsFolder, value(ImageList + n));
+        std::string listBytes;
+        if (!readFile(listPath, kMaxListBytes, listBytes))
+            return problem(LoadResult::ListUnreadable, listPath, n + 1);
+        if (decodeList(listBytes, loaded.lists[n]) != ListResult::Ok)
+            return problem(LoadResult::ListNotText, listPath, n + 1);
+        const std::string listFolder = folderOf(listPath);
+        for (std::string& entry : loaded.lists[n])
+            entry = resolvedFrom(listFolder, entry);
+    }
+    set = loaded;
+    return result;
+}
 
 ListResult decodeList(const std::string& bytes, std::vector<std::string>& entries) {
     entries.clear();
@@ -207,15 +418,17 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         result.series = series;
         return result;
     };
-
-    std::string listPaths[3];
+    std::string listPaths[3], listTargets[3];
     for (int n = 0; n < 3; ++n) {
         listPaths[n] = listFilePath(settingsPath, n + 1);
         if (utf16Length(listPaths[n]) > IniProfile::kValueCharacters)
             return problem(SaveResult::ListPathTooLong, listPaths[n], n + 1);
+        listTargets[n] = throughLinks(listPaths[n]);
         struct stat info {};
-        if (::stat(listPaths[n].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        if (::stat(listTargets[n].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
             return problem(SaveResult::NotAFile, listPaths[n], n + 1);
+        if (writeProtected(listTargets[n]))
+            return problem(SaveResult::ReadOnly, listPaths[n], n + 1);
     }
     std::string contents[3];
     for (int n = 0; n < 3; ++n) {
@@ -223,47 +436,39 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
             return problem(SaveResult::LineBreak, listPaths[n], n + 1);
     }
 
+    // The settings file's new content: the twelve keys applied to what it
+    // holds now, in its own encoding.
+    const std::string settingsTarget = throughLinks(settingsPath);
+    if (writeProtected(settingsTarget))
+        return problem(SaveResult::ReadOnly, settingsPath, 0);
+    std::string bytes, text;
+    TextEncoding encoding = TextEncoding::Utf8;
+    struct stat info {};
+    if (::stat(settingsTarget.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode) || !readFile(settingsTarget, kMaxSettingsBytes, bytes) ||
+            !decodeSettings(bytes, text, encoding))
+            return problem(SaveResult::SettingsNotText, settingsPath, 0);
+    }
+    const std::string settingsBytes = encodeSettings(applyKeys(text, listPaths, set), encoding);
+
     std::string temporaries[3];
     auto discardAll = [&] {
         for (const std::string& t : temporaries)
             AtomicFile::discard(t);
     };
     for (int n = 0; n < 3; ++n) {
-        temporaries[n] = AtomicFile::writeTemporary(listPaths[n], contents[n]);
+        temporaries[n] = AtomicFile::writeTemporary(listTargets[n], contents[n]);
         if (temporaries[n].empty()) {
             discardAll();
             return problem(SaveResult::ListNotWritten, listPaths[n], n + 1);
         }
     }
-
-    const char* sections[3] = {"Lower Series", "Centric Series", "Upper Series"};
-    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
-    struct Write {
-        const char* section;
-        std::string key;
-        std::string value;
-    };
-    std::vector<Write> writes;
-    for (int n = 0; n < 3; ++n)
-        writes.push_back({sections[n], "ImageList" + std::to_string(n + 1), listPaths[n]});
-    for (int n = 0; n < 3; ++n)
-        writes.push_back(
-            {sections[n], "Clockwise" + std::to_string(n + 1), flag(set.clockwise[n])});
-    for (int n = 0; n < 3; ++n)
-        writes.push_back(
-            {sections[n], "CClockwise" + std::to_string(n + 1), flag(set.counterClockwise[n])});
-    writes.push_back({"View Options", "SkyScraperMode", flag(set.skyscraper)});
-    writes.push_back({"View Options", "CameraZoom", flag(set.zoom)});
-    writes.push_back({"View Options", "Speed", std::to_string(set.speed)});
-    for (const Write& w : writes) {
-        if (!IniProfile::write(settingsPath, w.section, w.key, w.value)) {
-            discardAll();
-            return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
-        }
+    if (!AtomicFile::replace(settingsTarget, settingsBytes)) {
+        discardAll();
+        return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
     }
-
     for (int n = 0; n < 3; ++n) {
-        const bool moved = AtomicFile::commit(temporaries[n], listPaths[n]);
+        const bool moved = AtomicFile::commit(temporaries[n], listTargets[n]);
         temporaries[n].clear();
         if (!moved) {
             discardAll();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,22 @@ bool listContent(const std::vector<std::string>& entries, std::string& bytes);
 // Decodes list file bytes as readList does.
 ListResult decodeList(const std::string& bytes, std::vector<std::string>& entries);
 
+struct SaveResult {
+    enum Problem {
+        None,
+        ListPathTooLong, // a list file path the settings file could not hand back whole
+        NotAFile,        // something other than a file stands where a list file belongs
+        LineBreak,       // an image path holds a line break
+        ListNotWritten,  // a list file could not be written
+        SettingsNotWritten,
+        ListNotReplaced, // a written list file could not be moved into place
+        ReadOnly,        // the settings or a list file is write-protected
+        SettingsNotText, // the settings file there is no text file to add keys to
+    } problem = None;
+    std::string path; // the file concerned
+    int series = 0;   // 1 to 3 where a list is concerned
+};
+
 // Everything a settings file and its list files store of a set.
 struct StoredSet {
     std::vector<std::string> lists[3]; // image paths of the lower, centric, upper series
@@ -48,26 +65,56 @@ struct StoredSet {
     int speed = 5;
 };
 
-struct SaveResult {
+// Size limits: no real settings file or image list comes near them; larger
+// files are refused before they are read.
+constexpr std::size_t kMaxSettingsBytes = std::size_t(1) << 20; // 1 MiB
+constexpr std::size_t kMaxListBytes = std::size_t(64) << 20;    // 64 MiB
+
+// Reads a whole regular file of at most `limit` bytes; false otherwise.
+bool readFile(const std::string& path, std::size_t limit, std::string& bytes);
+
+// How a settings file's text is stored: UTF-8, or UTF-16 with a byte-order
+// mark (kept when the file is written again).
+enum class TextEncoding { Utf8, Utf16Le, Utf16Be };
+// Decodes a settings file to UTF-8; false when it is not text.
+bool decodeSettings(const std::string& bytes, std::string& text, TextEncoding& encoding);
+std::string encodeSettings(const std::string& text, TextEncoding encoding);
+
+// The twelve keys applied to a settings file's text, every other line kept
+// byte for byte.
+std::string applyKeys(const std::string& text, const std::string listPaths[3],
+                      const StoredSet& set);
+
+struct LoadResult {
     enum Problem {
         None,
-        ListPathTooLong, // a list file path the settings file could not hand back whole
-        NotAFile,        // something other than a file stands where a list file belongs
-        LineBreak,       // an image path holds a line break
-        ListNotWritten,  // a list file could not be written
-        SettingsNotWritten,
-        ListNotReplaced, // a written list file could not be moved into place
+        SettingsUnreadable, // missing, too large, not a file, not text
+        SpeedOutOfRange,    // `text` holds what the file has for it
+        SpeedMissing,
+        ListUnreadable, // missing, too large, not a file
+        ListNotText,
     } problem = None;
     std::string path; // the file concerned
+    std::string text; // the speed as the file gives it
     int series = 0;   // 1 to 3 where a list is concerned
 };
+
+// Reads a settings file and its three list files into `set`, all of it or
+// nothing: `set` is written only when everything reads. Flags read as on
+// only for the value 1; Speed must be 1 to 9. A relative list path counts
+// from the settings file's folder, a relative image path from its list
+// file's folder.
+LoadResult load(const std::string& settingsPath, StoredSet& set);
 
 // Saves a set under `settingsPath` (text and file system path, UTF-8): the
 // twelve keys of the settings file, in their order, and the three list files
 // named after it. The list files are written under temporary names first and
-// moved into place only when the settings file has been written, so a save
-// that fails leaves a set saved earlier under that name loadable; one that is
-// refused before writing (too long, not a file, line break) changes nothing.
+// moved into place only when the settings file has been written, which is
+// replaced in one step with all twelve keys applied; a save that fails leaves
+// a set saved earlier under that name loadable, and one refused before
+// writing (too long, not a file, line break, write-protected) changes
+// nothing. A settings or list file that is a symbolic link is written through
+// the link, which stays.
 SaveResult save(const std::string& settingsPath, const StoredSet& set);
 
 // The length of a UTF-8 text in UTF-16 units, as the settings file counts.

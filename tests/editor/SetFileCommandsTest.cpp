@@ -6,12 +6,14 @@
 #include <QCheckBox>
 #include <QListWidget>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,9 +236,12 @@ TEST_F(SetFiles, ListPathOver259CharactersArrivesCut) {
     std::string cut = folder + "/" + std::string(259 - folder.size() - 1, 'l');
     ASSERT_EQ(cut.size(), 259u);
     ASSERT_TRUE(writeText(cut, "/from/the/cut/path.jpg\r\n"));
-    ASSERT_TRUE(
-        writeText(dir.file("long.ini"), "[Lower Series]\nImageList1=" + cut +
-                                            "-and-the-rest.txt\n[View Options]\nSpeed=5\n"));
+    ASSERT_TRUE(writeText(dir.file("empty.txt"), ""));
+    ASSERT_TRUE(writeText(
+        dir.file("long.ini"),
+        "[Lower Series]\nImageList1=" + cut + "-and-the-rest.txt\n[Centric Series]\nImageList2=" +
+            dir.file("empty.txt") + "\n[Upper Series]\nImageList3=" + dir.file("empty.txt") +
+            "\n[View Options]\nSpeed=5\n"));
     load(dir.file("long.ini"));
     EXPECT_EQ(listEntries(form.listBox1), QStringList({"/from/the/cut/path.jpg"}));
 }
@@ -261,7 +266,7 @@ TEST_F(SetFiles, CancelledLoadKeepsTheSetBeingEdited) {
     EXPECT_EQ(form.trackBar1->value(), 2);
 }
 
-TEST_F(SetFiles, BadSpeedStopsTheLoadAfterTheOptions) {
+TEST_F(SetFiles, BadSpeedLoadsNothing) {
     for (const char* speed : {"Speed=0\n", "Speed=10\n", "Speed=fast\n", ""}) {
         ASSERT_TRUE(writeText(dir.file("l.txt"), "/x.jpg\r\n"));
         ASSERT_TRUE(writeText(dir.file("s.ini"),
@@ -273,13 +278,15 @@ TEST_F(SetFiles, BadSpeedStopsTheLoadAfterTheOptions) {
         ASSERT_EQ(fileErrors().size(), 1) << speed;
         EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("speed")));
         EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("s.ini"))));
-        EXPECT_EQ(form.listBox1->count(), 0) << "the lists come after the speed";
-        EXPECT_TRUE(form.radioButton2->isChecked()) << "options before the speed stay applied";
-        EXPECT_FALSE(form.checkBox2->isChecked());
+        EXPECT_EQ(listEntries(form.listBox1), QStringList({"/old.jpg"}));
+        EXPECT_FALSE(form.radioButton2->isChecked()) << "a failed load changes no control";
+        EXPECT_TRUE(form.checkBox2->isChecked());
+        EXPECT_FALSE(fileErrors()[0].contains(QStringLiteral("not found")))
+            << "the message quotes the file, never a stand-in text";
     }
 }
 
-TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
+TEST_F(SetFiles, UnreadableListFileLoadsNothing) {
     ASSERT_TRUE(writeText(dir.file("l1.txt"), "/one.jpg\r\n"));
     ASSERT_TRUE(writeText(dir.file("l3.txt"), "/three.jpg\r\n"));
     ASSERT_TRUE(writeText(dir.file("latin1.txt"), "/caf\xE9.jpg\r\n"));
@@ -287,10 +294,10 @@ TEST_F(SetFiles, UnreadableListFileStopsTheLoadAtThatList) {
                              "\n[Upper Series]\nImageList3=" + dir.file("l3.txt") +
                              "\n[View Options]\nSpeed=4\n[Centric Series]\nImageList2=";
     ASSERT_TRUE(writeText(dir.file("missing.ini"), head + dir.file("gone.txt") + "\n"));
+    series({"/old.jpg"}, {}, {"/old3.jpg"});
     load(dir.file("missing.ini"));
-    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/one.jpg"}));
-    EXPECT_EQ(form.listBox5->count(), 0);
-    EXPECT_EQ(form.listBox6->count(), 0) << "lists after the failing one stay empty";
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/old.jpg"}));
+    EXPECT_EQ(listEntries(form.listBox6), QStringList({"/old3.jpg"}));
     ASSERT_EQ(fileErrors().size(), 1);
     EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("gone.txt"))));
     EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("ImageList2")));
@@ -410,4 +417,127 @@ TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
     for (const auto& e : std::filesystem::directory_iterator(disk))
         leftovers += e.path().filename().string().rfind(".orbivue-", 0) == 0;
     EXPECT_EQ(leftovers, 0) << "no temporary file is left behind";
+}
+
+TEST_F(SetFiles, NamesWithoutIniGetItSoListFilesNeverClash) {
+    const struct {
+        const char* typed;
+        const char* saved;
+        const char* list1;
+    } cases[] = {{"tower 2024.05.01", "tower 2024.05.01.ini", "tower 2024.05.011.txt"},
+                 {"tower 2024.05.02", "tower 2024.05.02.ini", "tower 2024.05.021.txt"},
+                 {"tower.v2", "tower.v2.ini", "tower.v21.txt"},
+                 {"TOWER.INI", "TOWER.INI", "TOWER1.txt"}};
+    for (const auto& c : cases) {
+        series({QString::fromLatin1(c.typed)}, {}, {});
+        save(dir.file(c.typed));
+        EXPECT_EQ(readText(dir.file(c.list1)), std::string(c.typed) + "\r\n") << c.typed;
+        EXPECT_TRUE(std::filesystem::exists(dir.file(c.saved))) << c.typed;
+    }
+    load(dir.file("tower 2024.05.01.ini"));
+    EXPECT_EQ(listEntries(form.listBox1),
+              QStringList({"tower 2024.05.01"})
+                  .replaceInStrings(QRegularExpression("^"),
+                                    QString::fromStdString(dir.path.string() + "/")));
+    EXPECT_TRUE(fileErrors().isEmpty());
+}
+
+TEST_F(SetFiles, LinksStayLinksAndProtectedFilesAreRefused) {
+    std::filesystem::create_directory(dir.file("real"));
+    series({"/a.jpg"}, {}, {});
+    save(dir.file("real/set.ini"));
+    std::filesystem::create_symlink(dir.file("real/set.ini"), dir.file("link.ini"));
+    form.trackBar1->setValue(8);
+    save(dir.file("link.ini"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
+    EXPECT_NE(readText(dir.file("real/set.ini")).find("Speed=8"), std::string::npos);
+
+    // Write-protected by the user: refused with its name, nothing written.
+    const std::string before = readText(dir.file("real/set.ini"));
+    ::chmod(dir.file("real/set.ini").c_str(), 0444);
+    form.trackBar1->setValue(2);
+    series({"/b.jpg"}, {}, {});
+    save(dir.file("real/set.ini"));
+    ::chmod(dir.file("real/set.ini").c_str(), 0644);
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("write-protected")));
+    EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(dir.file("real/set.ini"))));
+    EXPECT_EQ(readText(dir.file("real/set.ini")), before);
+    EXPECT_EQ(readText(dir.file("real/set1.txt")), "/a.jpg\r\n");
+}
+
+TEST_F(SetFiles, Utf16SettingsAndRelativePaths) {
+    // A hand-made set in UTF-16 LE with a byte-order mark, whose list path
+    // counts from the settings file and whose image path from the list.
+    std::filesystem::create_directories(dir.file("lists"));
+    ASSERT_TRUE(writeText(dir.file("lists/l.txt"), "img/a.jpg\r\n/abs/b.jpg\r\n"));
+    ASSERT_TRUE(writeText(dir.file("lists/e.txt"), ""));
+    const std::string ascii =
+        "[Lower Series]\r\nImageList1=lists/l.txt\r\n[Centric Series]\r\nImageList2=lists/e.txt"
+        "\r\n[Upper Series]\r\nImageList3=lists/e.txt\r\n[View Options]\r\nSpeed=3\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : ascii)
+        utf16 += std::string{c, '\0'};
+    ASSERT_TRUE(writeText(dir.file("wide.ini"), utf16));
+    load(dir.file("wide.ini"));
+    ASSERT_TRUE(fileErrors().isEmpty());
+    EXPECT_EQ(form.trackBar1->value(), 3);
+    EXPECT_EQ(listEntries(form.listBox1),
+              QStringList({QString::fromStdString(dir.file("lists/img/a.jpg")), "/abs/b.jpg"}));
+
+    // Saved over, it stays UTF-16 with its mark and loads again.
+    form.trackBar1->setValue(7);
+    save(dir.file("wide.ini"));
+    const std::string saved = readText(dir.file("wide.ini"));
+    ASSERT_EQ(saved.compare(0, 2, "\xFF\xFE"), 0);
+    EXPECT_EQ(saved.size() % 2, 0u);
+    form.trackBar1->setValue(1);
+    load(dir.file("wide.ini"));
+    EXPECT_TRUE(fileErrors().isEmpty());
+    EXPECT_EQ(form.trackBar1->value(), 7);
+}
+
+TEST_F(SetFiles, OversizedFilesAreRefusedBeforeReading) {
+    series({"/keep.jpg"}, {}, {});
+    save(dir.file("ok.ini"));
+    std::filesystem::resize_file(dir.file("ok2.txt"), std::uintmax_t(65) << 20); // sparse
+    load(dir.file("ok.ini"));
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("could not be opened")));
+    ASSERT_TRUE(writeText(dir.file("big.ini"), "[View Options]\nSpeed=5\n"));
+    std::filesystem::resize_file(dir.file("big.ini"), (1u << 20) + 1);
+    load(dir.file("big.ini"));
+    ASSERT_EQ(fileErrors().size(), 2);
+    EXPECT_TRUE(fileErrors()[1].contains(QStringLiteral("could not be read")));
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/keep.jpg"}));
+}
+
+TEST_F(SetFiles, DiskFullBetweenTheListsAndTheSettingsFileKeepsTheEarlierSet) {
+    const std::string disk = dir.file("disk");
+    std::filesystem::create_directory(disk);
+    const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + disk + "' 2>/dev/null";
+    if (::geteuid() != 0 || std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { std::system(("umount '" + at + "'").c_str()); }
+    } unmount{disk};
+    series({"/first.jpg"}, {}, {});
+    save(disk + "/tower.ini");
+    const std::string settingsBefore = readText(disk + "/tower.ini");
+    // Room for exactly one more page: the new lower list fits, the settings
+    // file written after it does not.
+    const int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    const std::vector<char> page(4096, 'x');
+    off_t size = 0;
+    while (::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size()))
+        size += 4096;
+    ASSERT_EQ(::ftruncate(fd, size - 4096), 0);
+    ::close(fd);
+    series({"/second.jpg"}, {}, {});
+    save(disk + "/tower.ini");
+    ASSERT_EQ(fileErrors().size(), 1);
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("settings file")));
+    EXPECT_EQ(readText(disk + "/tower.ini"), settingsBefore);
+    EXPECT_EQ(readText(disk + "/tower1.txt"), "/first.jpg\r\n");
 }
