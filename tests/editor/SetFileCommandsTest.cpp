@@ -57,9 +57,24 @@ class SetFiles : public ::testing::Test {
                 texts << d.text;
         return texts;
     }
+    // A small file system of its own at `at` (root only), unmounted after the
+    // test; false when none can be mounted.
+    bool mountSmallDisk(const std::string& at) {
+        std::filesystem::create_directory(at);
+        const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + at + "' 2>/dev/null";
+        if (::geteuid() != 0 || std::system(mount.c_str()) != 0)
+            return false;
+        mounted.push_back(at);
+        return true;
+    }
+    void TearDown() override {
+        for (const std::string& at : mounted)
+            std::system(("umount '" + at + "'").c_str());
+    }
     FakeToolkit toolkit;
     Form1 form{DialogUnits::reference()};
     TempDir dir;
+    std::vector<std::string> mounted;
 };
 
 } // namespace
@@ -381,14 +396,8 @@ TEST_F(SetFiles, ListPathThatCouldNotBeLoadedBackIsRefused) {
 TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
     // A small file system of its own, filled up after a first save.
     const std::string disk = dir.file("disk");
-    std::filesystem::create_directory(disk);
-    const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + disk + "' 2>/dev/null";
-    if (::geteuid() != 0 || std::system(mount.c_str()) != 0)
+    if (!mountSmallDisk(disk))
         GTEST_SKIP() << "mounting a small file system needs root";
-    struct Unmount {
-        std::string at;
-        ~Unmount() { std::system(("umount '" + at + "'").c_str()); }
-    } unmount{disk};
 
     series({"/first.jpg"}, {}, {});
     save(disk + "/tower.ini");
@@ -514,14 +523,8 @@ TEST_F(SetFiles, OversizedFilesAreRefusedBeforeReading) {
 
 TEST_F(SetFiles, DiskFullBetweenTheListsAndTheSettingsFileKeepsTheEarlierSet) {
     const std::string disk = dir.file("disk");
-    std::filesystem::create_directory(disk);
-    const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + disk + "' 2>/dev/null";
-    if (::geteuid() != 0 || std::system(mount.c_str()) != 0)
+    if (!mountSmallDisk(disk))
         GTEST_SKIP() << "mounting a small file system needs root";
-    struct Unmount {
-        std::string at;
-        ~Unmount() { std::system(("umount '" + at + "'").c_str()); }
-    } unmount{disk};
     series({"/first.jpg"}, {}, {});
     save(disk + "/tower.ini");
     const std::string settingsBefore = readText(disk + "/tower.ini");
