@@ -9,14 +9,14 @@
 
 namespace AtomicFile {
 
-namespace {
-
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+namespace {
 
 bool writeAll(int fd, const std::string& bytes) {
     std::size_t written = 0;

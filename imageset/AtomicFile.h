@@ -20,6 +20,9 @@ void discard(const std::string& temporary);
 // writeTemporary and commit in one.
 bool replace(const std::string& target, const std::string& bytes);
 
+// The folder part of a path ("." when it has none).
+std::string folderOf(const std::string& path);
+
 // The whole content of a file; false when it cannot be opened or read.
 bool read(const std::string& path, std::string& bytes);
 

@@ -198,14 +198,6 @@ enum KeyIndex {
     Speed
 };
 
-// The folder part of a path ("." when it has none).
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A relative path counted from `folder`; an absolute or empty one as it is.
 std::string resolvedFrom(const std::string& folder, const std::string& path) {
     if (path.empty() || path[0] == '/')
@@ -329,7 +321,7 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
         return problem(LoadResult::SpeedOutOfRange, settingsPath, 0);
     }
 
-    const std::string settingsFolder = folderOf(settingsPath);
+    const std::string settingsFolder = AtomicFile::folderOf(settingsPath);
     for (int n = 0; n < 3; ++n) {
         const std::string listPath = resolvedFrom(settingsFolder, value(ImageList + n));
         std::string listBytes;
@@ -337,7 +329,7 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
             return problem(LoadResult::ListUnreadable, listPath, n + 1);
         if (decodeList(listBytes, loaded.lists[n]) != ListResult::Ok)
             return problem(LoadResult::ListNotText, listPath, n + 1);
-        const std::string listFolder = folderOf(listPath);
+        const std::string listFolder = AtomicFile::folderOf(listPath);
         for (std::string& entry : loaded.lists[n])
             entry = resolvedFrom(listFolder, entry);
     }
