@@ -20,20 +20,23 @@ export ASAN_OPTIONS=allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 total=0
 status=0
+fuzz=$PWD/build-fuzz
 for harness in targa picture ini list; do
-  mkdir -p "build-fuzz/work/$harness"
-  log="build-fuzz/fuzz_$harness.log"
-  if ! ./build-fuzz/fuzz/fuzz_$harness -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 \
-       -malloc_limit_mb=2048 -print_final_stats=1 -jobs="$jobs" -workers="$jobs" \
-       -artifact_prefix="build-fuzz/findings/$harness-" \
-       "build-fuzz/work/$harness" "build-fuzz/seeds/$harness" >"$log" 2>&1; then
-    echo "fuzz_$harness: FINDING, see $log and build-fuzz/findings/"
+  # Each run in a folder of its own: with -jobs libFuzzer writes a
+  # fuzz-N.log per job into the current folder.
+  run="$fuzz/work/$harness-run"
+  mkdir -p "$fuzz/work/$harness" "$run"
+  log="$fuzz/fuzz_$harness.log"
+  if ! (cd "$run" && "$fuzz/fuzz/fuzz_$harness" -max_total_time="$seconds" -timeout=10 \
+       -rss_limit_mb=2560 -malloc_limit_mb=2048 -print_final_stats=1 -jobs="$jobs" \
+       -workers="$jobs" -artifact_prefix="$fuzz/findings/$harness-" \
+       "$fuzz/work/$harness" "$fuzz/seeds/$harness") >"$log" 2>&1; then
+    echo "fuzz_$harness: FINDING, see $log, $run and build-fuzz/findings/"
     tail -40 "$log"
     status=1
   fi
-  runs=$( (grep -h 'stat::number_of_executed_units' "$log" fuzz-*.log 2>/dev/null || true) \
+  runs=$( (grep -h 'stat::number_of_executed_units' "$log" "$run"/fuzz-*.log 2>/dev/null || true) \
          | awk '{s += $2} END {print s + 0}')
-  rm -f fuzz-*.log
   total=$((total + runs))
   echo "fuzz_$harness: $runs executions in ${seconds} s"
 done

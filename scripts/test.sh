@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test: the suites
-# as built normally, the same suites built with AddressSanitizer and
+# Installs what is missing, checks the formatting, builds everything and runs
+# every test: the suites as built normally, the same suites built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails them), and a short run of each
 # fuzz harness. The suites run under a virtual X display.
 #
@@ -12,21 +12,28 @@ bash scripts/install-deps.sh
 display=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
 
 passed=0
-# Runs one build folder's suites; every case counts towards the last line.
+skipped=0
+# Runs one build folder's suites (any failure ends the script); the cases of
+# its JUnit report count towards the last line.
 run_suites() {
-  local log
-  log=$(mktemp)
-  (cd "$1" && "${display[@]}" ctest --output-on-failure -j1 --timeout 600) | tee "$log"
-  passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")))
-  rm -f "$log"
+  (cd "$1" && "${display[@]}" ctest --output-on-failure -j2 --timeout 600 \
+    --output-junit ctest-results.xml)
+  local attrs
+  attrs=$(sed -n '/<testsuite/,/>/p' "$1/ctest-results.xml" | tr '\n\t' '  ')
+  count() { sed -n "s/.* $1=\"\([0-9]*\)\".*/\1/p" <<<"$attrs"; }
+  passed=$((passed + $(count tests) - $(count failures) - $(count skipped) - $(count disabled)))
+  skipped=$((skipped + $(count skipped)))
 }
+
+echo "== Formatting"
+bash scripts/check-format.sh
 
 echo "== Test suites"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 run_suites build
 if [ "${1:-}" = "--plain" ]; then
-  echo "tests: $passed passed, 0 failed"
+  echo "tests: $passed passed, $skipped skipped, 0 failed"
   exit 0
 fi
 
@@ -41,4 +48,4 @@ run_suites build-asan
 
 echo "== Fuzz harnesses, a short run each"
 bash scripts/fuzz.sh 20
-echo "tests: $passed passed, 0 failed"
+echo "tests: $passed passed, $skipped skipped, 0 failed"

@@ -12,9 +12,6 @@ static_assert(kKeyLeft == GLUT_KEY_LEFT && kKeyUp == GLUT_KEY_UP && kKeyRight ==
               kKeyDown == GLUT_KEY_DOWN);
 static_assert(kButtonMiddle == GLUT_MIDDLE_BUTTON && kButtonRight == GLUT_RIGHT_BUTTON);
 
-int nextTickDue = 0;
-std::uint64_t ticksRun = 0;
-
 namespace {
 
 // The pose last asked to be drawn; none before the first tick of a start.

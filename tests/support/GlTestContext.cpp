@@ -1,4 +1,5 @@
 #include "GlTestContext.h"
+#include "XWindows.h"
 
 #include <GL/freeglut.h>
 
@@ -11,8 +12,7 @@ bool ensureGlContext() {
         return true;
     }
     // Without a display freeglut would end the process.
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0')
+    if (!XWindows::reachable())
         return false;
     int argc = 1;
     char name[] = "orbivue-test";

@@ -22,6 +22,17 @@ int ignoreErrors(Display*, XErrorEvent*) {
 
 } // namespace
 
+bool reachable() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0')
+        return false;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    XCloseDisplay(display);
+    return true;
+}
+
 Display* open() {
     Display* display = XOpenDisplay(nullptr);
     if (display != nullptr)

@@ -12,6 +12,9 @@ namespace XWindows {
 using Display = ::_XDisplay;
 using Window = unsigned long;
 
+// Whether the display named by DISPLAY can be opened now.
+bool reachable();
+
 // Opens the display and makes X errors about windows that have just gone
 // harmless for this connection.
 Display* open();

@@ -8,7 +8,17 @@ using namespace OrbivueGL;
 
 namespace {
 
+// Single-precision results of a few operations on values near 1.
 constexpr float kTolerance = 1e-5f;
+// Expected values written as rounded decimals (0.93333 for 14/15), or reached
+// through an angle in radians and back.
+constexpr float kDecimalTolerance = 1e-4f;
+// Angles of tens of degrees and fades taken from a fraction of an image step:
+// a float's relative error of about 1e-7 times the turns behind them.
+constexpr float kAngleTolerance = 1e-3f;
+// A move ends on a float comparison with its target: one tick more or less is
+// rounding, not a different speed.
+constexpr int kTickSlack = 2;
 
 // Ticks until the running moves have ended.
 int ticksUntilRest() {
@@ -20,9 +30,16 @@ int ticksUntilRest() {
     return ticks;
 }
 
+// Each group starts from the state the viewer starts with.
+using ViewerStartup = FreshViewerState;
+using ComposeFrame = FreshViewerState;
+using Animation = FreshViewerState;
+using Keys = FreshViewerState;
+using Mouse = FreshViewerState;
+
 } // namespace
 
-TEST(ViewerStartup, SeriesShownFollowTheListLengths) {
+TEST_F(ViewerStartup, SeriesShownFollowTheListLengths) {
     const struct {
         int lower, centric, upper, expected;
     } cases[] = {{12, 12, 0, 2},  {12, 0, 12, 1},  {12, 12, 12, 3},
@@ -35,7 +52,7 @@ TEST(ViewerStartup, SeriesShownFollowTheListLengths) {
     }
 }
 
-TEST(ViewerStartup, DerivedConstantsAtSpeedFiveWithTwelveImages) {
+TEST_F(ViewerStartup, DerivedConstantsAtSpeedFiveWithTwelveImages) {
     TestSet set(12, 0, 0);
     set.derive();
     EXPECT_FLOAT_EQ(beta, static_cast<float>(30 * 0.017453292519943295));
@@ -64,7 +81,7 @@ TEST(ViewerStartup, DerivedConstantsAtSpeedFiveWithTwelveImages) {
     EXPECT_FLOAT_EQ(seriesSpeed, 0.009f);
 }
 
-TEST(ViewerStartup, EveryStartResetsNavigation) {
+TEST_F(ViewerStartup, EveryStartResetsNavigation) {
     TestSet set(12, 12, 0);
     set.derive();
     alphaActual = alphaAim = 3;
@@ -82,7 +99,7 @@ TEST(ViewerStartup, EveryStartResetsNavigation) {
     EXPECT_EQ(radius0, 2.8f);
 }
 
-TEST(ViewerStartup, CounterClockwiseSlotsRunBackwards) {
+TEST_F(ViewerStartup, CounterClockwiseSlotsRunBackwards) {
     const char* expected[] = {"d", "c", "b", "a"};
     const char* files[] = {"a", "b", "c", "d"};
     for (std::size_t slot = 0; slot < 4; ++slot) {
@@ -91,7 +108,7 @@ TEST(ViewerStartup, CounterClockwiseSlotsRunBackwards) {
     }
 }
 
-TEST(ViewerStartup, LoadingPercentagesForTwoSeriesOfThree) {
+TEST_F(ViewerStartup, LoadingPercentagesForTwoSeriesOfThree) {
     const char* expected[] = {"  0", " 17", " 34", " 50", " 67", " 84", "100"};
     for (int loaded = 0; loaded <= 6; ++loaded)
         EXPECT_EQ(loaderPercentText(static_cast<float>(loaded) / 6.0f), expected[loaded]);
@@ -141,7 +158,7 @@ TEST(GLFrameTest, MoveRightGoesToTheCamerasLeftAndMoveUpUp) {
     EXPECT_EQ(result[2], 1.0f);
 }
 
-TEST(ComposeFrame, AtRestOnePictureOfSlotZero) {
+TEST_F(ComposeFrame, AtRestOnePictureOfSlotZero) {
     TestSet set(12, 0, 0);
     set.derive();
     dist = radius0;
@@ -157,7 +174,7 @@ TEST(ComposeFrame, AtRestOnePictureOfSlotZero) {
     EXPECT_NEAR(frame.tiltAxis[2], -1.0f, kTolerance);
 }
 
-TEST(ComposeFrame, QuarterWayTheFarPictureUnderTheNearOne) {
+TEST_F(ComposeFrame, QuarterWayTheFarPictureUnderTheNearOne) {
     TestSet set(12, 0, 0);
     set.derive();
     alphaActual = 0.25f * beta;
@@ -166,12 +183,12 @@ TEST(ComposeFrame, QuarterWayTheFarPictureUnderTheNearOne) {
     ASSERT_EQ(frame.pictures.size(), 2u);
     EXPECT_EQ(frame.pictures[0].slot, 1);
     EXPECT_NEAR(frame.pictures[0].alpha, 1.0f, kTolerance);
-    EXPECT_NEAR(frame.pictures[0].turn, -30.0f, 1e-3f);
+    EXPECT_NEAR(frame.pictures[0].turn, -30.0f, kAngleTolerance);
     EXPECT_EQ(frame.pictures[1].slot, 0);
-    EXPECT_NEAR(frame.pictures[1].alpha, 0.825f, 1e-4f);
+    EXPECT_NEAR(frame.pictures[1].alpha, 0.825f, kDecimalTolerance);
 }
 
-TEST(ComposeFrame, SlotsWrapAroundInBothDirections) {
+TEST_F(ComposeFrame, SlotsWrapAroundInBothDirections) {
     TestSet set(12, 0, 0);
     set.derive();
     alphaAim = -beta;
@@ -180,7 +197,7 @@ TEST(ComposeFrame, SlotsWrapAroundInBothDirections) {
     ASSERT_EQ(frame.pictures.size(), 2u);
     EXPECT_EQ(frame.pictures[0].slot, 11); // far: floor(-0.25) = -1
     EXPECT_EQ(frame.pictures[1].slot, 0);  // near: ceil(-0.25) = 0
-    EXPECT_NEAR(frame.pictures[1].alpha, 0.825f, 1e-3f);
+    EXPECT_NEAR(frame.pictures[1].alpha, 0.825f, kAngleTolerance);
 
     alphaActual = static_cast<float>(26.25 * imageStep());
     alphaAim = static_cast<float>(27 * imageStep());
@@ -196,10 +213,10 @@ TEST(ComposeFrame, SlotsWrapAroundInBothDirections) {
     const float pos = static_cast<float>(alphaActual / imageStep());
     ASSERT_EQ(pos, 0.5f);
     EXPECT_EQ(frame.pictures[1].slot, 1);
-    EXPECT_NEAR(frame.pictures[1].alpha, 0.5f, 1e-4f);
+    EXPECT_NEAR(frame.pictures[1].alpha, 0.5f, kDecimalTolerance);
 }
 
-TEST(ComposeFrame, ThreeSeriesTiltedInNormalMode) {
+TEST_F(ComposeFrame, ThreeSeriesTiltedInNormalMode) {
     TestSet set(12, 12, 12);
     set.derive();
     seriesAct = 0.3f;
@@ -208,16 +225,16 @@ TEST(ComposeFrame, ThreeSeriesTiltedInNormalMode) {
     ASSERT_EQ(frame.pictures.size(), 2u);
     // Series 2 first, leaning away by -21 degrees, with the image fade only.
     EXPECT_EQ(frame.pictures[0].series, 1);
-    EXPECT_NEAR(frame.pictures[0].tilt, -21.0f, 1e-4f);
-    EXPECT_NEAR(frame.pictures[0].alpha, 1.15f, 1e-4f);
+    EXPECT_NEAR(frame.pictures[0].tilt, -21.0f, kDecimalTolerance);
+    EXPECT_NEAR(frame.pictures[0].alpha, 1.15f, kDecimalTolerance);
     // Series 1 over it at +9 degrees and 1.3 * 0.7 - 0.15 = 0.76.
     EXPECT_EQ(frame.pictures[1].series, 0);
-    EXPECT_NEAR(frame.pictures[1].tilt, 9.0f, 1e-4f);
-    EXPECT_NEAR(frame.pictures[1].alpha, 0.76f * 1.15f, 1e-4f);
+    EXPECT_NEAR(frame.pictures[1].tilt, 9.0f, kDecimalTolerance);
+    EXPECT_NEAR(frame.pictures[1].alpha, 0.76f * 1.15f, kDecimalTolerance);
     EXPECT_FALSE(frame.pictures[1].raise);
 }
 
-TEST(ComposeFrame, ThreeSeriesStackedInSkyscraperMode) {
+TEST_F(ComposeFrame, ThreeSeriesStackedInSkyscraperMode) {
     TestSet set(12, 12, 12);
     set.record.setSkyscraper(true);
     set.derive();
@@ -227,14 +244,14 @@ TEST(ComposeFrame, ThreeSeriesStackedInSkyscraperMode) {
     const Frame frame = composeFrame();
     ASSERT_EQ(frame.pictures.size(), 2u);
     EXPECT_TRUE(frame.pictures[0].raise);
-    EXPECT_NEAR(frame.pictures[0].height, 1.2f, 1e-5f);
-    EXPECT_NEAR(frame.pictures[0].alpha, 1.15f * 0.24f, 1e-4f);
-    EXPECT_NEAR(frame.pictures[1].height, 0.0f, 1e-5f);
-    EXPECT_NEAR(frame.pictures[1].alpha, 1.15f * 0.76f, 1e-4f);
-    EXPECT_NEAR(frameCamera.GetOrigin()[1], 0.36f, 1e-5f);
+    EXPECT_NEAR(frame.pictures[0].height, 1.2f, kTolerance);
+    EXPECT_NEAR(frame.pictures[0].alpha, 1.15f * 0.24f, kDecimalTolerance);
+    EXPECT_NEAR(frame.pictures[1].height, 0.0f, kTolerance);
+    EXPECT_NEAR(frame.pictures[1].alpha, 1.15f * 0.76f, kDecimalTolerance);
+    EXPECT_NEAR(frameCamera.GetOrigin()[1], 0.36f, kTolerance);
 }
 
-TEST(Animation, TicksPerMoveDependOnSpeedOnly) {
+TEST_F(Animation, TicksPerMoveDependOnSpeedOnly) {
     const struct {
         int speed, imageTicks, seriesTicks;
     } cases[] = {{1, 381, 485}, {5, 77, 97}, {9, 43, 54}};
@@ -244,27 +261,28 @@ TEST(Animation, TicksPerMoveDependOnSpeedOnly) {
             set.record.setSpeed(c.speed);
             set.derive();
             SpecialKeys(kKeyLeft, 0, 0);
-            EXPECT_NEAR(ticksUntilRest(), c.imageTicks, 2) << "speed " << c.speed << " n " << n;
+            EXPECT_NEAR(ticksUntilRest(), c.imageTicks, kTickSlack)
+                << "speed " << c.speed << " n " << n;
             EXPECT_FLOAT_EQ(alphaActual, alphaAim);
             SpecialKeys(kKeyUp, 0, 0);
-            EXPECT_NEAR(ticksUntilRest(), c.seriesTicks, 2) << "speed " << c.speed;
+            EXPECT_NEAR(ticksUntilRest(), c.seriesTicks, kTickSlack) << "speed " << c.speed;
             EXPECT_EQ(seriesAct, 1.0f);
         }
     }
 }
 
-TEST(Animation, CameraPullsBackHalfWay) {
+TEST_F(Animation, CameraPullsBackHalfWay) {
     TestSet set(12, 12, 0);
     set.derive();
     alphaActual = static_cast<float>(0.5 * imageStep());
     alphaAim = beta;
     animationStep();
-    EXPECT_NEAR(dist, 3.7333f, 1e-4f);
+    EXPECT_NEAR(dist, 3.7333f, kDecimalTolerance);
     seriesAct = 0.5f;
     seriesAim = 1;
     alphaActual = static_cast<float>(0.5 * imageStep());
     animationStep();
-    EXPECT_NEAR(dist, 2.8f + 2 * 0.93333f, 1e-4f);
+    EXPECT_NEAR(dist, 2.8f + 2 * 0.93333f, kDecimalTolerance);
 
     set.record.setSkyscraper(true);
     set.derive();
@@ -273,7 +291,7 @@ TEST(Animation, CameraPullsBackHalfWay) {
     alphaActual = static_cast<float>(0.5 * imageStep());
     alphaAim = beta;
     animationStep();
-    EXPECT_NEAR(dist, 2.8f + 0.93333f, 1e-4f);
+    EXPECT_NEAR(dist, 2.8f + 0.93333f, kDecimalTolerance);
 
     set.record.setSkyscraper(false);
     set.record.setZoom(false);
@@ -284,7 +302,7 @@ TEST(Animation, CameraPullsBackHalfWay) {
     EXPECT_FLOAT_EQ(dist, 2.8f);
 }
 
-TEST(Keys, SecondPressDroppedWhileTheMoveRuns) {
+TEST_F(Keys, SecondPressDroppedWhileTheMoveRuns) {
     TestSet set(12, 12, 12);
     set.derive();
     SpecialKeys(kKeyRight, 0, 0);
@@ -298,12 +316,12 @@ TEST(Keys, SecondPressDroppedWhileTheMoveRuns) {
     EXPECT_EQ(seriesAim, 1.0f) << "dropped while the series change runs";
     ticksUntilRest();
     SpecialKeys(kKeyLeft, 0, 0);
-    EXPECT_NEAR(alphaAim, 0.0f, 1e-6f);
+    EXPECT_NEAR(alphaAim, 0.0f, kTolerance);
     SpecialKeys(1 /* F1 */, 0, 0); // not an arrow: nothing
     EXPECT_EQ(seriesAim, 1.0f);
 }
 
-TEST(Keys, SeriesTargetStaysWithinTheSeriesShown) {
+TEST_F(Keys, SeriesTargetStaysWithinTheSeriesShown) {
     TestSet one(12, 0, 0);
     one.derive();
     SpecialKeys(kKeyUp, 0, 0);
@@ -320,7 +338,7 @@ TEST(Keys, SeriesTargetStaysWithinTheSeriesShown) {
     EXPECT_EQ(seriesAim, 1.0f);
 }
 
-TEST(Mouse, WheelStaysBetweenTheLimits) {
+TEST_F(Mouse, WheelStaysBetweenTheLimits) {
     TestSet set(12, 0, 0);
     set.derive();
     float previous = radius0;
@@ -331,33 +349,33 @@ TEST(Mouse, WheelStaysBetweenTheLimits) {
         EXPECT_LE(radius0, previous);
         previous = radius0;
     }
-    EXPECT_NEAR(radius0, 0.1f, 1e-6f);
-    EXPECT_NEAR(radius1, 0.1f / 3, 1e-6f);
+    EXPECT_NEAR(radius0, 0.1f, kTolerance);
+    EXPECT_NEAR(radius1, 0.1f / 3, kTolerance);
 
     set.derive();
     mouseButton(4, 0, 0, 0);
-    EXPECT_NEAR(radius0, 2.9f, 1e-5f);
+    EXPECT_NEAR(radius0, 2.9f, kTolerance);
     mouseButton(4, 1, 0, 0);
-    EXPECT_NEAR(radius0, 3.0f, 1e-5f);
+    EXPECT_NEAR(radius0, 3.0f, kTolerance);
     for (int i = 0; i < 20; ++i)
         mouseButton(4, 0, 0, 0);
     EXPECT_FLOAT_EQ(radius0, 4.2f);
 }
 
-TEST(Mouse, DragShiftsAndTheRightButtonResets) {
+TEST_F(Mouse, DragShiftsAndTheRightButtonResets) {
     TestSet set(12, 0, 0);
     set.derive();
     passiveMouse(100, 100);
     activeMouse(100 + 275, 100 - 550); // right by half, up by the whole height
-    EXPECT_NEAR(panX, -0.5f * 2.8f / 1.6f, 1e-5f);
-    EXPECT_NEAR(panY, 1.0f * 2.8f / 1.6f, 1e-5f);
+    EXPECT_NEAR(panX, -0.5f * 2.8f / 1.6f, kTolerance);
+    EXPECT_NEAR(panY, 1.0f * 2.8f / 1.6f, kTolerance);
     const float heldX = panX, heldY = panY;
     mouseButton(3, 0, 0, 0); // zoom in, then reset
     mouseButton(kButtonRight, 0, 0, 0);
     EXPECT_EQ(panX, 0.0f);
     EXPECT_EQ(panY, 0.0f);
     EXPECT_EQ(radius0, 2.8f);
-    EXPECT_NEAR(radius1, 0.93333f, 1e-5f);
+    EXPECT_NEAR(radius1, 0.93333f, kTolerance);
     // Dragging straight after the press starts from the shift held before.
     activeMouse(100 + 275, 100 - 550);
     EXPECT_FLOAT_EQ(panX, heldX);

@@ -1,11 +1,15 @@
 #include "OrbivueGL.h"
 #include "TestImages.h"
+#include "ViewerTestSupport.h"
+#include "XWindows.h"
 
 #include <GL/freeglut.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <iostream>
 #include <unistd.h>
 
 using namespace OrbivueGL;
@@ -19,6 +23,14 @@ struct Pixel {
     int r, g, b;
 };
 
+// A solid colour through JPEG compression and texture filtering lands within
+// a few steps of itself.
+constexpr int kPhotoTolerance = 4;
+// Two such colours blended and rounded to 8 bits once more.
+constexpr int kBlendTolerance = 5;
+// Untextured white and the black background: only the last bit may differ.
+constexpr int kFlatTolerance = 1;
+
 ::testing::AssertionResult near(Pixel p, double r, double g, double b, int tolerance) {
     if (std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
         std::abs(p.b - b) <= tolerance)
@@ -26,18 +38,23 @@ struct Pixel {
     return ::testing::AssertionFailure() << "got (" << p.r << ", " << p.g << ", " << p.b
                                          << ") expected (" << r << ", " << g << ", " << b << ")";
 }
-::testing::AssertionResult near(Pixel p, Rgb c, int tolerance = 4) {
+::testing::AssertionResult near(Pixel p, Rgb c, int tolerance = kPhotoTolerance) {
     return near(p, c.r, c.g, c.b, tolerance);
 }
 
 // Opens the real viewer window on a set of solid-colour photographs, loads
 // them, and draws single frames on demand.
-class ViewerRender : public ::testing::Test {
+// A failed comparison leaves the frame it read in test-output/ beside the
+// test's working folder.
+class ViewerRender : public FreshViewerState {
   protected:
+    void SetUp() override {
+        FreshViewerState::SetUp();
+        if (!XWindows::reachable())
+            GTEST_SKIP() << "no X display";
+    }
     void open(const std::vector<Rgb>& colours, bool clockwise = true,
               const std::vector<int>& missing = {}) {
-        if (std::getenv("DISPLAY") == nullptr)
-            GTEST_SKIP() << "no display";
         for (std::size_t i = 0; i < colours.size(); ++i) {
             paths.push_back(dir.file("photo" + std::to_string(i) + ".jpg"));
             bool skip = false;
@@ -60,8 +77,30 @@ class ViewerRender : public ::testing::Test {
         dist = radius0;
     }
     void TearDown() override {
-        if (window != 0)
+        if (window != 0) {
+            if (HasFailure())
+                keepFrame();
             closeViewerWindow();
+        }
+        FreshViewerState::TearDown();
+    }
+    // Writes the whole presented frame where a person can look at it.
+    static void keepFrame() {
+        const int w = glutGet(GLUT_WINDOW_WIDTH), h = glutGet(GLUT_WINDOW_HEIGHT);
+        TestImages::Picture frame{w, h, std::vector<std::uint8_t>(std::size_t(w) * h * 3)};
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        for (int y = 0; y < h; ++y) // the frame's top row is GL's last
+            glReadPixels(0, h - 1 - y, w, 1, GL_RGB, GL_UNSIGNED_BYTE,
+                         &frame.rgb[std::size_t(y) * w * 3]);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::filesystem::create_directories("test-output");
+        const std::string path =
+            (std::filesystem::current_path() / "test-output" /
+             (std::string(info->test_suite_name()) + "." + info->name() + ".png"))
+                .string();
+        if (TestImages::writeWithQt(path, frame, "PNG"))
+            std::cout << "the frame read is in " << path << "\n";
     }
     // The pixel at window coordinates (x, y), origin bottom left, of the
     // frame last presented. Mesa's software renderer copies the back buffer
@@ -110,7 +149,7 @@ TEST_F(ViewerRender, QuarterWayTheCentreBlendsTheTwoPictures) {
     // Slot 1 opaque, slot 0 over it at 1.3 * 0.75 - 0.15 = 0.825.
     const double a = 0.825;
     EXPECT_TRUE(near(centre(), a * kA.r + (1 - a) * kB.r, a * kA.g + (1 - a) * kB.g,
-                     a * kA.b + (1 - a) * kB.b, 5));
+                     a * kA.b + (1 - a) * kB.b, kBlendTolerance));
 }
 
 TEST_F(ViewerRender, LeftShowsTheNextPhotographAndWrapsAround) {
@@ -139,7 +178,7 @@ TEST_F(ViewerRender, FailedImageKeepsItsSlotAndDrawsUntextured) {
     ASSERT_EQ(glTextures1.size(), 3u);
     EXPECT_EQ(glTextures1[0].textureId, 0u);
     RenderScene();
-    EXPECT_TRUE(near(centre(), Rgb{255, 255, 255}, 1));
+    EXPECT_TRUE(near(centre(), Rgb{255, 255, 255}, kFlatTolerance));
     alphaActual = alphaAim = beta;
     RenderScene();
     EXPECT_TRUE(near(centre(), kB)) << "the others keep their places";
@@ -152,7 +191,7 @@ TEST_F(ViewerRender, DragMovesThePictureWithThePointer) {
     passiveMouse(300, 275);
     activeMouse(300 + 366, 275);
     RenderScene();
-    EXPECT_TRUE(near(presented(5, 275), Rgb{0, 0, 0}, 1));
+    EXPECT_TRUE(near(presented(5, 275), Rgb{0, 0, 0}, kFlatTolerance));
     EXPECT_TRUE(near(presented(700, 275), kA));
     mouseButton(GLUT_RIGHT_BUTTON, GLUT_DOWN, 0, 0);
     RenderScene();
@@ -212,8 +251,6 @@ std::vector<std::vector<std::uint8_t>> textureBytes() {
 // one: the same textures, byte for byte, in the same slots, with the loading
 // screen after each image in order.
 TEST_F(ViewerRender, PipelinedPreloadEqualsTheSerialOne) {
-    if (std::getenv("DISPLAY") == nullptr)
-        GTEST_SKIP() << "no display";
     std::vector<Rgb> lower, upper;
     for (int i = 0; i < 6; ++i) {
         lower.push_back({std::uint8_t(30 * i), 100, 200});
@@ -342,8 +379,11 @@ TEST_F(ViewerRender, AStillViewerDrawsNothingAndMovesFollowTheClock) {
         EXPECT_GT(draws, 10) << "a moving camera is drawn";
     }
     drawMs = 0;
-    // 600 ms of 3 ms ticks is 200; scheduling under load may lose some.
+    // 600 ms of 3 ms ticks is 200; a busy machine may hold the process back
+    // longer than the catch-up covers now and then, losing some.
     EXPECT_GT(ticks[0], 150u);
-    EXPECT_NEAR(static_cast<double>(ticks[1]), static_cast<double>(ticks[0]), 0.2 * ticks[0])
+    constexpr double kSchedulingShare = 0.2;
+    EXPECT_NEAR(static_cast<double>(ticks[1]), static_cast<double>(ticks[0]),
+                kSchedulingShare * ticks[0])
         << "slow frames slowed the animation down";
 }

@@ -4,6 +4,7 @@
 // manager's close request.
 #include <gtest/gtest.h>
 
+#include "OnDisplay.h"
 #include "OrbivueGL.h"
 #include "TestImages.h"
 #include "XWindows.h"
@@ -12,10 +13,9 @@
 #include <unistd.h>
 
 using TestImages::Rgb;
+using ViewerSession = OnDisplay;
 
-TEST(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
-    if (std::getenv("DISPLAY") == nullptr)
-        GTEST_SKIP() << "no display";
+TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     TestImages::TempDir dir;
     const Rgb first{200, 40, 40}, second{40, 40, 200}, other{40, 200, 40};
     std::vector<std::string> firstSet = {dir.file("a0.jpg"), dir.file("a1.jpg"),
@@ -68,9 +68,7 @@ extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
 // The viewer run ten times in one process, each closed by the user: under
 // the leak checker nothing of it (record, strings, loader, texture lists)
 // may be left behind.
-TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
-    if (std::getenv("DISPLAY") == nullptr)
-        GTEST_SKIP() << "no display";
+TEST_F(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
     TestImages::TempDir dir;
     const Rgb colours[2] = {{220, 60, 60}, {60, 60, 220}};
     std::vector<std::string> photos;
@@ -120,9 +118,7 @@ TEST(ViewerSession, TenStartsInOneProcessLeaveNothingBehind) {
 // A close request while many photographs load ends the preload at the next
 // photograph: start returns long before they would all have loaded, and
 // nothing of the cancelled preload is left behind.
-TEST(ViewerSession, CloseDuringThePreloadReturnsAtOnce) {
-    if (std::getenv("DISPLAY") == nullptr)
-        GTEST_SKIP() << "no display";
+TEST_F(ViewerSession, CloseDuringThePreloadReturnsAtOnce) {
     TestImages::TempDir dir;
     const std::string photo = dir.file("big.jpg");
     ASSERT_TRUE(TestImages::writeJpeg(photo, TestImages::solid(2000, 1500, {90, 90, 90})));

@@ -2,6 +2,8 @@
 
 #include "OrbivueGL.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -16,4 +18,12 @@ struct TestSet {
         OrbivueGL::settings = &record;
         OrbivueGL::startupFunction();
     }
+};
+
+// Every viewer test starts from the module state the program starts with and
+// gives it back afterwards, so no test sees what an earlier one left behind.
+class FreshViewerState : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
 };
