@@ -3,9 +3,15 @@
 #include "Emblem.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -13,33 +19,93 @@ QString joined(const QStringList& lines) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// Room for window decorations around a dialog's client area: a frame of a few
+// pixels on each side and a title bar.
+constexpr QSize kDecorations{16, 48};
+// A line of a message never takes more rows than this, unless it has no more
+// characters than the longest path worth reading whole; the middle of a longer
+// one gives way to "…".
+constexpr int kMostRowsPerLine = 8;
+constexpr int kWholeLine = 1024;
+
+QScreen* screenFor(const QWidget* parent) {
+    QScreen* screen = parent != nullptr ? parent->screen() : nullptr;
+    return screen != nullptr ? screen : QGuiApplication::primaryScreen();
+}
+
+QSize roomOn(const QScreen* screen) {
+    if (screen == nullptr)
+        return {QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
+    return screen->availableGeometry().size() - kDecorations;
+}
+
 } // namespace
 
-OrbivueDialog::OrbivueDialog(QWidget* parent, const QString& title, QSize client,
-                             const QString& body, QPoint textAt, QPoint okAt,
-                             const DialogUnits& units)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+OrbivueDialog::OrbivueDialog(QWidget* parent, const QString& title, const DialogSpec& spec,
+                             const QString& body, const DialogUnits& units)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), body(body) {
     setWindowTitle(title);
     setModal(true);
-    text = new QLabel(body, this);
+    text = new QLabel(this);
     text->setObjectName(QStringLiteral("label1"));
     text->setTextFormat(Qt::PlainText);
-    text->move(units.x(textAt.x()), units.y(textAt.y()));
-    text->adjustSize();
+    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    const QSize room = roomOn(screenFor(parent));
+    const QFontMetrics metrics(text->font());
+    const auto measure = [&](const QString& s) { return metrics.horizontalAdvance(s); };
+    // Wraps the text to `width`, less what the label adds to its text's width.
+    const auto fitText = [&](int width) {
+        const int rows = std::max(kMostRowsPerLine,
+                                  kWholeLine * metrics.averageCharWidth() / std::max(1, width) + 2);
+        text->setText(fitLines(body, width, rows, measure));
+        const int over = text->sizeHint().width() - width;
+        if (over > 0)
+            text->setText(fitLines(body, width - over, rows, measure));
+    };
+    const int widest = widestText(spec, units, room);
+    fitText(widest);
+    DialogLayout layout = layoutDialog(spec, units, text->sizeHint(), room);
+    if (layout.scrolls) {
+        // Taller than the screen allows: the text scrolls up and down, its
+        // lines narrowed to leave room for the scroll bar.
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        fitText(widest - bar);
+        layout = layoutDialog(spec, units, text->sizeHint() + QSize(bar, 0), room);
+        auto* area = new QScrollArea(this);
+        area->setObjectName(QStringLiteral("textArea"));
+        area->setFrameShape(QFrame::NoFrame);
+        area->setBackgroundRole(QPalette::Window);
+        area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        area->setWidget(text);
+        area->setGeometry(layout.text);
+        text->adjustSize();
+    } else {
+        text->move(layout.text.topLeft());
+        text->adjustSize();
+    }
+
     ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("button1"));
-    ok->setGeometry(units.rect(okAt.x(), okAt.y(), 75, 23));
+    ok->setGeometry(layout.ok);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    setFixedSize(units.size(client.width(), client.height()));
+    setFixedSize(layout.client);
 }
 
 void OrbivueDialog::centreOnScreen() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen* screen = screenFor(parentWidget());
     if (screen == nullptr)
         return;
     const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void OrbivueDialog::withoutIcon() {
+    QPixmap none(16, 16);
+    none.fill(Qt::transparent);
+    setWindowIcon(QIcon(none));
 }
 
 const QStringList& Help::lines() {
@@ -110,8 +176,8 @@ const QStringList& Help::lines() {
 }
 
 Help::Help(QWidget* parent, const DialogUnits& units)
-    : OrbivueDialog(parent, QStringLiteral("Help"), {426, 600}, joined(lines()), {13, 13},
-                    {339, 565}, units) {
+    : OrbivueDialog(parent, QStringLiteral("Help"), {{426, 600}, {13, 13}, {339, 565}},
+                    joined(lines()), units) {
     setObjectName(QStringLiteral("Help"));
     centreOnScreen();
 }
@@ -141,13 +207,20 @@ const QStringList& About::lines() {
 }
 
 About::About(QWidget* parent, const DialogUnits& units)
-    : OrbivueDialog(parent, QStringLiteral("About"), {394, 449}, joined(lines()), {12, 170},
-                    {291, 414}, units) {
+    : OrbivueDialog(parent, QStringLiteral("About"), {{394, 449}, {12, 170}, {291, 414}},
+                    joined(lines()), units) {
     setObjectName(QStringLiteral("About"));
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("pictureBox1"));
-    picture->setGeometry(units.rect(74, 12, 252, 147));
-    picture->setPixmap(orbivueEmblem(units.x(252), units.y(147)));
+    // Where the screen is too narrow for the emblem at this font, it shrinks.
+    QRect place = units.rect(74, 12, 252, 147);
+    const int widest = width() - 2 * units.x(12);
+    if (place.width() > widest) {
+        place.setSize({widest, place.height() * widest / place.width()});
+        place.moveLeft(units.x(12));
+    }
+    picture->setGeometry(place);
+    picture->setPixmap(orbivueEmblem(place.width(), place.height()));
     centreOnScreen();
 }
 
@@ -160,21 +233,22 @@ const QStringList& Error::lines() {
     return text;
 }
 
+namespace {
+
+const DialogSpec kErrorDialog{{263, 96}, {13, 13}, {176, 61}};
+
+} // namespace
+
 Error::Error(QWidget* parent, const DialogUnits& units)
-    : OrbivueDialog(parent, QStringLiteral("Error"), {263, 96}, joined(lines()), {13, 13},
-                    {176, 61}, units) {
+    : OrbivueDialog(parent, QStringLiteral("Error"), kErrorDialog, joined(lines()), units) {
     setObjectName(QStringLiteral("Error"));
+    withoutIcon();
 }
 
 FileError::FileError(QWidget* parent, const QString& message, const DialogUnits& units)
-    : OrbivueDialog(parent, QStringLiteral("Error"), {263, 96}, message, {13, 13}, {176, 61},
-                    units) {
+    : OrbivueDialog(parent, QStringLiteral("Error"), kErrorDialog, message, units) {
     setObjectName(QStringLiteral("FileError"));
-    // As wide and tall as the message needs, with the button below it.
-    textBlock()->setWordWrap(false);
-    textBlock()->adjustSize();
-    const int width = std::max(units.x(263), textBlock()->width() + units.x(26));
-    const int height = textBlock()->y() + textBlock()->height() + units.y(13 + 23 + 12);
-    okButton()->move(width - units.x(263 - 176), height - units.y(23 + 12));
-    setFixedSize(width, height);
+    withoutIcon();
+    // The file names it quotes can be selected and copied.
+    textBlock()->setTextInteractionFlags(Qt::TextSelectableByMouse);
 }

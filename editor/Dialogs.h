@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DialogLayout.h"
 #include "DialogUnits.h"
 
 #include <QDialog>
@@ -10,18 +11,26 @@ class QPushButton;
 
 // The editor's three small modal dialogs. Each has a fixed size, a title bar
 // without buttons, no task bar entry, and one "OK" button that closes it.
+// The size is the one given for the reference font, grown to what the text
+// needs with the font in use, and never larger than the screen: lines too
+// wide for it wrap, and a text too tall for it scrolls.
 class OrbivueDialog : public QDialog {
     Q_OBJECT
   public:
     QPushButton* okButton() const { return ok; }
     QLabel* textBlock() const { return text; }
+    // The whole text, as given, before any wrapping.
+    const QString& message() const { return body; }
 
   protected:
-    OrbivueDialog(QWidget* parent, const QString& title, QSize client, const QString& body,
-                  QPoint textAt, QPoint okAt, const DialogUnits& units);
+    OrbivueDialog(QWidget* parent, const QString& title, const DialogSpec& spec,
+                  const QString& body, const DialogUnits& units);
     void centreOnScreen();
+    // Shows no window icon, not even the editor's.
+    void withoutIcon();
 
   private:
+    QString body;
     QLabel* text;
     QPushButton* ok;
 };

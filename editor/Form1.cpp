@@ -212,6 +212,8 @@ Form1::Form1(const DialogUnits& dialogUnits, QWidget* parent)
     resize(client);
     setMinimumSize(client);
     tabControl1->setCurrentIndex(0);
+    // The window opens with the focus at the start of that order.
+    checkBox1->setFocus();
 }
 
 Form1::~Form1() = default;

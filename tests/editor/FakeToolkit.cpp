@@ -1,5 +1,7 @@
 #include "FakeToolkit.h"
 
+#include "Dialogs.h"
+
 #include <QLabel>
 
 bool FakeToolkit::openFiles(QWidget*, const QString& title, const QString& filter, bool multiple,
@@ -22,7 +24,8 @@ bool FakeToolkit::saveFile(QWidget*, const QString& title, const QString& filter
 }
 
 void FakeToolkit::showModal(QDialog& dialog) {
-    const QLabel* text = dialog.findChild<QLabel*>(QStringLiteral("label1"));
-    shown.push_back({dialog.objectName(), dialog.windowTitle(), text ? text->text() : QString(),
-                     dialog.size(), dialog.windowFlags()});
+    const auto* ours = qobject_cast<const OrbivueDialog*>(&dialog);
+    shown.push_back({dialog.objectName(), dialog.windowTitle(),
+                     ours != nullptr ? ours->message() : QString(), dialog.size(),
+                     dialog.windowFlags()});
 }
