@@ -80,6 +80,10 @@ QPixmap orbivueIcon(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    drawScene(painter, QRectF(0, 0, size, size), false);
+    drawOrbivueIcon(painter, size);
     return pixmap;
+}
+
+void drawOrbivueIcon(QPainter& painter, double size) {
+    drawScene(painter, QRectF(0, 0, size, size), false);
 }

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building, running and testing Orbivue
 # needs. Safe to run again: it only asks apt-get for packages that are missing.
+#
+#   scripts/install-deps.sh               building, running, testing
+#   scripts/install-deps.sh --packaging   also checking the Debian package
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
-  qt6-base-dev libqt6opengl6-dev
+  qt6-base-dev libqt6opengl6-dev qt6-svg-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev
   libgtest-dev libgmock-dev
@@ -13,6 +16,9 @@ packages=(
   libx11-dev xvfb xauth x11-utils
   fonts-dejavu-core
 )
+if [ "${1:-}" = "--packaging" ]; then
+  packages+=(lintian appstream desktop-file-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
