@@ -28,7 +28,7 @@ mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 root=$(mktemp -d /var/tmp/orbivue-bookworm.XXXXXX)
 cleanup() {
   for m in proc sys dev/pts dev; do
-    umount "$root/$m" 2>/dev/null || true
+    umount "$root/$m" 2>/dev/null || umount -l "$root/$m" 2>/dev/null || true
   done
   if [ "${ORBIVUE_KEEP_ROOT:-0}" != 1 ]; then
     rm -rf --one-file-system "$root"
