@@ -6,7 +6,7 @@
 
 namespace {
 
-// Margins of the specified dialogs at the reference font: at least this much
+// Margins of the designed dialogs at the reference font: at least this much
 // right of the text, between the text and "OK", and below "OK".
 constexpr int kRightMargin = 9;
 constexpr int kTextToButton = 6;
@@ -80,10 +80,10 @@ QStringList rowsOf(const QString& line, int width,
 
 } // namespace
 
-DialogLayout layoutDialog(const DialogSpec& spec, const DialogUnits& units, QSize textNeeded,
+DialogLayout layoutDialog(const DialogDesign& design, const DialogUnits& units, QSize textNeeded,
                           QSize room) {
-    const QSize least = units.size(spec.client.width(), spec.client.height());
-    const QPoint textAt(units.x(spec.textAt.x()), units.y(spec.textAt.y()));
+    const QSize least = units.size(design.client.width(), design.client.height());
+    const QPoint textAt(units.x(design.textAt.x()), units.y(design.textAt.y()));
     const QSize button = units.size(kButton.width(), kButton.height());
     const QSize needed(textAt.x() + textNeeded.width() + units.x(kRightMargin),
                        textAt.y() + textNeeded.height() + units.y(kTextToButton) + button.height() +
@@ -91,8 +91,8 @@ DialogLayout layoutDialog(const DialogSpec& spec, const DialogUnits& units, QSiz
     DialogLayout layout;
     layout.client = least.expandedTo(needed).boundedTo(room);
     // "OK" keeps its distance from the bottom right corner, but stays inside.
-    const QPoint fromCorner(least.width() - units.x(spec.okAt.x()),
-                            least.height() - units.y(spec.okAt.y()));
+    const QPoint fromCorner(least.width() - units.x(design.okAt.x()),
+                            least.height() - units.y(design.okAt.y()));
     const QPoint okAt(std::max(0, layout.client.width() - fromCorner.x()),
                       std::max(0, layout.client.height() - fromCorner.y()));
     layout.ok = QRect(okAt, button);
@@ -103,8 +103,8 @@ DialogLayout layoutDialog(const DialogSpec& spec, const DialogUnits& units, QSiz
     return layout;
 }
 
-int widestText(const DialogSpec& spec, const DialogUnits& units, QSize room) {
-    return room.width() - units.x(spec.textAt.x()) - units.x(kRightMargin);
+int widestText(const DialogDesign& design, const DialogUnits& units, QSize room) {
+    return room.width() - units.x(design.textAt.x()) - units.x(kRightMargin);
 }
 
 QString fitLines(const QString& text, int width, int mostRows,

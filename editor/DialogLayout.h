@@ -15,7 +15,7 @@
 // the size its text needs with the font in use, never beyond the room on the
 // screen, and its text block scrolls when even that is too small. "OK" keeps
 // its distance from the bottom right corner.
-struct DialogSpec {
+struct DialogDesign {
     QSize client;
     QPoint textAt;
     QPoint okAt;
@@ -30,11 +30,11 @@ struct DialogLayout {
 
 // `textNeeded` is the text's size with the font in use, `room` the largest
 // client area the screen can show.
-DialogLayout layoutDialog(const DialogSpec& spec, const DialogUnits& units, QSize textNeeded,
+DialogLayout layoutDialog(const DialogDesign& design, const DialogUnits& units, QSize textNeeded,
                           QSize room);
 
 // The widest a line of text may be in a dialog that fits `room`.
-int widestText(const DialogSpec& spec, const DialogUnits& units, QSize room);
+int widestText(const DialogDesign& design, const DialogUnits& units, QSize room);
 
 // Breaks every line wider than `width` into rows that fit: after a path
 // separator, space or other punctuation where the row has one, anywhere

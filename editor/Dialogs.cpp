@@ -41,7 +41,7 @@ QSize roomOn(const QScreen* screen) {
 
 } // namespace
 
-OrbivueDialog::OrbivueDialog(QWidget* parent, const QString& title, const DialogSpec& spec,
+OrbivueDialog::OrbivueDialog(QWidget* parent, const QString& title, const DialogDesign& design,
                              const QString& body, const DialogUnits& units)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), body(body) {
     setWindowTitle(title);
@@ -63,15 +63,15 @@ OrbivueDialog::OrbivueDialog(QWidget* parent, const QString& title, const Dialog
         if (over > 0)
             text->setText(fitLines(body, width - over, rows, measure));
     };
-    const int widest = widestText(spec, units, room);
+    const int widest = widestText(design, units, room);
     fitText(widest);
-    DialogLayout layout = layoutDialog(spec, units, text->sizeHint(), room);
+    DialogLayout layout = layoutDialog(design, units, text->sizeHint(), room);
     if (layout.scrolls) {
         // Taller than the screen allows: the text scrolls up and down, its
         // lines narrowed to leave room for the scroll bar.
         const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
         fitText(widest - bar);
-        layout = layoutDialog(spec, units, text->sizeHint() + QSize(bar, 0), room);
+        layout = layoutDialog(design, units, text->sizeHint() + QSize(bar, 0), room);
         auto* area = new QScrollArea(this);
         area->setObjectName(QStringLiteral("textArea"));
         area->setFrameShape(QFrame::NoFrame);
@@ -235,7 +235,7 @@ const QStringList& Error::lines() {
 
 namespace {
 
-const DialogSpec kErrorDialog{{263, 96}, {13, 13}, {176, 61}};
+const DialogDesign kErrorDialog{{263, 96}, {13, 13}, {176, 61}};
 
 } // namespace
 

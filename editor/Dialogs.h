@@ -23,7 +23,7 @@ class OrbivueDialog : public QDialog {
     const QString& message() const { return body; }
 
   protected:
-    OrbivueDialog(QWidget* parent, const QString& title, const DialogSpec& spec,
+    OrbivueDialog(QWidget* parent, const QString& title, const DialogDesign& design,
                   const QString& body, const DialogUnits& units);
     void centreOnScreen();
     // Shows no window icon, not even the editor's.

@@ -77,13 +77,14 @@ bool replace(const std::string& target, const std::string& bytes) {
     return !temporary.empty() && commit(temporary, target);
 }
 
-bool read(const std::string& path, std::string& bytes) {
+bool read(const std::string& path, std::string& bytes, std::size_t limit) {
     bytes.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<unsigned long long>(info.st_size) <= limit;
     char chunk[65536];
     while (ok) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -94,6 +95,7 @@ bool read(const std::string& path, std::string& bytes) {
         if (n <= 0)
             break;
         bytes.append(chunk, static_cast<std::size_t>(n));
+        ok = bytes.size() <= limit; // grown since it was measured
     }
     ::close(fd);
     return ok;

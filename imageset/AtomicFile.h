@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Replacing files without ever leaving a half-written one: the new content
@@ -23,7 +25,8 @@ bool replace(const std::string& target, const std::string& bytes);
 // The folder part of a path ("." when it has none).
 std::string folderOf(const std::string& path);
 
-// The whole content of a file; false when it cannot be opened or read.
-bool read(const std::string& path, std::string& bytes);
+// The whole content of a regular file; false when it cannot be opened or
+// read, or is larger than `limit` bytes (refused before reading).
+bool read(const std::string& path, std::string& bytes, std::size_t limit = SIZE_MAX);
 
 } // namespace AtomicFile

@@ -8,8 +8,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace SetFile {
 
@@ -224,18 +222,6 @@ bool writeProtected(const std::string& path) {
 
 } // namespace
 
-bool readFile(const std::string& path, std::size_t limit, std::string& bytes) {
-    bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    const bool fits = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                      static_cast<unsigned long long>(info.st_size) <= limit;
-    ::close(fd);
-    return fits && AtomicFile::read(path, bytes) && bytes.size() <= limit;
-}
-
 bool decodeSettings(const std::string& bytes, std::string& text, TextEncoding& encoding) {
     text.clear();
     encoding = TextEncoding::Utf8;
@@ -290,7 +276,7 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
     };
     std::string bytes, text;
     TextEncoding encoding;
-    if (!readFile(settingsPath, kMaxSettingsBytes, bytes) || !decodeSettings(bytes, text, encoding))
+    if (!AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) || !decodeSettings(bytes, text, encoding))
         return problem(LoadResult::SettingsUnreadable, settingsPath, 0);
     // A UTF-8 byte-order mark is not part of the first line.
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -324,10 +310,10 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
     const std::string settingsFolder = AtomicFile::folderOf(settingsPath);
     for (int n = 0; n < 3; ++n) {
         const std::string listPath = resolvedFrom(settingsFolder, value(ImageList + n));
-        std::string listBytes;
-        if (!readFile(listPath, kMaxListBytes, listBytes))
+        const ListResult read = readList(listPath, loaded.lists[n]);
+        if (read == ListResult::CannotOpen)
             return problem(LoadResult::ListUnreadable, listPath, n + 1);
-        if (decodeList(listBytes, loaded.lists[n]) != ListResult::Ok)
+        if (read != ListResult::Ok)
             return problem(LoadResult::ListNotText, listPath, n + 1);
         const std::string listFolder = AtomicFile::folderOf(listPath);
         for (std::string& entry : loaded.lists[n])
@@ -376,7 +362,7 @@ ListResult decodeList(const std::string& bytes, std::vector<std::string>& entrie
 ListResult readList(const std::string& path, std::vector<std::string>& entries) {
     entries.clear();
     std::string bytes;
-    if (!AtomicFile::read(path, bytes))
+    if (!AtomicFile::read(path, bytes, kMaxListBytes))
         return ListResult::CannotOpen;
     return decodeList(bytes, entries);
 }
@@ -437,7 +423,7 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     TextEncoding encoding = TextEncoding::Utf8;
     struct stat info {};
     if (::stat(settingsTarget.c_str(), &info) == 0) {
-        if (!S_ISREG(info.st_mode) || !readFile(settingsTarget, kMaxSettingsBytes, bytes) ||
+        if (!S_ISREG(info.st_mode) || !AtomicFile::read(settingsTarget, bytes, kMaxSettingsBytes) ||
             !decodeSettings(bytes, text, encoding))
             return problem(SaveResult::SettingsNotText, settingsPath, 0);
     }

@@ -29,6 +29,7 @@ enum class ListResult {
 // Lines end in CR, LF or CR LF; a last line without a line end counts; an
 // empty line is an empty entry. A byte-order mark decodes the file by it
 // (UTF-8, UTF-16 LE or BE); any other file is read as UTF-8. Entries are UTF-8.
+// A file over kMaxListBytes counts as one that cannot be opened.
 ListResult readList(const std::string& path, std::vector<std::string>& entries);
 
 // The content of a list file: every entry followed by CR LF, UTF-8 without a
@@ -69,9 +70,6 @@ struct StoredSet {
 // files are refused before they are read.
 constexpr std::size_t kMaxSettingsBytes = std::size_t(1) << 20; // 1 MiB
 constexpr std::size_t kMaxListBytes = std::size_t(64) << 20;    // 64 MiB
-
-// Reads a whole regular file of at most `limit` bytes; false otherwise.
-bool readFile(const std::string& path, std::size_t limit, std::string& bytes);
 
 // How a settings file's text is stored: UTF-8, or UTF-16 with a byte-order
 // mark (kept when the file is written again).

@@ -17,25 +17,25 @@ int sevenEach(const QString& s) {
     return 7 * static_cast<int>(s.size());
 }
 
-const DialogSpec kHelp{{426, 600}, {13, 13}, {339, 565}};
-const DialogSpec kAbout{{394, 449}, {12, 170}, {291, 414}};
-const DialogSpec kError{{263, 96}, {13, 13}, {176, 61}};
+const DialogDesign kHelp{{426, 600}, {13, 13}, {339, 565}};
+const DialogDesign kAbout{{394, 449}, {12, 170}, {291, 414}};
+const DialogDesign kError{{263, 96}, {13, 13}, {176, 61}};
 const QSize kScreen{1280, 1024};
 
 } // namespace
 
 // With the reference font each text needs what was measured for it, and the
-// dialogs have exactly their specified sizes and buttons.
-TEST(DialogLayoutRules, ReferenceTextsGiveTheSpecifiedDialogs) {
+// dialogs have exactly their designed sizes and buttons.
+TEST(DialogLayoutRules, ReferenceTextsGiveTheDesignedDialogs) {
     const struct {
-        DialogSpec spec;
+        DialogDesign design;
         QSize text;
     } cases[] = {{kHelp, {389, 546}}, {kAbout, {354, 234}}, {kError, {241, 39}}};
     for (const auto& c : cases) {
-        const DialogLayout l = layoutDialog(c.spec, DialogUnits::reference(), c.text, kScreen);
-        EXPECT_EQ(l.client, c.spec.client);
-        EXPECT_EQ(l.ok, QRect(c.spec.okAt, QSize(75, 23)));
-        EXPECT_TRUE(l.text.contains(QRect(c.spec.textAt, c.text)));
+        const DialogLayout l = layoutDialog(c.design, DialogUnits::reference(), c.text, kScreen);
+        EXPECT_EQ(l.client, c.design.client);
+        EXPECT_EQ(l.ok, QRect(c.design.okAt, QSize(75, 23)));
+        EXPECT_TRUE(l.text.contains(QRect(c.design.textAt, c.text)));
         EXPECT_FALSE(l.scrolls);
     }
 }
@@ -52,7 +52,7 @@ TEST(DialogLayoutRules, LargerTextsGrowTheDialogUpToTheScreen) {
     EXPECT_EQ(l.client, kScreen);
     EXPECT_TRUE(l.scrolls);
     EXPECT_TRUE(QRect(QPoint(), kScreen).contains(l.ok));
-    // A screen smaller than the specified dialog wins over it.
+    // A screen smaller than the designed dialog wins over it.
     l = layoutDialog(kHelp, DialogUnits::reference(), {389, 546}, {624, 464});
     EXPECT_EQ(l.client, QSize(426, 464));
     EXPECT_TRUE(l.scrolls);
@@ -92,7 +92,7 @@ namespace {
 
 // What a person would see cut: a label whose text needs more than its place,
 // a label or button outside the dialog, a dialog larger than the screen.
-::testing::AssertionResult fits(OrbivueDialog& dialog, const DialogSpec& spec,
+::testing::AssertionResult fits(OrbivueDialog& dialog, const DialogDesign& design,
                                 const DialogUnits& units) {
     dialog.show(); // lays out the scroll area's parts
     const QRect inside(QPoint(), dialog.size());
@@ -100,10 +100,10 @@ namespace {
     if (dialog.width() > room.width() || dialog.height() > room.height())
         return ::testing::AssertionFailure() << "dialog " << dialog.width() << " x "
                                              << dialog.height() << " larger than the screen";
-    // Never smaller than specified, unless the screen is smaller still (it
+    // Never smaller than designed, unless the screen is smaller still (it
     // keeps room for the window's frame and title bar).
     constexpr int kFrameRoom = 64;
-    const QSize least = units.size(spec.client.width(), spec.client.height());
+    const QSize least = units.size(design.client.width(), design.client.height());
     if ((dialog.width() < least.width() && dialog.width() < room.width() - kFrameRoom) ||
         (dialog.height() < least.height() && dialog.height() < room.height() - kFrameRoom))
         return ::testing::AssertionFailure()
