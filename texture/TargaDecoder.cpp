@@ -48,24 +48,6 @@ void reverseRows(std::uint8_t* pixels, std::size_t rowBytes, std::size_t rows) {
 }
 
 Result decodePixels(const std::uint8_t* data, std::size_t size, const Header& header,
-                    PixelBuffer& pixels, std::size_t maxPixels);
-
-} // namespace
-
-Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelBuffer& pixels,
-              std::size_t maxPixels) {
-    if (!readHeader(data, size, header))
-        return Result::ShortHeader;
-    const Result result = decodePixels(data, size, header, pixels, maxPixels);
-    if (result == Result::Ok && header.topRowFirst())
-        reverseRows(pixels.data(), static_cast<std::size_t>(header.width) * header.bytesPerPixel(),
-                    static_cast<std::size_t>(header.height));
-    return result;
-}
-
-namespace {
-
-Result decodePixels(const std::uint8_t* data, std::size_t size, const Header& header,
                     PixelBuffer& pixels, std::size_t maxPixels) {
     const int bpp = header.bytesPerPixel();
     if ((header.imageType != 2 && header.imageType != 10) || header.width == 0 ||
@@ -133,5 +115,16 @@ Result decodePixels(const std::uint8_t* data, std::size_t size, const Header& he
 }
 
 } // namespace
+
+Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelBuffer& pixels,
+              std::size_t maxPixels) {
+    if (!readHeader(data, size, header))
+        return Result::ShortHeader;
+    const Result result = decodePixels(data, size, header, pixels, maxPixels);
+    if (result == Result::Ok && header.topRowFirst())
+        reverseRows(pixels.data(), static_cast<std::size_t>(header.width) * header.bytesPerPixel(),
+                    static_cast<std::size_t>(header.height));
+    return result;
+}
 
 } // namespace Targa

@@ -71,9 +71,13 @@ class TightRows {
     GLint saved = 4;
 };
 
-} // namespace
-
-namespace {
+// GL's names for the decoded layout.
+GLenum glFormatOf(const DecodedTexture& decoded) {
+    return decoded.format == PixelFormat::Rgba ? GL_RGBA : GL_RGB;
+}
+GLint componentsOf(const DecodedTexture& decoded) {
+    return decoded.format == PixelFormat::Rgba ? 4 : 3;
+}
 
 // Whether GL takes a texture of this size as it is. GLU's mipmap builder asks
 // the same of a proxy texture and shrinks the picture when the answer is no;
@@ -92,8 +96,8 @@ bool fitsAsItIs(GLint components, GLsizei w, GLsizei h, GLenum format) {
 } // namespace
 
 void uploadMipmapped(const DecodedTexture& decoded) {
-    const GLenum format = decoded.format == PixelFormat::Rgba ? GL_RGBA : GL_RGB;
-    const GLint components = format == GL_RGBA ? 4 : 3;
+    const GLenum format = glFormatOf(decoded);
+    const GLint components = componentsOf(decoded);
     const bool tightRows = decoded.bytesPerPixel % 4 != 0;
     GLsizei w = decoded.width, h = decoded.height;
     TightRows rows(tightRows);
@@ -114,7 +118,7 @@ void uploadMipmapped(const DecodedTexture& decoded) {
 
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
                          glTexture* texture) {
-    const GLenum format = decoded.format == PixelFormat::Rgba ? GL_RGBA : GL_RGB;
+    const GLenum format = glFormatOf(decoded);
     if (decoded.imageTypeKnown)
         texture->imageType = decoded.imageType;
     if (decoded.headerKnown || decoded.ok) {
@@ -126,7 +130,7 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
     if (!decoded.ok)
         return 0;
 
-    const GLint components = format == GL_RGBA ? 4 : 3;
+    const GLint components = componentsOf(decoded);
     const std::uint8_t* pixels = decoded.pixels;
     // Three-byte rows are packed tightly in memory, so GL must not expect
     // them padded to four bytes.
