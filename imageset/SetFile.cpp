@@ -276,7 +276,8 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
     };
     std::string bytes, text;
     TextEncoding encoding;
-    if (!AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) || !decodeSettings(bytes, text, encoding))
+    if (!AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) ||
+        !decodeSettings(bytes, text, encoding))
         return problem(LoadResult::SettingsUnreadable, settingsPath, 0);
     // A UTF-8 byte-order mark is not part of the first line.
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)

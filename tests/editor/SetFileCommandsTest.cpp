@@ -388,39 +388,49 @@ TEST_F(SetFiles, ListPathThatCouldNotBeLoadedBackIsRefused) {
     EXPECT_EQ(filesIn(folder), 0);
 }
 
+// A small file system of its own, filled after a first save until
+// `pagesLeft` pages are free: with none the new lists cannot be written; with
+// one the new lower list fits and the settings file written after it does not.
 TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
-    // A small file system of its own, filled up after a first save.
-    const std::string disk = dir.file("disk");
-    if (!mountSmallDisk(disk))
-        GTEST_SKIP() << "mounting a small file system needs root";
+    const struct {
+        int pagesLeft;
+        int images;
+        const char* says;
+    } cases[] = {{0, 200, "image list of the lower series"}, {1, 1, "settings file"}};
+    for (const auto& c : cases) {
+        const std::string disk = dir.file("disk" + std::to_string(c.pagesLeft));
+        if (!mountSmallDisk(disk))
+            GTEST_SKIP() << "mounting a small file system needs root";
+        series({"/first.jpg"}, {}, {});
+        save(disk + "/tower.ini");
+        ASSERT_TRUE(fileErrors().isEmpty());
+        const std::string settingsBefore = readText(disk + "/tower.ini");
+        const std::string listBefore = readText(disk + "/tower1.txt");
+        ASSERT_FALSE(settingsBefore.empty());
+        const int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        const std::vector<char> page(4096, 'x');
+        off_t size = 0;
+        while (::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size()))
+            size += 4096;
+        ASSERT_EQ(::ftruncate(fd, size - 4096 * c.pagesLeft), 0);
+        ::close(fd);
 
-    series({"/first.jpg"}, {}, {});
-    save(disk + "/tower.ini");
-    ASSERT_TRUE(fileErrors().isEmpty());
-    const std::string settingsBefore = readText(disk + "/tower.ini");
-    const std::string listBefore = readText(disk + "/tower1.txt");
-    ASSERT_FALSE(settingsBefore.empty());
-    {
-        std::FILE* filler = std::fopen((disk + "/filler").c_str(), "wb");
-        ASSERT_NE(filler, nullptr);
-        const std::vector<char> block(4096, 'x');
-        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
-        }
-        std::fclose(filler);
+        QStringList images;
+        for (int i = 0; i < c.images; ++i)
+            images << QStringLiteral("/a/rather/long/path/to/photograph-%1.jpg").arg(i);
+        series(images, {}, {});
+        form.trackBar1->setValue(9);
+        save(disk + "/tower.ini");
+        ASSERT_EQ(fileErrors().size(), 1) << c.says;
+        EXPECT_TRUE(fileErrors()[0].contains(QString::fromLatin1(c.says))) << c.says;
+        EXPECT_EQ(readText(disk + "/tower.ini"), settingsBefore) << c.says;
+        EXPECT_EQ(readText(disk + "/tower1.txt"), listBefore) << c.says;
+        int leftovers = 0;
+        for (const auto& e : std::filesystem::directory_iterator(disk))
+            leftovers += e.path().filename().string().rfind(".orbivue-", 0) == 0;
+        EXPECT_EQ(leftovers, 0) << "no temporary file is left behind";
+        toolkit.shown.clear();
     }
-    QStringList many;
-    for (int i = 0; i < 200; ++i)
-        many << QStringLiteral("/a/rather/long/path/to/photograph-%1.jpg").arg(i);
-    series(many, {}, {});
-    form.trackBar1->setValue(9);
-    save(disk + "/tower.ini");
-    ASSERT_EQ(fileErrors().size(), 1);
-    EXPECT_EQ(readText(disk + "/tower.ini"), settingsBefore);
-    EXPECT_EQ(readText(disk + "/tower1.txt"), listBefore);
-    int leftovers = 0;
-    for (const auto& e : std::filesystem::directory_iterator(disk))
-        leftovers += e.path().filename().string().rfind(".orbivue-", 0) == 0;
-    EXPECT_EQ(leftovers, 0) << "no temporary file is left behind";
 }
 
 TEST_F(SetFiles, NamesWithoutIniGetItSoListFilesNeverClash) {
@@ -514,28 +524,4 @@ TEST_F(SetFiles, OversizedFilesAreRefusedBeforeReading) {
     ASSERT_EQ(fileErrors().size(), 2);
     EXPECT_TRUE(fileErrors()[1].contains(QStringLiteral("could not be read")));
     EXPECT_EQ(listEntries(form.listBox1), QStringList({"/keep.jpg"}));
-}
-
-TEST_F(SetFiles, DiskFullBetweenTheListsAndTheSettingsFileKeepsTheEarlierSet) {
-    const std::string disk = dir.file("disk");
-    if (!mountSmallDisk(disk))
-        GTEST_SKIP() << "mounting a small file system needs root";
-    series({"/first.jpg"}, {}, {});
-    save(disk + "/tower.ini");
-    const std::string settingsBefore = readText(disk + "/tower.ini");
-    // Room for exactly one more page: the new lower list fits, the settings
-    // file written after it does not.
-    const int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
-    const std::vector<char> page(4096, 'x');
-    off_t size = 0;
-    while (::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size()))
-        size += 4096;
-    ASSERT_EQ(::ftruncate(fd, size - 4096), 0);
-    ::close(fd);
-    series({"/second.jpg"}, {}, {});
-    save(disk + "/tower.ini");
-    ASSERT_EQ(fileErrors().size(), 1);
-    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("settings file")));
-    EXPECT_EQ(readText(disk + "/tower.ini"), settingsBefore);
-    EXPECT_EQ(readText(disk + "/tower1.txt"), "/first.jpg\r\n");
 }

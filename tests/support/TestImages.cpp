@@ -83,6 +83,20 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path, ignored);
 }
 
+std::vector<std::uint8_t> targaHeader(int type, int w, int h, int depth, int descriptor,
+                                      int idLength) {
+    std::vector<std::uint8_t> b(18, 0);
+    b[0] = static_cast<std::uint8_t>(idLength);
+    b[2] = static_cast<std::uint8_t>(type);
+    b[12] = static_cast<std::uint8_t>(w & 0xFF);
+    b[13] = static_cast<std::uint8_t>(w >> 8);
+    b[14] = static_cast<std::uint8_t>(h & 0xFF);
+    b[15] = static_cast<std::uint8_t>(h >> 8);
+    b[16] = static_cast<std::uint8_t>(depth);
+    b[17] = static_cast<std::uint8_t>(descriptor);
+    return b;
+}
+
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -43,6 +43,11 @@ class TempDir {
     std::filesystem::path path;
 };
 
+// The 18-byte header of a targa file: image type, size, bits per pixel,
+// image descriptor (bit 5: first row is the top) and image ID length.
+std::vector<std::uint8_t> targaHeader(int type, int w, int h, int depth, int descriptor = 0,
+                                      int idLength = 0);
+
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readBytes(const std::string& path);
 // The same with the bytes in a string.

@@ -42,11 +42,7 @@ class Pipeline : public ::testing::Test {
                                                   {0, 0, 255}, {255, 255, std::uint8_t(i)})));
             paths.push_back(path);
         }
-        std::vector<std::uint8_t> tga(18, 0);
-        tga[2] = 2;
-        tga[12] = 100;
-        tga[14] = 3;
-        tga[16] = 24;
+        std::vector<std::uint8_t> tga = targaHeader(2, 100, 3, 24);
         tga.resize(18 + 100 * 3 * 3, 90);
         ASSERT_TRUE(writeBytes(dir.file("t.tga"), tga));
         paths.insert(paths.begin() + 3, dir.file("t.tga"));

@@ -211,13 +211,7 @@ TEST_F(TextureDecode, ForgedJpegSizeIsRefusedBeforeDecoding) {
 
 TEST_F(TextureDecode, TargaHeaderValuesAndScalingNeed) {
     auto tga = [](int w, int h, int depth) {
-        std::vector<std::uint8_t> b(18, 0);
-        b[2] = 2;
-        b[12] = static_cast<std::uint8_t>(w);
-        b[13] = static_cast<std::uint8_t>(w >> 8);
-        b[14] = static_cast<std::uint8_t>(h);
-        b[15] = static_cast<std::uint8_t>(h >> 8);
-        b[16] = static_cast<std::uint8_t>(depth);
+        std::vector<std::uint8_t> b = targaHeader(2, w, h, depth);
         b.resize(18 + static_cast<std::size_t>(w) * h * (depth / 8), 7);
         return b;
     };
@@ -295,13 +289,7 @@ namespace {
 
 // A run-length targa of w x h pixels of one colour, in packets of 128.
 void writeSolidRleTarga(const std::string& path, int w, int h, Rgb colour) {
-    std::vector<std::uint8_t> file(18, 0);
-    file[2] = 10;
-    file[12] = static_cast<std::uint8_t>(w);
-    file[13] = static_cast<std::uint8_t>(w >> 8);
-    file[14] = static_cast<std::uint8_t>(h);
-    file[15] = static_cast<std::uint8_t>(h >> 8);
-    file[16] = 32;
+    std::vector<std::uint8_t> file = targaHeader(10, w, h, 32);
     const std::uint8_t packet[] = {255, colour.b, colour.g, colour.r, 255};
     std::size_t pixels = static_cast<std::size_t>(w) * h;
     file.reserve(18 + (pixels / 128 + 1) * sizeof packet);
@@ -353,13 +341,8 @@ TEST_F(TextureDecode, HugeTargaFilesAreRefusedOrScaledNeverFatal) {
 TEST_F(TextureDecode, TopRowFirstTargaGivesTheTextureOfItsBottomRowFirstTwin) {
     // 100 x 60 pixels of 24 bits (scaled to 128 x 64), every row different.
     for (const int type : {2, 10}) {
-        std::vector<std::uint8_t> bottomFirst(18, 0);
-        bottomFirst[2] = static_cast<std::uint8_t>(type);
-        bottomFirst[12] = 100;
-        bottomFirst[14] = 60;
-        bottomFirst[16] = 24;
-        std::vector<std::uint8_t> topFirst = bottomFirst;
-        topFirst[17] = 0x20;
+        std::vector<std::uint8_t> bottomFirst = targaHeader(type, 100, 60, 24);
+        std::vector<std::uint8_t> topFirst = targaHeader(type, 100, 60, 24, 0x20);
         auto row = [&](int y) {
             std::vector<std::uint8_t> bytes;
             for (int x = 0; x < 100; ++x) {
