@@ -10,7 +10,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev libqt6opengl6-dev qt6-svg-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
-  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev
+  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev liblcms2-dev zlib1g-dev
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev
   libx11-dev xvfb xauth x11-utils

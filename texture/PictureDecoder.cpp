@@ -1,7 +1,10 @@
 #include "PictureDecoder.h"
 
+#include "ColourProfile.h"
+
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImage>
 #include <QImageReader>
 #include <QtGlobal>
@@ -14,6 +17,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 // PNG pictures are read with libpng's simplified interface, which keeps its
 // complaints about damaged files to itself (Qt's PNG reader lets libpng print
@@ -58,20 +62,30 @@ bool withinCap(std::size_t width, std::size_t height) {
 // categories, and the PNG library's, which it passes on uncategorised as
 // "libpng ...") are dropped. Every other message goes on to the handler that
 // was in place before.
-QtMessageHandler previousHandler = nullptr;
+std::atomic<QtMessageHandler> previousHandler{nullptr};
+std::atomic<bool> handlerKnown{false};
 
 void quietImageReader(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (context.category != nullptr && std::strncmp(context.category, "qt.gui.imageio", 14) == 0)
         return;
     if (type == QtWarningMsg && message.startsWith(QLatin1String("libpng ")))
         return;
-    if (previousHandler != nullptr)
-        previousHandler(type, context, message);
+    // A message of another thread in the instant between installing and
+    // learning the previous handler waits for it rather than being lost.
+    while (!handlerKnown.load(std::memory_order_acquire))
+        std::this_thread::yield();
+    if (const QtMessageHandler previous = previousHandler.load(std::memory_order_acquire))
+        previous(type, context, message);
 }
 
+// Installed once, by the first decoder made; decoders are made on the thread
+// that starts the workers, before any of them can decode or log.
 void installQuietImageReader() {
     static std::once_flag once;
-    std::call_once(once, [] { previousHandler = qInstallMessageHandler(quietImageReader); });
+    std::call_once(once, [] {
+        previousHandler.store(qInstallMessageHandler(quietImageReader), std::memory_order_release);
+        handlerKnown.store(true, std::memory_order_release);
+    });
 }
 
 } // namespace
@@ -84,7 +98,9 @@ std::size_t PictureDecoder::decodedBytesLimit() {
     return decodedLimit.load();
 }
 
-PictureDecoder::PictureDecoder() = default;
+PictureDecoder::PictureDecoder() {
+    installQuietImageReader();
+}
 
 PictureDecoder::~PictureDecoder() {
     if (jpeg != nullptr)
@@ -96,6 +112,8 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
     size = byteCount;
     isJpeg = false;
     isPng = false;
+    grey = false;
+    profile.clear();
     if (qt)
         qt->image = QImage();
     if (png)
@@ -111,6 +129,7 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
         }
         png->open = true;
         isPng = true;
+        grey = (png->image.format & PNG_FORMAT_FLAG_COLOR) == 0;
         width = static_cast<int>(png->image.width);
         height = static_cast<int>(png->image.height);
         if (!withinCap(png->image.width, png->image.height)) {
@@ -131,6 +150,7 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
                                 &width, &height, &subsampling, &colorspace) == 0 &&
             colorspace != TJCS_CMYK && colorspace != TJCS_YCCK) {
             isJpeg = true;
+            grey = colorspace == TJCS_GRAY;
         }
     }
     if (!isJpeg) {
@@ -138,7 +158,6 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
         if (size > static_cast<std::size_t>(INT_MAX))
             return false;
         if (!qt) {
-            installQuietImageReader();
             qt = std::make_unique<Qt>();
             QImageReader::setAllocationLimit(
                 static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
@@ -195,12 +214,16 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             if (tjGetErrorCode(static_cast<tjhandle>(jpeg)) != TJERR_WARNING)
                 return false;
         }
-        picture = {pixels, w, h, stride};
+        ColourProfile::fromJpeg(data, size, profile);
+        picture = {pixels, w, h, stride, grey, profile.data(), profile.size()};
         return true;
     }
 
     if (isPng) {
         png->image.format = PNG_FORMAT_RGBA;
+        // Sixteen-bit values without a gAMA, sRGB or iCCP chunk are taken as
+        // sRGB-encoded, as tools that write them mean them, not as linear.
+        png->image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
         const std::size_t stride = static_cast<std::size_t>(width) * 4;
         std::uint8_t* pixels = buffer.reserve(stride * height);
         const bool read = pixels != nullptr &&
@@ -219,18 +242,27 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
                     p[c] = static_cast<std::uint8_t>((p[c] * a + 127) / 255);
             }
         }
-        picture = {pixels, width, height, stride};
+        ColourProfile::fromPng(data, size, profile);
+        picture = {pixels, width, height, stride, grey, profile.data(), profile.size()};
         return true;
     }
 
     if (qt->image.isNull() && !qt->reader.read(&qt->image))
         return false;
+    grey = qt->image.isGrayscale();
+    const QByteArray icc = qt->image.colorSpace().iccProfile();
+    profile.assign(icc.constData(), icc.constData() + icc.size());
     // Premultiplied RGBA: the colour bytes are the picture drawn over black.
     if (qt->image.format() != QImage::Format_RGBA8888_Premultiplied)
         qt->image.convertTo(QImage::Format_RGBA8888_Premultiplied);
     if (qt->image.isNull() || qt->image.width() != width || qt->image.height() != height)
         return false;
-    picture = {qt->image.constBits(), width, height,
-               static_cast<std::size_t>(qt->image.bytesPerLine())};
+    picture = {qt->image.constBits(),
+               width,
+               height,
+               static_cast<std::size_t>(qt->image.bytesPerLine()),
+               grey,
+               profile.data(),
+               profile.size()};
     return true;
 }

@@ -5,13 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // Decodes JPEG pictures with TurboJPEG, at the smallest of its fast scales
 // (1/8, 1/4, 1/2, 1/1) that still covers the size the caller needs, PNG
 // pictures with libpng, and the other picture formats (BMP, GIF, ICO, ...)
 // with Qt's image reader. None of them writes anything on the terminal.
 // The result is four bytes per pixel, red, green, blue and an unused byte,
-// top row first; transparent pixels come out as if drawn over black.
+// top row first; transparent pixels come out as if drawn over black. The
+// colour profile the file embeds comes with it, unapplied.
 class PictureDecoder {
   public:
     // Largest decoded picture accepted, in bytes (four per pixel): refused
@@ -37,6 +39,10 @@ class PictureDecoder {
         int width = 0;
         int height = 0;
         std::size_t stride = 0;
+        bool grey = false; // a grey picture: red = green = blue
+        // The embedded ICC profile; null when the file has none.
+        const std::uint8_t* profile = nullptr;
+        std::size_t profileSize = 0;
     };
 
     // Decodes the opened picture at a size of at least minWidth x minHeight
@@ -53,6 +59,8 @@ class PictureDecoder {
     bool isPng = false;
     int width = 0;
     int height = 0;
+    bool grey = false;
+    std::vector<std::uint8_t> profile;
     std::unique_ptr<Png> png;
     std::unique_ptr<Qt> qt;
 };

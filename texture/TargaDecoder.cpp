@@ -22,6 +22,17 @@ inline void storePixel(std::uint8_t* out, const std::uint8_t* in, int bytesPerPi
         out[3] = in[3];
 }
 
+// Turns the pixels of each row round in place, so that the left one comes first.
+void reverseColumns(std::uint8_t* pixels, int width, std::size_t rows, int bytesPerPixel) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
+    for (std::size_t y = 0; y < rows; ++y) {
+        std::uint8_t* row = pixels + y * rowBytes;
+        for (int left = 0, right = width - 1; left < right; ++left, --right)
+            std::swap_ranges(row + left * bytesPerPixel, row + (left + 1) * bytesPerPixel,
+                             row + right * bytesPerPixel);
+    }
+}
+
 } // namespace
 
 bool readHeader(const std::uint8_t* data, std::size_t size, Header& header) {
@@ -121,9 +132,14 @@ Result decode(const std::uint8_t* data, std::size_t size, Header& header, PixelB
     if (!readHeader(data, size, header))
         return Result::ShortHeader;
     const Result result = decodePixels(data, size, header, pixels, maxPixels);
-    if (result == Result::Ok && header.topRowFirst())
+    if (result != Result::Ok)
+        return result;
+    const std::size_t rows = static_cast<std::size_t>(header.height);
+    if (header.topRowFirst())
         reverseRows(pixels.data(), static_cast<std::size_t>(header.width) * header.bytesPerPixel(),
-                    static_cast<std::size_t>(header.height));
+                    rows);
+    if (header.rightToLeft())
+        reverseColumns(pixels.data(), header.width, rows, header.bytesPerPixel());
     return result;
 }
 

@@ -7,8 +7,9 @@
 
 // Decoder for Truevision TGA files of image type 2 (uncompressed true-colour)
 // and 10 (run-length-encoded true-colour), 24 or 32 bits per pixel. Pixels
-// come out as red, green, blue[, alpha], bottom row first: a file stored top
-// row first (image descriptor bit 5) has its rows turned round.
+// come out as red, green, blue[, alpha], bottom row first and left pixel
+// first: a file stored top row first (image descriptor bit 5) has its rows
+// turned round, one stored right to left (bit 4) its pixels in each row.
 namespace Targa {
 
 struct Header {
@@ -17,9 +18,10 @@ struct Header {
     int width = 0;
     int height = 0;
     int pixelDepth = 0; // bits per pixel as the header gives it
-    int descriptor = 0; // image descriptor: bit 5 set = first row is the top
+    int descriptor = 0; // image descriptor: bit 5 top row first, bit 4 right to left
     int bytesPerPixel() const { return pixelDepth / 8; }
     bool topRowFirst() const { return (descriptor & 0x20) != 0; }
+    bool rightToLeft() const { return (descriptor & 0x10) != 0; }
 };
 
 enum class Result {

@@ -13,8 +13,10 @@
 namespace {
 
 // Files larger than this are not images anyone photographs; refusing them
-// keeps a stray multi-gigabyte file from being read into memory.
-constexpr long long kMaxFileBytes = 1LL << 30;
+// keeps a stray multi-gigabyte file from being read into memory. The room
+// above 1 GiB is for the header, ID field and footer of an uncompressed
+// targa file whose pixels alone reach the decoded-size cap.
+constexpr long long kMaxFileBytes = (1LL << 30) + (1LL << 20);
 
 // Red, green, blue stay; the fourth byte becomes the alpha of the colour key.
 void applyAlpha(std::uint8_t* pixels, std::size_t count, const TextureOptions& options) {
@@ -128,6 +130,9 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
         return;
     scratch.resampler.resample(picture.pixels, picture.width, picture.height, picture.stride, out,
                                texture.width, texture.height);
+    // At the texture size, where it costs least: averaging first and
+    // converting after gives the same colours within a step.
+    scratch.colour.toSrgb(picture.profile, picture.profileSize, picture.grey, out, count);
     applyAlpha(out, count, options);
 
     result.width = texture.width;

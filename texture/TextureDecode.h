@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AreaResample.h"
+#include "ColourProfile.h"
 #include "PictureDecoder.h"
 #include "PixelBuffer.h"
 
@@ -46,6 +47,7 @@ struct TextureScratch {
     PixelBuffer mipmaps; // the mipmap levels below the texture size
     PictureDecoder picture;
     AreaResampler resampler;
+    ColourConverter colour;
 };
 
 // The outcome of the CPU stage of one load: everything up to the upload.

@@ -338,37 +338,36 @@ TEST_F(TextureDecode, HugeTargaFilesAreRefusedOrScaledNeverFatal) {
               1);
 }
 
-TEST_F(TextureDecode, TopRowFirstTargaGivesTheTextureOfItsBottomRowFirstTwin) {
-    // 100 x 60 pixels of 24 bits (scaled to 128 x 64), every row different.
+TEST_F(TextureDecode, EveryTargaOriginGivesTheTextureOfTheBottomLeftOne) {
+    // 100 x 60 pixels of 24 bits (scaled to 128 x 64), every row and every
+    // column different, stored from each corner (descriptor bits 4 and 5).
+    TextureOptions o = viewerTextureOptions();
+    o.highQuality = true;
     for (const int type : {2, 10}) {
-        std::vector<std::uint8_t> bottomFirst = targaHeader(type, 100, 60, 24);
-        std::vector<std::uint8_t> topFirst = targaHeader(type, 100, 60, 24, 0x20);
-        auto row = [&](int y) {
-            std::vector<std::uint8_t> bytes;
-            for (int x = 0; x < 100; ++x) {
-                if (type == 10)
-                    bytes.push_back(0); // raw packet of one pixel
-                bytes.insert(bytes.end(), {static_cast<std::uint8_t>(x * 2),
-                                           static_cast<std::uint8_t>(y * 4), 77});
+        std::vector<std::uint8_t> reference;
+        for (const int descriptor : {0x00, 0x10, 0x20, 0x30}) {
+            std::vector<std::uint8_t> file = targaHeader(type, 100, 60, 24, descriptor);
+            for (int i = 0; i < 60; ++i) {
+                const int y = descriptor & 0x20 ? 59 - i : i;
+                for (int j = 0; j < 100; ++j) {
+                    const int x = descriptor & 0x10 ? 99 - j : j;
+                    if (type == 10)
+                        file.push_back(0); // raw packet of one pixel
+                    file.insert(file.end(), {static_cast<std::uint8_t>(x * 2),
+                                             static_cast<std::uint8_t>(y * 4), 77});
+                }
             }
-            return bytes;
-        };
-        for (int y = 0; y < 60; ++y) {
-            const auto b = row(y), t = row(59 - y);
-            bottomFirst.insert(bottomFirst.end(), b.begin(), b.end());
-            topFirst.insert(topFirst.end(), t.begin(), t.end());
+            ASSERT_TRUE(writeBytes(dir.file("corner.tga"), file));
+            const DecodedTexture d = load(dir.file("corner.tga"), o);
+            ASSERT_TRUE(d.ok);
+            const std::vector<std::uint8_t> pixels(d.pixels, d.pixels + 128 * 64 * 3);
+            if (descriptor == 0) {
+                reference = pixels;
+                EXPECT_LT(pixels[1], pixels[128 * 63 * 3 + 1]) << "green grows upwards";
+                EXPECT_LT(pixels[2], pixels[127 * 3 + 2]) << "blue grows to the right";
+            }
+            EXPECT_EQ(pixels, reference) << "type " << type << ", descriptor " << descriptor;
         }
-        ASSERT_TRUE(writeBytes(dir.file("bottom.tga"), bottomFirst));
-        ASSERT_TRUE(writeBytes(dir.file("top.tga"), topFirst));
-        TextureOptions o = viewerTextureOptions();
-        o.highQuality = true;
-        const DecodedTexture a = load(dir.file("bottom.tga"), o);
-        const std::vector<std::uint8_t> bottom(a.pixels, a.pixels + 128 * 64 * 3);
-        const DecodedTexture b = load(dir.file("top.tga"), o);
-        ASSERT_TRUE(a.ok && b.ok);
-        EXPECT_EQ(std::vector<std::uint8_t>(b.pixels, b.pixels + 128 * 64 * 3), bottom)
-            << "type " << type;
-        EXPECT_LT(bottom[1], bottom[128 * 63 * 3 + 1]) << "green grows upwards";
     }
 }
 

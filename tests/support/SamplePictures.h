@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Picture files with colour information that tests, benchmarks and fuzz
+// seeds make for themselves: ICC profiles built with Little CMS, JPEGs that
+// carry one, PNGs of any bit depth with the chunks a test chooses.
+namespace SamplePictures {
+
+enum class Space { AdobeRgb, DisplayP3 };
+
+// An ICC profile of the colour space, as a camera or phone embeds it.
+std::vector<std::uint8_t> iccProfile(Space space);
+
+// The JPEG with `profile` in APP2 "ICC_PROFILE" markers straight after its
+// start marker, split into `pieces` markers.
+std::vector<std::uint8_t> withJpegProfile(const std::vector<std::uint8_t>& jpeg,
+                                          const std::vector<std::uint8_t>& profile, int pieces = 1);
+
+struct PngChunk {
+    std::string type; // four letters
+    std::vector<std::uint8_t> data;
+};
+
+// The iCCP chunk that embeds `profile`.
+PngChunk iccpChunk(const std::vector<std::uint8_t>& profile);
+
+// A PNG of the colour type (0 grey, 2 RGB, 4 grey-alpha, 6 RGBA) and bit
+// depth (8 or 16), with `samples` holding every channel of every pixel, top
+// row first; `chunks` stand between the header and the pixel data.
+std::vector<std::uint8_t> png(int width, int height, int colourType, int bitDepth,
+                              const std::vector<std::uint16_t>& samples,
+                              const std::vector<PngChunk>& chunks = {});
+
+} // namespace SamplePictures

@@ -1,0 +1,151 @@
+#include "SamplePictures.h"
+#include "TestImages.h"
+#include "TextureDecode.h"
+
+#include <lcms2.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+
+using namespace SamplePictures;
+
+namespace {
+
+using Colour = std::array<int, 3>;
+
+// Loads file bytes at their own size (64 x 64 stays 64 x 64).
+class PictureColour : public ::testing::Test {
+  protected:
+    DecodedTexture load(const char* name, const std::vector<std::uint8_t>& bytes) {
+        TextureOptions options = viewerTextureOptions();
+        options.highQuality = true;
+        DecodedTexture d;
+        decodeTextureData(name, bytes.data(), bytes.size(), options, 4096, scratch, d);
+        return d;
+    }
+    static Colour texel(const DecodedTexture& d, int x, int row) {
+        const std::uint8_t* p = d.pixels + (static_cast<std::size_t>(row) * d.width + x) * 4;
+        return {p[0], p[1], p[2]};
+    }
+    TextureScratch scratch;
+};
+
+int distance(const Colour& a, const Colour& b) {
+    int most = 0;
+    for (int c = 0; c < 3; ++c)
+        most = std::max(most, std::abs(a[c] - b[c]));
+    return most;
+}
+
+} // namespace
+
+TEST_F(PictureColour, SixteenBitPngsLoadAtTheColoursOfTheirEightBitTwins) {
+    // Many tools write 16-bit PNGs without any colour chunk and mean the
+    // values as sRGB; gAMA 1/2.2 and sRGB chunks say the same.
+    const struct {
+        const char* kind;
+        int type;
+        std::vector<std::uint16_t> pixel;
+    } kinds[] = {{"RGB", 2, {128, 64, 200}}, {"grey", 0, {128}}, {"grey-alpha", 4, {128, 255}}};
+    const struct {
+        const char* name;
+        std::vector<PngChunk> chunks;
+    } tags[] = {{"no chunk", {}},
+                {"gAMA 1/2.2", {{"gAMA", {0, 0, 0xB1, 0x8F}}}},
+                {"sRGB", {{"sRGB", {0}}}}};
+    for (const auto& kind : kinds) {
+        for (const auto& tag : tags) {
+            std::vector<std::uint16_t> eight, sixteen;
+            for (int i = 0; i < 8 * 8; ++i)
+                for (const std::uint16_t v : kind.pixel) {
+                    eight.push_back(v);
+                    sixteen.push_back(static_cast<std::uint16_t>(v * 257));
+                }
+            const DecodedTexture a = load("a.png", png(8, 8, kind.type, 8, eight, tag.chunks));
+            const Colour twin = texel(a, 3, 3);
+            const DecodedTexture b = load("b.png", png(8, 8, kind.type, 16, sixteen, tag.chunks));
+            ASSERT_TRUE(a.ok && b.ok) << kind.kind << ", " << tag.name;
+            EXPECT_LE(distance(texel(b, 3, 3), twin), 1) << kind.kind << ", " << tag.name;
+            EXPECT_EQ(twin[0], 128) << kind.kind << ", " << tag.name;
+        }
+    }
+}
+
+TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
+    const Colour colours[4] = {{200, 30, 30}, {30, 200, 60}, {40, 60, 220}, {128, 128, 128}};
+    const TestImages::Picture picture =
+        TestImages::quadrants(64, 64, {200, 30, 30}, {30, 200, 60}, {40, 60, 220}, {128, 128, 128});
+    const std::vector<std::uint8_t> jpeg = TestImages::jpegBytes(picture, 100);
+    const std::vector<std::uint16_t> samples(picture.rgb.begin(), picture.rgb.end());
+    const std::vector<std::uint8_t> adobe = iccProfile(Space::AdobeRgb);
+    const std::vector<std::uint8_t> p3 = iccProfile(Space::DisplayP3);
+    std::vector<std::uint8_t> srgb(4096);
+    {
+        cmsHPROFILE h = cmsCreate_sRGBProfile();
+        cmsUInt32Number size = static_cast<cmsUInt32Number>(srgb.size());
+        cmsSaveProfileToMem(h, srgb.data(), &size);
+        srgb.resize(size);
+        cmsCloseProfile(h);
+    }
+    const std::vector<std::uint8_t> damaged(adobe.begin(), adobe.begin() + adobe.size() / 2);
+
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        const std::vector<std::uint8_t>* profile; // null: shown as decoded
+    } cases[] = {
+        {"Adobe RGB JPEG", withJpegProfile(jpeg, adobe), &adobe},
+        {"Display P3 JPEG over three markers", withJpegProfile(jpeg, p3, 3), &p3},
+        {"Adobe RGB PNG", png(64, 64, 2, 8, samples, {iccpChunk(adobe)}), &adobe},
+        {"Display P3 PNG", png(64, 64, 2, 8, samples, {iccpChunk(p3)}), &p3},
+        {"sRGB JPEG", withJpegProfile(jpeg, srgb, 2), nullptr},
+        {"damaged profile JPEG", withJpegProfile(jpeg, damaged), nullptr},
+        {"untagged PNG", png(64, 64, 2, 8, samples), nullptr},
+    };
+    const int centres[4][2] = {{16, 48}, {48, 48}, {16, 16}, {48, 16}}; // x, row
+    Colour decodedJpeg[4];
+    const DecodedTexture untaggedJpeg = load("plain.jpg", jpeg);
+    ASSERT_TRUE(untaggedJpeg.ok);
+    for (int q = 0; q < 4; ++q)
+        decodedJpeg[q] = texel(untaggedJpeg, centres[q][0], centres[q][1]);
+    for (const auto& c : cases) {
+        const bool isPng = c.file[1] == 'P';
+        const DecodedTexture d = load(isPng ? "x.png" : "x.jpg", c.file);
+        ASSERT_TRUE(d.ok) << c.name;
+        cmsHTRANSFORM transform = nullptr;
+        if (c.profile != nullptr) {
+            cmsHPROFILE from = cmsOpenProfileFromMem(
+                c.profile->data(), static_cast<cmsUInt32Number>(c.profile->size()));
+            cmsHPROFILE to = cmsCreate_sRGBProfile();
+            transform = cmsCreateTransform(from, TYPE_RGB_8, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+            cmsCloseProfile(from);
+            cmsCloseProfile(to);
+            ASSERT_NE(transform, nullptr);
+        }
+        for (int q = 0; q < 4; ++q) {
+            const int x = centres[q][0], row = centres[q][1];
+            // The decoded colour before any conversion: exact for a PNG.
+            const Colour decoded = isPng ? colours[q] : decodedJpeg[q];
+            Colour expected = decoded;
+            if (transform != nullptr) {
+                std::uint8_t in[3], out[3];
+                for (int k = 0; k < 3; ++k)
+                    in[k] = static_cast<std::uint8_t>(decoded[k]);
+                cmsDoTransform(transform, in, out, 1);
+                expected = {out[0], out[1], out[2]};
+            }
+            EXPECT_LE(distance(texel(d, x, row), expected), 2) << c.name << ", quadrant " << q;
+        }
+        if (transform != nullptr) {
+            // The profile matters for the saturated colours: a load that
+            // ignored it would be far off.
+            std::uint8_t in[3] = {30, 200, 60}, out[3];
+            cmsDoTransform(transform, in, out, 1);
+            EXPECT_GT(distance({out[0], out[1], out[2]}, {30, 200, 60}), 10) << c.name;
+            cmsDeleteTransform(transform);
+        }
+    }
+}
