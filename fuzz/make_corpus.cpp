@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include "SamplePictures.h"
+
 #include <turbojpeg.h>
 
 #include <cstdio>
@@ -127,6 +129,22 @@ int main(int argc, char** argv) {
     picturePut("icon.ico", 4, encoded(picture(16, 16, true), "ico"));
     picturePut("t.tga", 6, targa(10, 70, 2, 24, 0));
     picturePut("wide.png", 0x45, encoded(picture(300, 2, false), "png"));
+    // Colour profiles: whole, split over markers, cut short; 16-bit samples.
+    using namespace SamplePictures;
+    auto bytesOf = [](const Bytes& b) { return std::vector<std::uint8_t>(b.begin(), b.end()); };
+    auto asBytes = [](const std::vector<std::uint8_t>& v) { return Bytes(v.begin(), v.end()); };
+    const std::vector<std::uint8_t> plain = bytesOf(jpeg(12, 10, TJSAMP_420));
+    const std::vector<std::uint8_t> adobe = iccProfile(Space::AdobeRgb);
+    const std::vector<std::uint8_t> p3 = iccProfile(Space::DisplayP3);
+    const std::vector<std::uint8_t> cut(adobe.begin(), adobe.begin() + adobe.size() / 3);
+    picturePut("adobe.jpg", 0, asBytes(withJpegProfile(plain, adobe)));
+    picturePut("p3split.jpg", 1, asBytes(withJpegProfile(plain, p3, 4)));
+    picturePut("cutprofile.jpg", 0, asBytes(withJpegProfile(plain, cut)));
+    std::vector<std::uint16_t> samples;
+    for (int i = 0; i < 5 * 4 * 3; ++i)
+        samples.push_back(static_cast<std::uint16_t>(i * 1111));
+    picturePut("p3.png", 5, asBytes(png(5, 4, 2, 16, samples, {iccpChunk(p3)})));
+    picturePut("cutprofile.png", 5, asBytes(png(5, 4, 2, 8, samples, {iccpChunk(cut)})));
 
     // INI: "section\0key\0value\0file".
     const Bytes sample = "[Lower Series]\r\nImageList1=/data/sets/tower1.txt\r\nClockwise1=1\r\n"

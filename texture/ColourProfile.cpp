@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,19 +30,16 @@ bool inflateBounded(const std::uint8_t* data, std::size_t size, std::vector<std:
     stream.next_in = const_cast<Bytef*>(data);
     stream.avail_in = static_cast<uInt>(std::min<std::size_t>(size, 0xffffffffu));
     out.clear();
+    std::uint8_t chunk[16384];
     int status = Z_OK;
-    while (status == Z_OK) {
-        const std::size_t used = out.size();
-        if (used >= kMaxProfileBytes)
-            break;
-        out.resize(std::min(kMaxProfileBytes, std::max<std::size_t>(used * 2, 4096)));
-        stream.next_out = out.data() + used;
-        stream.avail_out = static_cast<uInt>(out.size() - used);
+    while (status == Z_OK && out.size() <= kMaxProfileBytes) {
+        stream.next_out = chunk;
+        stream.avail_out = sizeof chunk;
         status = inflate(&stream, Z_NO_FLUSH);
-        out.resize(out.size() - stream.avail_out);
+        out.insert(out.end(), chunk, chunk + (sizeof chunk - stream.avail_out));
     }
     inflateEnd(&stream);
-    return status == Z_STREAM_END && !out.empty();
+    return status == Z_STREAM_END && !out.empty() && out.size() <= kMaxProfileBytes;
 }
 
 } // namespace
@@ -150,57 +148,258 @@ constexpr cmsUInt32Number kRgbx = TYPE_RGBA_8;
 constexpr cmsUInt32Number kGreyx =
     COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
 
-// True when the conversion changes no colour by more than one step: the
-// profile is sRGB under another name, and converting would only cost time.
-bool changesNothing(cmsHTRANSFORM transform, bool grey) {
-    std::vector<std::uint8_t> in, out;
+// Every 17th level of each channel: 4096 colours spanning the cube.
+std::vector<std::uint8_t> sampleColours(bool grey) {
+    std::vector<std::uint8_t> colours;
     for (int r = 0; r < 256; r += 17)
         for (int g = 0; g < 256; g += 17)
             for (int b = 0; b < 256; b += 17) {
                 const int sample[4] = {r, grey ? r : g, grey ? r : b, 255};
-                in.insert(in.end(), sample, sample + 4);
+                colours.insert(colours.end(), sample, sample + 4);
             }
-    out.resize(in.size());
-    cmsDoTransform(transform, in.data(), out.data(), static_cast<cmsUInt32Number>(in.size() / 4));
-    for (std::size_t i = 0; i < in.size(); ++i)
-        if (i % 4 != 3 && std::abs(int(in[i]) - int(out[i])) > 1)
+    return colours;
+}
+
+// True when no colour channel of `a` and `b` differs by more than one step.
+bool withinAStep(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (i % 4 != 3 && std::abs(int(a[i]) - int(b[i])) > 1)
             return false;
     return true;
 }
 
-// The conversion of one profile to sRGB, or null when there is nothing to
-// convert or the profile cannot be used for the picture.
-cmsHTRANSFORM makeTransform(const std::uint8_t* bytes, std::size_t size, bool grey) {
-    cmsHPROFILE source = cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size));
-    if (source == nullptr)
-        return nullptr;
-    cmsHTRANSFORM transform = nullptr;
-    const cmsColorSpaceSignature space = cmsGetColorSpace(source);
-    if (space == (grey ? cmsSigGrayData : cmsSigRgbData)) {
-        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-        if (srgb != nullptr) {
-            // Perceptual rendering, as photographs are shown; no one-pixel
-            // cache, which only costs time on pictures.
-            transform = cmsCreateTransform(source, grey ? kGreyx : kRgbx, srgb, kRgbx,
-                                           INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
-            cmsCloseProfile(srgb);
+using Matrix = std::array<double, 9>; // row by row
+
+Matrix colourants(cmsHPROFILE profile, bool& ok) {
+    const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
+                                     cmsSigBlueColorantTag};
+    Matrix m{};
+    for (int c = 0; c < 3; ++c) {
+        const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[c]));
+        if (xyz == nullptr) {
+            ok = false;
+            return m;
         }
+        m[0 + c] = xyz->X;
+        m[3 + c] = xyz->Y;
+        m[6 + c] = xyz->Z;
     }
-    cmsCloseProfile(source);
-    if (transform != nullptr && changesNothing(transform, grey)) {
-        cmsDeleteTransform(transform);
-        transform = nullptr;
-    }
-    return transform;
+    return m;
+}
+
+bool invert(const Matrix& m, Matrix& out) {
+    const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+                       m[2] * (m[3] * m[7] - m[4] * m[6]);
+    if (std::abs(det) < 1e-12)
+        return false;
+    out = {(m[4] * m[8] - m[5] * m[7]) / det, (m[2] * m[7] - m[1] * m[8]) / det,
+           (m[1] * m[5] - m[2] * m[4]) / det, (m[5] * m[6] - m[3] * m[8]) / det,
+           (m[0] * m[8] - m[2] * m[6]) / det, (m[2] * m[3] - m[0] * m[5]) / det,
+           (m[3] * m[7] - m[4] * m[6]) / det, (m[1] * m[6] - m[0] * m[7]) / det,
+           (m[0] * m[4] - m[1] * m[3]) / det};
+    return true;
 }
 
 } // namespace
 
-ColourConverter::~ColourConverter() {
-    for (Known& k : known)
-        if (k.transform != nullptr)
-            cmsDeleteTransform(static_cast<cmsHTRANSFORM>(k.transform));
-}
+// How the pixels of one profile are brought to sRGB. Photographs are
+// converted with perceptual rendering, as Little CMS computes it; the usual
+// camera and phone profiles (three tone curves and a matrix) take a path of
+// tables and a matrix several times faster, used only where it agrees with
+// Little CMS within a step on colours across the whole cube.
+struct ColourConverter::Conversion {
+    enum class Kind { GreyTable, MatrixShaper, Transform } kind = Kind::Transform;
+    cmsHTRANSFORM transform = nullptr;
+    std::array<std::uint8_t, 256 * 3> greyTable{}; // grey level to red, green, blue
+
+    // The three output channels side by side in one 64-bit word, 21 bits
+    // each: what each level of each input channel adds to them (its linear
+    // light through the matrix into linear sRGB), in sixteenths of a step of
+    // the encoding table and offset so that no lane ever goes below zero;
+    // and the sRGB encoding of each step, clamped to black and white.
+    static constexpr int kSteps = 8191; // encoding steps per unit of linear light
+    static constexpr int kFraction = 16;
+    static constexpr int kLaneBits = 21;
+    std::array<std::uint64_t, 3 * 256> contribution{}; // [input channel][level]
+    std::vector<std::uint8_t> encode;
+
+    ~Conversion() {
+        if (transform != nullptr)
+            cmsDeleteTransform(transform);
+    }
+
+    void apply(std::uint8_t* pixels, std::size_t count) const {
+        switch (kind) {
+        case Kind::GreyTable:
+            for (std::size_t i = 0; i < count; ++i) {
+                std::uint8_t* p = pixels + i * 4;
+                const std::uint8_t* rgb = &greyTable[p[0] * 3u];
+                p[0] = rgb[0];
+                p[1] = rgb[1];
+                p[2] = rgb[2];
+            }
+            break;
+        case Kind::MatrixShaper:
+            applyMatrixShaper(pixels, count);
+            break;
+        case Kind::Transform:
+            // In slices: the pixel count of one call is 32-bit.
+            constexpr std::size_t kSlice = std::size_t(1) << 24;
+            for (std::size_t done = 0; done < count; done += kSlice)
+                cmsDoTransform(transform, pixels + done * 4, pixels + done * 4,
+                               static_cast<cmsUInt32Number>(std::min(kSlice, count - done)));
+            break;
+        }
+    }
+
+    // The three contributions of a pixel added at once; each lane then
+    // indexes the encoding table. The fourth byte of each pixel is kept.
+    void applyMatrixShaper(std::uint8_t* pixels, std::size_t count) const {
+        const std::uint64_t* tr = contribution.data();
+        const std::uint64_t* tg = tr + 256;
+        const std::uint64_t* tb = tg + 256;
+        const std::uint8_t* out = encode.data();
+        constexpr std::uint64_t lane = (std::uint64_t(1) << kLaneBits) - 1;
+        constexpr int shift = 4; // log2 of kFraction
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, pixels + i * 4, 4);
+            const std::uint64_t sum =
+                tr[pixel & 255] + tg[(pixel >> 8) & 255] + tb[(pixel >> 16) & 255];
+            pixel = (pixel & 0xFF000000u) | out[(sum & lane) >> shift] |
+                    (std::uint32_t(out[((sum >> kLaneBits) & lane) >> shift]) << 8) |
+                    (std::uint32_t(out[(sum >> (2 * kLaneBits)) >> shift]) << 16);
+            std::memcpy(pixels + i * 4, &pixel, 4);
+        }
+    }
+
+    // The table and matrix path for a profile of three tone curves and a
+    // matrix; false for any other.
+    bool buildMatrixShaper(cmsHPROFILE source, cmsHPROFILE srgb) {
+        if (!cmsIsMatrixShaper(source) || !cmsIsMatrixShaper(srgb))
+            return false;
+        bool ok = true;
+        const Matrix from = colourants(source, ok);
+        const Matrix to = colourants(srgb, ok);
+        Matrix toInverse{};
+        if (!ok || !invert(to, toInverse))
+            return false;
+        Matrix matrix{}; // linear source light to linear sRGB
+        for (int row = 0; row < 3; ++row)
+            for (int col = 0; col < 3; ++col)
+                for (int k = 0; k < 3; ++k)
+                    matrix[row * 3 + col] += toInverse[row * 3 + k] * from[k * 3 + col];
+        const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        // added[in][level][out]: linear sRGB light that an input level adds.
+        std::vector<double> added(3 * 256 * 3);
+        double lowest[3][3] = {}; // [in][out], at most 0
+        for (int in = 0; in < 3; ++in) {
+            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, curves[in]));
+            if (curve == nullptr)
+                return false;
+            for (int v = 0; v < 256; ++v) {
+                const double light = cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
+                for (int o = 0; o < 3; ++o) {
+                    const double a = matrix[o * 3 + in] * light;
+                    added[(in * 256 + v) * 3 + o] = a;
+                    lowest[in][o] = std::min(lowest[in][o], a);
+                }
+            }
+        }
+        // One offset for all lanes, so that one encoding table serves them.
+        double offset = 0;
+        for (int o = 0; o < 3; ++o)
+            offset = std::max(offset, -(lowest[0][o] + lowest[1][o] + lowest[2][o]));
+        std::uint64_t highest[3] = {}; // per lane, the largest sum
+        for (int o = 0; o < 3; ++o) {
+            std::uint64_t most[3] = {};
+            for (int in = 0; in < 3; ++in) {
+                // Red's entries carry the rest of the offset and the rounding.
+                const double base = in == 0 ? offset + lowest[1][o] + lowest[2][o] : -lowest[in][o];
+                for (int v = 0; v < 256; ++v) {
+                    const double units = added[(in * 256 + v) * 3 + o] + base;
+                    const auto value = static_cast<std::uint64_t>(
+                        std::llround(units * kSteps * kFraction) + (in == 0 ? kFraction / 2 : 0));
+                    if (value >= (std::uint64_t(1) << kLaneBits))
+                        return false;
+                    contribution[in * 256 + v] |= value << (o * kLaneBits);
+                    most[in] = std::max(most[in], value);
+                }
+            }
+            highest[o] = most[0] + most[1] + most[2];
+            if (highest[o] >= (std::uint64_t(1) << kLaneBits))
+                return false; // too wide a gamut for the lanes
+        }
+        const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
+        cmsToneCurve* reverse = srgbCurve != nullptr ? cmsReverseToneCurve(srgbCurve) : nullptr;
+        if (reverse == nullptr)
+            return false;
+        encode.resize(std::max({highest[0], highest[1], highest[2]}) / kFraction + 1);
+        for (std::size_t i = 0; i < encode.size(); ++i) {
+            const double light = std::clamp(double(i) / kSteps - offset, 0.0, 1.0);
+            const float v = cmsEvalToneCurveFloat(reverse, static_cast<float>(light));
+            encode[i] = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
+        }
+        cmsFreeToneCurve(reverse);
+        kind = Kind::MatrixShaper;
+        return true;
+    }
+
+    // The conversion of one profile to sRGB, or null when there is nothing
+    // to convert or the profile cannot be used for the picture.
+    static std::unique_ptr<Conversion> make(const std::uint8_t* bytes, std::size_t size,
+                                            bool grey) {
+        cmsHPROFILE source = cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size));
+        if (source == nullptr)
+            return nullptr;
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        auto conversion = std::make_unique<Conversion>();
+        if (srgb != nullptr && cmsGetColorSpace(source) == (grey ? cmsSigGrayData : cmsSigRgbData))
+            // No one-pixel cache, which only costs time on pictures.
+            conversion->transform = cmsCreateTransform(source, grey ? kGreyx : kRgbx, srgb, kRgbx,
+                                                       INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+        if (conversion->transform == nullptr) {
+            conversion.reset();
+        } else {
+            const std::vector<std::uint8_t> in = sampleColours(grey);
+            std::vector<std::uint8_t> exact(in.size());
+            cmsDoTransform(conversion->transform, in.data(), exact.data(),
+                           static_cast<cmsUInt32Number>(in.size() / 4));
+            if (withinAStep(in, exact)) {
+                conversion.reset(); // sRGB under another name
+            } else if (grey) {
+                std::uint8_t levels[256 * 4];
+                for (int v = 0; v < 256; ++v)
+                    levels[v * 4] = static_cast<std::uint8_t>(v);
+                cmsDoTransform(conversion->transform, levels, levels, 256);
+                for (int v = 0; v < 256; ++v)
+                    std::copy(levels + v * 4, levels + v * 4 + 3, &conversion->greyTable[v * 3]);
+                conversion->kind = Kind::GreyTable;
+            } else if (conversion->buildMatrixShaper(source, srgb)) {
+                std::vector<std::uint8_t> fast = in;
+                conversion->apply(fast.data(), fast.size() / 4);
+                if (!withinAStep(fast, exact))
+                    conversion->kind = Kind::Transform;
+            }
+            if (conversion && conversion->kind != Kind::Transform) {
+                cmsDeleteTransform(conversion->transform);
+                conversion->transform = nullptr;
+            }
+        }
+        if (srgb != nullptr)
+            cmsCloseProfile(srgb);
+        cmsCloseProfile(source);
+        return conversion;
+    }
+};
+
+ColourConverter::Known::Known() = default;
+ColourConverter::Known::Known(Known&&) noexcept = default;
+ColourConverter::Known& ColourConverter::Known::operator=(Known&&) noexcept = default;
+ColourConverter::Known::~Known() = default;
+
+ColourConverter::ColourConverter() = default;
+ColourConverter::~ColourConverter() = default;
 
 void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, bool grey,
                              std::uint8_t* pixels, std::size_t count) {
@@ -213,28 +412,16 @@ void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSiz
     };
     auto found = std::find_if(known.begin(), known.end(), same);
     if (found == known.end()) {
-        if (known.size() == kRemembered) {
-            if (known.front().transform != nullptr)
-                cmsDeleteTransform(static_cast<cmsHTRANSFORM>(known.front().transform));
+        if (known.size() == kRemembered)
             known.erase(known.begin());
-        }
         Known k;
         k.profile.assign(profile, profile + profileSize);
         k.grey = grey;
-        k.transform = makeTransform(profile, profileSize, grey);
+        k.conversion = Conversion::make(profile, profileSize, grey);
         known.push_back(std::move(k));
-        found = known.end() - 1;
     } else {
         std::rotate(found, found + 1, known.end());
-        found = known.end() - 1;
     }
-    if (found->transform == nullptr)
-        return;
-    // In slices: the pixel count of one call is 32-bit.
-    constexpr std::size_t kSlice = std::size_t(1) << 24;
-    for (std::size_t done = 0; done < count; done += kSlice) {
-        const std::size_t n = std::min(kSlice, count - done);
-        cmsDoTransform(static_cast<cmsHTRANSFORM>(found->transform), pixels + done * 4,
-                       pixels + done * 4, static_cast<cmsUInt32Number>(n));
-    }
+    if (known.back().conversion)
+        known.back().conversion->apply(pixels, count);
 }

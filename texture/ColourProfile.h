@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Embedded ICC colour profiles: found in the picture files, and applied so
@@ -29,7 +30,7 @@ bool fromPng(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_
 // from one camera builds its conversion once. One per thread.
 class ColourConverter {
   public:
-    ColourConverter() = default;
+    ColourConverter();
     ~ColourConverter();
     ColourConverter(const ColourConverter&) = delete;
     ColourConverter& operator=(const ColourConverter&) = delete;
@@ -43,10 +44,15 @@ class ColourConverter {
                 std::uint8_t* pixels, std::size_t count);
 
   private:
+    struct Conversion;
     struct Known {
         std::vector<std::uint8_t> profile;
         bool grey = false;
-        void* transform = nullptr; // null: the pixels stay as they are
+        std::unique_ptr<Conversion> conversion; // null: the pixels stay as they are
+        Known();
+        Known(Known&&) noexcept;
+        Known& operator=(Known&&) noexcept;
+        ~Known();
     };
     static constexpr std::size_t kRemembered = 4;
     std::vector<Known> known; // most recently used last
