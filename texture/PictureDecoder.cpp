@@ -191,6 +191,7 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
 }
 
 bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture) {
+    memoryShort = false;
     if (isJpeg) {
         // The fast scales; the others decode slower than full size.
         static const tjscalingfactor scales[] = {{1, 8}, {1, 4}, {1, 2}, {1, 1}};
@@ -205,8 +206,10 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         const int h = TJSCALED(height, chosen);
         const std::size_t stride = static_cast<std::size_t>(w) * 4;
         std::uint8_t* pixels = buffer.reserve(stride * h);
-        if (pixels == nullptr)
+        if (pixels == nullptr) {
+            memoryShort = true;
             return false;
+        }
         if (tjDecompress2(static_cast<tjhandle>(jpeg), data, static_cast<unsigned long>(size),
                           pixels, w, static_cast<int>(stride), h, TJPF_RGBX, 0) != 0) {
             // A damaged but readable file decodes with a warning, as other
@@ -226,6 +229,7 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         png->image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
         const std::size_t stride = static_cast<std::size_t>(width) * 4;
         std::uint8_t* pixels = buffer.reserve(stride * height);
+        memoryShort = pixels == nullptr;
         const bool read = pixels != nullptr &&
                           png_image_finish_read(&png->image, nullptr, pixels,
                                                 static_cast<png_int_32>(stride), nullptr) != 0;

@@ -49,6 +49,9 @@ class PictureDecoder {
     // where the decoder can scale, into `buffer` or memory of its own.
     bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture);
 
+    // Whether the last decode failed for want of memory for its pixels.
+    bool outOfMemory() const { return memoryShort; }
+
   private:
     struct Qt;
     struct Png;
@@ -60,6 +63,7 @@ class PictureDecoder {
     int width = 0;
     int height = 0;
     bool grey = false;
+    bool memoryShort = false;
     std::vector<std::uint8_t> profile;
     std::unique_ptr<Png> png;
     std::unique_ptr<Qt> qt;

@@ -45,10 +45,13 @@ void decodeInto(const char* file, const TextureOptions& options, int maxTextureS
                 std::swap(scratch.mipmaps, slot.mipmaps);
         }
     } catch (...) {
-        // Out of memory, for instance: this picture fails, the others go on.
+        // What throws here is an allocation: this picture fails for want of
+        // memory (a smaller texture may still load), the others go on.
         DecodedTexture failed;
         failed.imageTypeKnown = decoded.imageTypeKnown;
         failed.imageType = decoded.imageType;
+        failed.longerSide = decoded.longerSide;
+        failed.outOfMemory = true;
         decoded = failed;
     }
     slot.decoded = decoded;
@@ -124,6 +127,15 @@ void PreloadPipeline::start() {
     }
 }
 
+void PreloadPipeline::releaseCurrent() {
+    if (current == nullptr)
+        return;
+    current->decoded.pixels = nullptr;
+    current->decoded.mipmaps = nullptr;
+    current->pixels.release();
+    current->mipmaps.release();
+}
+
 void PreloadPipeline::run(const Consumer& consume) {
     start();
     if (pool.empty()) {
@@ -131,7 +143,9 @@ void PreloadPipeline::run(const Consumer& consume) {
         Worker self;
         for (std::size_t i = 0; i < files.size(); ++i) {
             decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0]);
+            current = &self.slots[0];
             consume(i, self.slots[0].decoded);
+            current = nullptr;
         }
         return;
     }
@@ -143,7 +157,9 @@ void PreloadPipeline::run(const Consumer& consume) {
                 resultReady.wait(lock, [&] { return results[i] != nullptr; });
                 slot = results[i];
             }
+            current = slot;
             consume(i, slot->decoded);
+            current = nullptr;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 results[i] = nullptr;
@@ -152,6 +168,7 @@ void PreloadPipeline::run(const Consumer& consume) {
             slotFreed.notify_all();
         }
     } catch (...) {
+        current = nullptr;
         stop();
         throw;
     }

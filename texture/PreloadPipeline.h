@@ -35,6 +35,9 @@ class PreloadPipeline {
     // Hands every result to `consume` in file order; returns when all are
     // taken (or rethrows what `consume` threw, after stopping the workers).
     void run(const Consumer& consume);
+    // Called from within `consume`: gives back the memory of the result it
+    // was handed, whose pixels are not to be read after this.
+    void releaseCurrent();
 
     // One worker per hardware thread, at least one.
     static unsigned defaultWorkers();
@@ -57,5 +60,6 @@ class PreloadPipeline {
     std::size_t nextJob = 0;
     bool stopping = false;
     std::vector<Slot*> results;
+    Slot* current = nullptr; // the result being consumed
     std::vector<std::unique_ptr<Worker>> pool;
 };

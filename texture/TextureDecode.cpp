@@ -4,6 +4,7 @@
 #include "TargaDecoder.h"
 #include "TextureSize.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -69,6 +70,16 @@ void attachMipmaps(const TextureOptions& options, TextureScratch& scratch, Decod
     result.mipmapLevels = Mipmaps::levelsBelow(result.width, result.height);
 }
 
+// The texture size of a w x h image under the options, halvings included;
+// notes the longer side it has before them.
+TextureRules::Size plannedSize(int w, int h, int maxTextureSize, const TextureOptions& options,
+                               DecodedTexture& result) {
+    const TextureRules::Size full =
+        TextureRules::textureSize(w, h, maxTextureSize, options.highQuality);
+    result.longerSide = std::max(full.width, full.height);
+    return TextureRules::halved(full, options.halvings);
+}
+
 void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOptions& options,
                  int maxTextureSize, TextureScratch& scratch, DecodedTexture& result) {
     Targa::Header header;
@@ -82,11 +93,12 @@ void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOption
     result.height = header.height;
     result.bitsPerPixel = header.pixelDepth;
     result.format = bpp == 4 ? PixelFormat::Rgba : PixelFormat::Rgb;
+    const TextureRules::Size texture =
+        plannedSize(header.width, header.height, maxTextureSize, options, result);
+    result.outOfMemory = outcome == Targa::Result::OutOfMemory;
     if (outcome != Targa::Result::Ok)
         return;
 
-    const TextureRules::Size texture =
-        TextureRules::textureSize(header.width, header.height, maxTextureSize, options.highQuality);
     std::uint8_t* pixels = scratch.decoded.data();
     if (texture.width != header.width || texture.height != header.height) {
         // The same area average as pictures, at four bytes per pixel; the
@@ -94,8 +106,10 @@ void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOption
         const std::size_t count = static_cast<std::size_t>(header.width) * header.height;
         const std::size_t textureCount = static_cast<std::size_t>(texture.width) * texture.height;
         std::uint8_t* out = scratch.texture.reserve(textureCount * 4);
-        if (out == nullptr)
+        if (out == nullptr) {
+            result.outOfMemory = true;
             return;
+        }
         if (bpp == 3)
             widenToRgba(pixels, count);
         scratch.resampler.resample(pixels, header.width, header.height,
@@ -118,16 +132,19 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
     int w = 0, h = 0;
     if (!scratch.picture.open(data, size, w, h))
         return;
-    const TextureRules::Size texture =
-        TextureRules::textureSize(w, h, maxTextureSize, options.highQuality);
+    const TextureRules::Size texture = plannedSize(w, h, maxTextureSize, options, result);
     PictureDecoder::Picture picture;
-    if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture))
+    if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture)) {
+        result.outOfMemory = scratch.picture.outOfMemory();
         return;
+    }
 
     const std::size_t count = static_cast<std::size_t>(texture.width) * texture.height;
     std::uint8_t* out = scratch.texture.reserve(count * 4);
-    if (out == nullptr)
+    if (out == nullptr) {
+        result.outOfMemory = true;
         return;
+    }
     scratch.resampler.resample(picture.pixels, picture.width, picture.height, picture.stride, out,
                                texture.width, texture.height);
     // At the texture size, where it costs least: averaging first and
@@ -161,7 +178,7 @@ bool wantsMipmaps(const TextureOptions& options) {
            (options.textureFilter == FilterBilinear && options.mipMapping);
 }
 
-bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size) {
+bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size, bool* outOfMemory) {
     size = 0;
     // Non-blocking open and a regular-file check: a pipe or device named like
     // a picture must fail the load, not hang it.
@@ -173,6 +190,8 @@ bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size) {
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileBytes) {
         const std::size_t length = static_cast<std::size_t>(info.st_size);
         std::uint8_t* bytes = buffer.reserve(length);
+        if (bytes == nullptr && outOfMemory != nullptr)
+            *outOfMemory = true;
         if (bytes != nullptr) {
             ok = true;
             while (size < length) {
@@ -228,7 +247,7 @@ void decodeTexture(const char* path, const TextureOptions& options, int maxTextu
     }
     startResult(path, result);
     std::size_t size = 0;
-    if (!readWholeFile(path, scratch.file, size))
+    if (!readWholeFile(path, scratch.file, size, &result.outOfMemory))
         return;
     decodeTextureData(path, scratch.file.data(), size, options, maxTextureSize, scratch, result);
 }

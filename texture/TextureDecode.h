@@ -26,6 +26,9 @@ struct TextureOptions {
     // Builds the mipmap levels in the CPU stage, so that the GL stage only
     // uploads them; off, the GL stage leaves them to GLU.
     bool prebuiltMipmaps = true;
+    // The texture size halved this many times more in each dimension: a
+    // photograph loaded again when memory ran short for its full size.
+    int halvings = 0;
 };
 
 // The options the viewer preloads its photographs with: no colour key, high
@@ -54,6 +57,11 @@ struct TextureScratch {
 struct DecodedTexture {
     bool ok = false;
     bool targa = false;
+    // The load failed for want of memory (a buffer could not be had), not
+    // because of the file: a smaller texture may still load.
+    bool outOfMemory = false;
+    // The longer side of the texture size before any halving, once known.
+    std::int32_t longerSide = 0;
 
     // Values for the caller's glTexture, with what a failed load has already
     // written: the picture path records the file-type code first, a targa
@@ -87,5 +95,7 @@ void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t s
                        const TextureOptions& options, int maxTextureSize, TextureScratch& scratch,
                        DecodedTexture& result);
 
-// Reads a whole file into the buffer; false when it cannot be opened or read.
-bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size);
+// Reads a whole file into the buffer; false when it cannot be opened or read
+// (with *outOfMemory set when the buffer could not be had).
+bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size,
+                   bool* outOfMemory = nullptr);

@@ -33,12 +33,31 @@ TextureOptions TextureLoader::options() const {
 int TextureLoader::LoadTextureFromDisk(const char* fileName, glTexture* texture) {
     if (texture == nullptr)
         return 0;
-    if (!scratch)
-        scratch = std::make_unique<TextureScratch>();
     const TextureOptions current = options();
     DecodedTexture decoded;
-    decodeTexture(fileName, current, queryMaxTextureSize(), *scratch, decoded);
+    decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
     return uploadDecodedTexture(decoded, current, texture);
+}
+
+int TextureLoader::LoadPhotograph(const char* fileName, glTexture* texture) {
+    if (texture == nullptr)
+        return 0;
+    const TextureOptions current = options();
+    DecodedTexture decoded;
+    decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
+    return uploadPhotograph(fileName, decoded, current, buffers(), texture);
+}
+
+int TextureLoader::UploadPhotograph(const char* fileName, const DecodedTexture& decoded,
+                                    glTexture* texture,
+                                    const std::function<void()>& releaseDecoded) {
+    return uploadPhotograph(fileName, decoded, options(), buffers(), texture, releaseDecoded);
+}
+
+TextureScratch& TextureLoader::buffers() {
+    if (!scratch)
+        scratch = std::make_unique<TextureScratch>();
+    return *scratch;
 }
 
 int queryMaxTextureSize() {
@@ -95,17 +114,15 @@ bool fitsAsItIs(GLint components, GLsizei w, GLsizei h, GLenum format) {
 
 } // namespace
 
-void uploadMipmapped(const DecodedTexture& decoded) {
+bool uploadMipmapped(const DecodedTexture& decoded) {
     const GLenum format = glFormatOf(decoded);
     const GLint components = componentsOf(decoded);
     const bool tightRows = decoded.bytesPerPixel % 4 != 0;
     GLsizei w = decoded.width, h = decoded.height;
     TightRows rows(tightRows);
-    if (decoded.mipmaps == nullptr || !fitsAsItIs(components, w, h, format)) {
-        gluBuild2DMipmaps(GL_TEXTURE_2D, components, w, h, format, GL_UNSIGNED_BYTE,
-                          decoded.pixels);
-        return;
-    }
+    if (decoded.mipmaps == nullptr || !fitsAsItIs(components, w, h, format))
+        return gluBuild2DMipmaps(GL_TEXTURE_2D, components, w, h, format, GL_UNSIGNED_BYTE,
+                                 decoded.pixels) == 0;
     glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, format, GL_UNSIGNED_BYTE, decoded.pixels);
     const std::uint8_t* level = decoded.mipmaps;
     for (int i = 1; i <= decoded.mipmapLevels; ++i) {
@@ -114,10 +131,11 @@ void uploadMipmapped(const DecodedTexture& decoded) {
         glTexImage2D(GL_TEXTURE_2D, i, components, w, h, 0, format, GL_UNSIGNED_BYTE, level);
         level += static_cast<std::size_t>(w) * h * decoded.bytesPerPixel;
     }
+    return true;
 }
 
-int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
-                         glTexture* texture) {
+UploadOutcome uploadDecoded(const DecodedTexture& decoded, const TextureOptions& options,
+                            glTexture* texture) {
     const GLenum format = glFormatOf(decoded);
     if (decoded.imageTypeKnown)
         texture->imageType = decoded.imageType;
@@ -128,7 +146,7 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
         texture->bitsPerPixel = decoded.bitsPerPixel;
     }
     if (!decoded.ok)
-        return 0;
+        return decoded.outOfMemory ? UploadOutcome::OutOfMemory : UploadOutcome::Unreadable;
 
     const GLint components = componentsOf(decoded);
     const std::uint8_t* pixels = decoded.pixels;
@@ -136,20 +154,23 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
     // them padded to four bytes.
     const bool tightRows = decoded.bytesPerPixel % 4 != 0;
 
+    // Errors that earlier calls left must not be taken for the upload's.
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
     GLuint name = 0;
     glGenTextures(1, &name);
-    texture->textureId = name;
     glBindTexture(GL_TEXTURE_2D, name);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
 
+    bool uploaded = true;
     const GLsizei w = decoded.width, h = decoded.height;
     switch (options.textureFilter) {
     case FilterBilinear:
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         if (options.mipMapping) {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-            uploadMipmapped(decoded);
+            uploaded = uploadMipmapped(decoded);
         } else {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
             TightRows rows(tightRows);
@@ -159,7 +180,7 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
     case FilterTrilinear:
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-        uploadMipmapped(decoded);
+        uploaded = uploadMipmapped(decoded);
         break;
     default:
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -168,5 +189,37 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
         glTexImage2D(GL_TEXTURE_2D, 0, components, w, h, 0, format, GL_UNSIGNED_BYTE, pixels);
         break;
     }
-    return 1;
+    // A level GL could not store (GL_OUT_OF_MEMORY, as a rule) leaves an
+    // incomplete texture, which draws black: it is given up whole.
+    if (glGetError() != GL_NO_ERROR || !uploaded) {
+        glDeleteTextures(1, &name);
+        return UploadOutcome::OutOfMemory;
+    }
+    texture->textureId = name;
+    return UploadOutcome::Loaded;
+}
+
+int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
+                         glTexture* texture) {
+    return uploadDecoded(decoded, options, texture) == UploadOutcome::Loaded ? 1 : 0;
+}
+
+int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
+                     const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
+                     const std::function<void()>& releaseDecoded) {
+    UploadOutcome outcome = uploadDecoded(decoded, options, texture);
+    const int longerSide = decoded.longerSide;
+    if (outcome == UploadOutcome::OutOfMemory && releaseDecoded)
+        releaseDecoded();
+    // Half the size in each dimension each time, down to 256 pixels on the
+    // longer side; the buffers of the failed attempt are free by then.
+    for (int halvings = options.halvings + 1;
+         outcome == UploadOutcome::OutOfMemory && (longerSide >> halvings) >= 256; ++halvings) {
+        TextureOptions smaller = options;
+        smaller.halvings = halvings;
+        DecodedTexture again;
+        decodeTexture(fileName, smaller, queryMaxTextureSize(), scratch, again);
+        outcome = uploadDecoded(again, smaller, texture);
+    }
+    return outcome == UploadOutcome::Loaded ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // Turns one image file into one OpenGL texture of a size that suits the
@@ -27,10 +28,23 @@ class TextureLoader {
     // and leaves textureId as it was. Needs a current GL context.
     int LoadTextureFromDisk(const char* fileName, glTexture* texture);
 
+    // The same for a photograph of the viewer, which must show whole or not
+    // at all: when memory runs short for it (its decode buffers or its
+    // texture), it is loaded again at half the size in each dimension, down
+    // to 256 pixels on the longer side. Returns 0, textureId unwritten, when
+    // even that fails.
+    int LoadPhotograph(const char* fileName, glTexture* texture);
+    // The GL stage of LoadPhotograph, for a photograph whose CPU stage ran
+    // elsewhere (a preloading worker); retries decode on this thread, after
+    // `releaseDecoded` has given back the memory of the first attempt.
+    int UploadPhotograph(const char* fileName, const DecodedTexture& decoded, glTexture* texture,
+                         const std::function<void()>& releaseDecoded = {});
+
     // The options as they stand now, for a load that runs in two stages.
     TextureOptions options() const;
 
   private:
+    TextureScratch& buffers();
     bool alphaMatch;
     bool highQuality;
     bool mipMapping;
@@ -45,13 +59,30 @@ class TextureLoader {
 // it cannot be read).
 int queryMaxTextureSize();
 
+enum class UploadOutcome {
+    Loaded,
+    Unreadable,  // the file: nothing to retry
+    OutOfMemory, // a buffer or the texture's storage could not be had
+};
+
 // The GL stage of a load: writes the record's fields, then (when the CPU
 // stage succeeded) creates the texture name and uploads the pixels with the
-// mipmap levels the CPU stage built (GLU builds them when it did not).
-// Returns 1 or 0 as LoadTextureFromDisk does.
+// mipmap levels the CPU stage built (GLU builds them when it did not). An
+// upload that GL refuses deletes the texture again, so that no incomplete
+// texture is left, and leaves textureId as it was.
+UploadOutcome uploadDecoded(const DecodedTexture& decoded, const TextureOptions& options,
+                            glTexture* texture);
+// The same, returning 1 or 0 as LoadTextureFromDisk does.
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
                          glTexture* texture);
+// The GL stage with the photograph's retries at half the size (see
+// TextureLoader::LoadPhotograph), decoding again with `scratch` once
+// `releaseDecoded` (when given) has freed the first attempt's pixels.
+int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
+                     const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
+                     const std::function<void()>& releaseDecoded = {});
 
 // Specifies level 0 and the mipmap levels below it on the texture bound now:
-// those the CPU stage built when there are any, else GLU builds them.
-void uploadMipmapped(const DecodedTexture& decoded);
+// those the CPU stage built when there are any, else GLU builds them. False
+// when GLU reports a failure.
+bool uploadMipmapped(const DecodedTexture& decoded);

@@ -1,5 +1,7 @@
 #include "TextureSize.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -69,6 +71,12 @@ Size textureSize(int w, int h, int maxSize, bool highQuality) {
         if (size.height < 1)
             size.height = 1;
     }
+    return size;
+}
+
+Size halved(Size size, int times) {
+    for (int i = 0; i < times; ++i)
+        size = {std::max(size.width / 2, 1), std::max(size.height / 2, 1)};
     return size;
 }
 

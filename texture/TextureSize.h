@@ -41,4 +41,7 @@ struct Size {
 // than 64 pixels is halved in both dimensions (never below 1 pixel).
 Size textureSize(int w, int h, int maxSize, bool highQuality);
 
+// The size halved `times` more in each dimension (never below 1 pixel).
+Size halved(Size size, int times);
+
 } // namespace TextureRules

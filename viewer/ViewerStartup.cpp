@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 #include <sys/select.h>
 
@@ -102,6 +103,16 @@ void setPointer(unsigned int shape) {
     XFlush(display);
 }
 
+void giveMemoryBack() {
+    // The textures died with the context and the decode buffers with the
+    // workers, but the C library keeps freed blocks for reuse: after the
+    // first viewer has freed its texture-sized blocks it serves blocks of
+    // that size from its arenas (the GL thread's and the workers') instead
+    // of mapping them, and they stay with the process when freed. The
+    // editor needs none of it while the user does other things.
+    malloc_trim(0);
+}
+
 } // namespace
 
 std::int32_t start(OrbivueSettings* record) {
@@ -180,6 +191,7 @@ void closeViewerWindow() {
     glXMakeCurrent(viewerDisplay, None, nullptr);
     viewerDisplay = nullptr;
     glutExit();
+    giveMemoryBack();
 }
 
 void SetupRC() {
@@ -253,7 +265,8 @@ void SetupRC() {
             // loop does.
             pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
                 glTexture record;
-                uploadDecodedTexture(decoded, options, &record);
+                pTextureLoader->UploadPhotograph(files[k], decoded, &record,
+                                                 [&] { pipeline->releaseCurrent(); });
                 storeTexture(record, seriesOf[k]);
                 loaded();
             });
@@ -289,9 +302,10 @@ void SetupRC() {
 
 void LoadOneJPEG(const char* fileName, std::int32_t /*slot*/, std::int32_t series) {
     // Every image takes its slot, loaded or not, so that the others keep
-    // their places; a failed one keeps texture name 0 and draws untextured.
+    // their places; a failed one keeps texture name 0 and draws untextured,
+    // white. One that memory is short for loads smaller if it can.
     glTexture record;
-    pTextureLoader->LoadTextureFromDisk(fileName, &record);
+    pTextureLoader->LoadPhotograph(fileName, &record);
     storeTexture(record, series);
 }
 
