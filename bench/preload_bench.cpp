@@ -6,7 +6,9 @@
 // preload does) and into one texture over and over (memory already touched,
 // as on a machine whose driver keeps texture memory around), and the
 // pipelined preload with either. Each figure comes from a process of its
-// own, which also gives its peak memory. Needs an X display (xvfb-run).
+// own, which also gives its peak memory. Last, the memory of three viewers of
+// the 12 MP set started one after another in one process. Needs an X display
+// (xvfb-run).
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
 #include "PreloadPipeline.h"
@@ -161,6 +163,66 @@ Measure once(const Run& run, const std::vector<std::string>& photos) {
     return m;
 }
 
+// The process's resident size now, in MB.
+double residentMb() {
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+// Three viewers of the set in one process, one after another, as an editor
+// session starts them: the resident size before, after each close, and the
+// peak.
+struct Kept {
+    double before = 0, afterClose[3] = {}, peak = 0;
+};
+
+Kept threeStarts(const std::vector<std::string>& photos) {
+    Kept kept;
+    int channel[2];
+    if (pipe(channel) != 0)
+        return kept;
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        OrbivueSettings record;
+        for (int i = 0; i < kPerSeries; ++i) {
+            record.addFileName1(photos[i].c_str());
+            record.addFileName2(photos[kPerSeries + i].c_str());
+            record.addFileName3(photos[2 * kPerSeries + i].c_str());
+        }
+        Kept k;
+        k.before = residentMb();
+        using namespace OrbivueGL;
+        for (double& after : k.afterClose) {
+            // start() without its event loop: the window closes as soon as
+            // the photographs are in.
+            settings = &record;
+            startupFunction();
+            if (!openViewerWindow())
+                _exit(1);
+            SetupRC();
+            closeViewerWindow();
+            after = residentMb();
+        }
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        k.peak = usage.ru_maxrss / 1024.0;
+        _exit(write(channel[1], &k, sizeof k) == sizeof k ? 0 : 1);
+    }
+    close(channel[1]);
+    if (read(channel[0], &kept, sizeof kept) != sizeof kept)
+        kept = Kept();
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return kept;
+}
+
 // The median time of several runs, and the largest peak memory.
 Measure measured(const Run& run, const std::vector<std::string>& photos, int runs) {
     std::vector<double> times;
@@ -195,6 +257,7 @@ int main() {
         double warmGlu, warmWorkers, freshGlu, freshWorkers, pipeGlu, pipeWorkers;
     };
     std::vector<GlRow> gl;
+    Kept kept;
     for (const auto& s : sizes) {
         // Five different photographs, each under nine names.
         std::vector<std::string> photos;
@@ -226,6 +289,8 @@ int main() {
                     serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
                     piped.ms / limit, piped.ms / floor, serial.maxRssMb, piped.maxRssMb);
         std::fflush(stdout);
+        if (s.w == 4000)
+            kept = threeStarts(photos);
         gl.push_back({name, measured({Mode::UploadOnly, true, true}, photos, s.runs).ms,
                       measured({Mode::UploadOnly, false, true}, photos, s.runs).ms,
                       measured({Mode::UploadOnly, true, false}, photos, s.runs).ms, upload.ms,
@@ -248,6 +313,9 @@ int main() {
                 "only uploaded on the GL thread; warm: every photo specified again into one\n"
                 "texture, its memory already touched; fresh: a new texture per photo, as the\n"
                 "preload makes.\n");
+    std::printf("\nThree viewers of the 12 MP set in one process, resident MB: before %.0f,\n"
+                "after each close %.0f, %.0f, %.0f; peak %.0f.\n",
+                kept.before, kept.afterClose[0], kept.afterClose[1], kept.afterClose[2], kept.peak);
     std::filesystem::remove_all(dir);
     return 0;
 }

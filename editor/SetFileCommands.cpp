@@ -104,6 +104,26 @@ void Form1::saveSetToolStripMenuItem_Click() {
         message = QStringLiteral("The set was not saved: the file of that name is not a settings "
                                  "file that can be added to.");
         break;
+    case SetFile::SaveResult::NameTooLong:
+        message = QStringLiteral("The set was not saved: this file name is longer than the "
+                                 "folder allows. Choose a shorter name.");
+        break;
+    case SetFile::SaveResult::SameFile:
+        message = QStringLiteral("The set was not saved: the image list of the %1 is, through a "
+                                 "link, the settings file or another image list, and would "
+                                 "overwrite it.")
+                      .arg(series);
+        break;
+    case SetFile::SaveResult::TooLarge:
+        message = result.series > 0
+                      ? QStringLiteral("The set was not saved: the image list of the %1 would be "
+                                       "larger than %2 MiB, more than Load Set reads.")
+                            .arg(series)
+                            .arg(SetFile::kMaxListBytes >> 20)
+                      : QStringLiteral("The set was not saved: the settings file would be larger "
+                                       "than %1 MiB, more than Load Set reads.")
+                            .arg(SetFile::kMaxSettingsBytes >> 20);
+        break;
     default:
         message = QStringLiteral("The set was not saved completely: the image list of the %1 "
                                  "could not be moved into place.")

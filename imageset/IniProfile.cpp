@@ -1,6 +1,7 @@
 #include "IniProfile.h"
 
 #include "AtomicFile.h"
+#include "TextEncoding.h"
 
 #include <algorithm>
 #include <unistd.h>
@@ -159,12 +160,10 @@ std::string readText(const std::string& text, const std::string& section, const 
 
 std::string read(const std::string& path, const std::string& section, const std::string& key,
                  const std::string& fallback) {
-    std::string text;
-    if (!AtomicFile::read(path, text))
+    std::string bytes, text;
+    Text::Encoding encoding;
+    if (!AtomicFile::read(path, bytes) || !Text::decode(bytes, text, encoding))
         return cutToUtf16Units(fallback, kValueCharacters);
-    // A byte-order mark at the start is not part of the first line.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
     return readText(text, section, key, fallback);
 }
 
@@ -196,19 +195,16 @@ bool write(const std::string& path, const std::string& section, const std::strin
            const std::string& value) {
     if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value))
         return false;
-    std::string text;
-    if (!AtomicFile::read(path, text)) {
+    std::string bytes, text;
+    Text::Encoding encoding = Text::Encoding::Utf8;
+    if (!AtomicFile::read(path, bytes)) {
         // Only a file that is not there yet may start empty.
         if (::access(path.c_str(), F_OK) == 0)
             return false;
-        text.clear();
+    } else if (!Text::decode(bytes, text, encoding)) {
+        return false;
     }
-    std::string bom;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        bom = text.substr(0, 3);
-        text.erase(0, 3);
-    }
-    return AtomicFile::replace(path, bom + writeText(text, section, key, value));
+    return AtomicFile::replace(path, Text::encode(writeText(text, section, key, value), encoding));
 }
 
 } // namespace IniProfile

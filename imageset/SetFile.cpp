@@ -2,8 +2,9 @@
 
 #include "AtomicFile.h"
 #include "IniProfile.h"
+#include "SetPaths.h"
+#include "TextEncoding.h"
 
-#include <filesystem>
 #include <sys/stat.h>
 
 #include <climits>
@@ -49,122 +50,6 @@ int textToInteger(const std::string& text) {
 
 namespace {
 
-// Appends code point `c` as UTF-8.
-void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-bool validUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        std::size_t length;
-        std::uint32_t code;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c >> 5) == 6) {
-            length = 2;
-            code = c & 0x1F;
-        } else if ((c >> 4) == 14) {
-            length = 3;
-            code = c & 0x0F;
-        } else if ((c >> 3) == 30) {
-            length = 4;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > s.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d >> 6) != 2)
-                return false;
-            code = (code << 6) | (d & 0x3F);
-        }
-        // No overlong forms, no surrogates, nothing beyond U+10FFFF.
-        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-// UTF-16 in the given byte order to UTF-8; false on a broken surrogate pair.
-bool utf16ToUtf8(const std::string& bytes, std::size_t start, bool bigEndian, std::string& out) {
-    if ((bytes.size() - start) % 2 != 0)
-        return false;
-    auto unit = [&](std::size_t i) -> std::uint32_t {
-        const unsigned char a = static_cast<unsigned char>(bytes[i]);
-        const unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? (a << 8 | b) : (b << 8 | a);
-    };
-    for (std::size_t i = start; i < bytes.size(); i += 2) {
-        std::uint32_t c = unit(i);
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 3 >= bytes.size())
-                return false;
-            const std::uint32_t low = unit(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF)
-                return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        appendUtf8(out, c);
-    }
-    return true;
-}
-
-// UTF-8 (valid or not: bytes that are no character pass as U+FFFD) to UTF-16
-// in the given byte order.
-std::string utf8ToUtf16(const std::string& text, bool bigEndian) {
-    std::string out;
-    auto unit = [&](std::uint32_t u) {
-        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += bigEndian ? hi : lo;
-        out += bigEndian ? lo : hi;
-    };
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-        std::uint32_t code = 0xFFFD;
-        if (i + length <= text.size() && validUtf8(text.substr(i, length))) {
-            code = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
-            for (std::size_t k = 1; k < length; ++k)
-                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-            i += length;
-        } else {
-            ++i;
-        }
-        if (code >= 0x10000) {
-            unit(0xD800 + ((code - 0x10000) >> 10));
-            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            unit(code);
-        }
-    }
-    return out;
-}
-
 // The keys of a settings file, in the order Save Set writes them, with the
 // text that stands in for each when the file lacks it.
 struct Key {
@@ -196,57 +81,7 @@ enum KeyIndex {
     Speed
 };
 
-// A relative path counted from `folder`; an absolute or empty one as it is.
-std::string resolvedFrom(const std::string& folder, const std::string& path) {
-    if (path.empty() || path[0] == '/')
-        return path;
-    return (std::filesystem::path(folder) / path).lexically_normal().string();
-}
-
-// Where a write to `path` must go so that a symbolic link there stays a link.
-std::string throughLinks(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return path;
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
-    return error ? path : target.string();
-}
-
-// A file that exists and that no one may write to: the user protected it.
-bool writeProtected(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
 } // namespace
-
-bool decodeSettings(const std::string& bytes, std::string& text, TextEncoding& encoding) {
-    text.clear();
-    encoding = TextEncoding::Utf8;
-    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        encoding = TextEncoding::Utf16Le;
-        return utf16ToUtf8(bytes, 2, false, text);
-    }
-    if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
-        encoding = TextEncoding::Utf16Be;
-        return utf16ToUtf8(bytes, 2, true, text);
-    }
-    text = bytes;
-    return true;
-}
-
-std::string encodeSettings(const std::string& text, TextEncoding encoding) {
-    switch (encoding) {
-    case TextEncoding::Utf16Le:
-        return "\xFF\xFE" + utf8ToUtf16(text, false);
-    case TextEncoding::Utf16Be:
-        return "\xFE\xFF" + utf8ToUtf16(text, true);
-    default:
-        return text;
-    }
-}
 
 std::string applyKeys(const std::string& text, const std::string listPaths[3],
                       const StoredSet& set) {
@@ -275,13 +110,10 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
         return result;
     };
     std::string bytes, text;
-    TextEncoding encoding;
+    Text::Encoding encoding;
     if (!AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) ||
-        !decodeSettings(bytes, text, encoding))
+        !Text::decode(bytes, text, encoding))
         return problem(LoadResult::SettingsUnreadable, settingsPath, 0);
-    // A UTF-8 byte-order mark is not part of the first line.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
     auto value = [&](int k) {
         return IniProfile::cutToUtf16Units(
             IniProfile::readText(text, kKeys[k].section, kKeys[k].name, kKeys[k].fallback),
@@ -310,7 +142,7 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
 
     const std::string settingsFolder = AtomicFile::folderOf(settingsPath);
     for (int n = 0; n < 3; ++n) {
-        const std::string listPath = resolvedFrom(settingsFolder, value(ImageList + n));
+        const std::string listPath = SetPaths::resolvedFrom(settingsFolder, value(ImageList + n));
         const ListResult read = readList(listPath, loaded.lists[n]);
         if (read == ListResult::CannotOpen)
             return problem(LoadResult::ListUnreadable, listPath, n + 1);
@@ -318,7 +150,7 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
             return problem(LoadResult::ListNotText, listPath, n + 1);
         const std::string listFolder = AtomicFile::folderOf(listPath);
         for (std::string& entry : loaded.lists[n])
-            entry = resolvedFrom(listFolder, entry);
+            entry = SetPaths::resolvedFrom(listFolder, entry);
     }
     set = loaded;
     return result;
@@ -327,18 +159,8 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
 ListResult decodeList(const std::string& bytes, std::vector<std::string>& entries) {
     entries.clear();
     std::string text;
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        text = bytes.substr(3);
-    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        if (!utf16ToUtf8(bytes, 2, false, text))
-            return ListResult::NotText;
-    } else if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
-        if (!utf16ToUtf8(bytes, 2, true, text))
-            return ListResult::NotText;
-    } else {
-        text = bytes;
-    }
-    if (!validUtf8(text) || text.find('\0') != std::string::npos)
+    Text::Encoding encoding;
+    if (!Text::decode(bytes, text, encoding) || !Text::validUtf8(text))
         return ListResult::NotText;
     // A second byte-order mark after the first is no part of a path either
     // (and a list written back without one must read the same).
@@ -379,16 +201,6 @@ bool listContent(const std::vector<std::string>& entries, std::string& bytes) {
     return true;
 }
 
-std::size_t utf16Length(const std::string& text) {
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if ((c & 0xC0) != 0x80)
-            units += (c >> 3) == 30 ? 2 : 1;
-    }
-    return units;
-}
-
 SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     SaveResult result;
     auto problem = [&](SaveResult::Problem p, const std::string& path, int series) {
@@ -400,35 +212,52 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     std::string listPaths[3], listTargets[3];
     for (int n = 0; n < 3; ++n) {
         listPaths[n] = listFilePath(settingsPath, n + 1);
-        if (utf16Length(listPaths[n]) > IniProfile::kValueCharacters)
+        if (Text::utf16Length(listPaths[n]) > IniProfile::kValueCharacters)
             return problem(SaveResult::ListPathTooLong, listPaths[n], n + 1);
-        listTargets[n] = throughLinks(listPaths[n]);
+        listTargets[n] = SetPaths::throughLinks(listPaths[n]);
         struct stat info {};
         if (::stat(listTargets[n].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
             return problem(SaveResult::NotAFile, listPaths[n], n + 1);
-        if (writeProtected(listTargets[n]))
+        if (SetPaths::writeProtected(listTargets[n]))
             return problem(SaveResult::ReadOnly, listPaths[n], n + 1);
     }
     std::string contents[3];
     for (int n = 0; n < 3; ++n) {
         if (!listContent(set.lists[n], contents[n]))
             return problem(SaveResult::LineBreak, listPaths[n], n + 1);
+        if (contents[n].size() > kMaxListBytes)
+            return problem(SaveResult::TooLarge, listPaths[n], n + 1);
     }
 
     // The settings file's new content: the twelve keys applied to what it
     // holds now, in its own encoding.
-    const std::string settingsTarget = throughLinks(settingsPath);
-    if (writeProtected(settingsTarget))
+    const std::string settingsTarget = SetPaths::throughLinks(settingsPath);
+    if (SetPaths::writeProtected(settingsTarget))
         return problem(SaveResult::ReadOnly, settingsPath, 0);
+    if (SetPaths::nameTooLong(settingsTarget))
+        return problem(SaveResult::NameTooLong, settingsPath, 0);
+    for (int n = 0; n < 3; ++n) {
+        if (SetPaths::nameTooLong(listTargets[n]))
+            return problem(SaveResult::NameTooLong, listPaths[n], n + 1);
+        // Written one after another, a list that is the settings file or
+        // another list through a link would overwrite what was just written.
+        for (int other = 0; other < n; ++other)
+            if (SetPaths::sameFile(listTargets[n], listTargets[other]))
+                return problem(SaveResult::SameFile, listPaths[n], n + 1);
+        if (SetPaths::sameFile(listTargets[n], settingsTarget))
+            return problem(SaveResult::SameFile, listPaths[n], n + 1);
+    }
     std::string bytes, text;
-    TextEncoding encoding = TextEncoding::Utf8;
+    Text::Encoding encoding = Text::Encoding::Utf8;
     struct stat info {};
     if (::stat(settingsTarget.c_str(), &info) == 0) {
         if (!S_ISREG(info.st_mode) || !AtomicFile::read(settingsTarget, bytes, kMaxSettingsBytes) ||
-            !decodeSettings(bytes, text, encoding))
+            !Text::decode(bytes, text, encoding))
             return problem(SaveResult::SettingsNotText, settingsPath, 0);
     }
-    const std::string settingsBytes = encodeSettings(applyKeys(text, listPaths, set), encoding);
+    const std::string settingsBytes = Text::encode(applyKeys(text, listPaths, set), encoding);
+    if (settingsBytes.size() > kMaxSettingsBytes)
+        return problem(SaveResult::TooLarge, settingsPath, 0);
 
     std::string temporaries[3];
     auto discardAll = [&] {

@@ -51,6 +51,9 @@ struct SaveResult {
         ListNotReplaced, // a written list file could not be moved into place
         ReadOnly,        // the settings or a list file is write-protected
         SettingsNotText, // the settings file there is no text file to add keys to
+        NameTooLong,     // a file name longer than its file system allows
+        SameFile,        // a list file is, through a link, the settings file or another list
+        TooLarge,        // the file would grow past what Load accepts
     } problem = None;
     std::string path; // the file concerned
     int series = 0;   // 1 to 3 where a list is concerned
@@ -70,13 +73,6 @@ struct StoredSet {
 // files are refused before they are read.
 constexpr std::size_t kMaxSettingsBytes = std::size_t(1) << 20; // 1 MiB
 constexpr std::size_t kMaxListBytes = std::size_t(64) << 20;    // 64 MiB
-
-// How a settings file's text is stored: UTF-8, or UTF-16 with a byte-order
-// mark (kept when the file is written again).
-enum class TextEncoding { Utf8, Utf16Le, Utf16Be };
-// Decodes a settings file to UTF-8; false when it is not text.
-bool decodeSettings(const std::string& bytes, std::string& text, TextEncoding& encoding);
-std::string encodeSettings(const std::string& text, TextEncoding encoding);
 
 // The twelve keys applied to a settings file's text, every other line kept
 // byte for byte.
@@ -106,7 +102,9 @@ LoadResult load(const std::string& settingsPath, StoredSet& set);
 
 // Saves a set under `settingsPath` (text and file system path, UTF-8): the
 // twelve keys of the settings file, in their order, and the three list files
-// named after it. The list files are written under temporary names first and
+// named after it. Every file is checked before anything is written: its name
+// fits the file system, the four are four different files, and each stays
+// within what Load accepts. The list files are written under temporary names first and
 // moved into place only when the settings file has been written, which is
 // replaced in one step with all twelve keys applied; a save that fails leaves
 // a set saved earlier under that name loadable, and one refused before
@@ -114,8 +112,5 @@ LoadResult load(const std::string& settingsPath, StoredSet& set);
 // nothing. A settings or list file that is a symbolic link is written through
 // the link, which stays.
 SaveResult save(const std::string& settingsPath, const StoredSet& set);
-
-// The length of a UTF-8 text in UTF-16 units, as the settings file counts.
-std::size_t utf16Length(const std::string& text);
 
 } // namespace SetFile

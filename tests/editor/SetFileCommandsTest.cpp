@@ -1,5 +1,6 @@
 #include "FakeToolkit.h"
 #include "Form1.h"
+#include "SetFile.h"
 #include "TestImages.h"
 
 #include <QAction>
@@ -524,4 +525,62 @@ TEST_F(SetFiles, OversizedFilesAreRefusedBeforeReading) {
     ASSERT_EQ(fileErrors().size(), 2);
     EXPECT_TRUE(fileErrors()[1].contains(QStringLiteral("could not be read")));
     EXPECT_EQ(listEntries(form.listBox1), QStringList({"/keep.jpg"}));
+}
+
+TEST_F(SetFiles, SavingOverAUtf8FileWithAByteOrderMarkReplacesItsKeys) {
+    ASSERT_TRUE(writeText(dir.file("bom.ini"),
+                          "\xEF\xBB\xBF[Lower Series]\r\nImageList1=old1.txt\r\n"
+                          "; the user's note\r\n"));
+    series({"/new.jpg"}, {}, {});
+    save(dir.file("bom.ini"));
+    const std::string saved = readText(dir.file("bom.ini"));
+    EXPECT_EQ(saved.compare(0, 3, "\xEF\xBB\xBF"), 0) << "the mark is kept";
+    EXPECT_EQ(saved.find("[Lower Series]"), saved.rfind("[Lower Series]")) << saved;
+    EXPECT_NE(saved.find("; the user's note"), std::string::npos);
+    series({"/other.jpg"}, {}, {});
+    load(dir.file("bom.ini"));
+    EXPECT_TRUE(fileErrors().isEmpty());
+    EXPECT_EQ(listEntries(form.listBox1), QStringList({"/new.jpg"}));
+}
+
+// Every name a save would write is checked first: a save that could not end
+// as a set Load reads back writes nothing and names the file.
+TEST_F(SetFiles, SavesThatCouldNotBeLoadedBackWriteNothing) {
+    // 255 bytes in 130 characters: the lists would take 256 bytes.
+    std::string longName;
+    for (int i = 0; i < 125; ++i)
+        longName += "\xC3\xBC";
+    longName += "n.ini";
+    const struct {
+        const char* name;
+        std::string settings;  // the settings file saved over
+        std::string before;    // what it holds before
+        const char* linkList1; // list 1 made a link to this file
+        const char* message;
+    } cases[] = {
+        {"long name", longName, "[View Options]\r\nSpeed=4\r\n", nullptr, "file name is longer"},
+        {"list linked to the settings file", "linked.ini", "[View Options]\r\nSpeed=4\r\n",
+         "linked.ini", "through a link"},
+        {"growing past Load's limit", "full.ini",
+         "[View Options]\r\nSpeed=4\r\n" + std::string((1 << 20) - 40, ';'), nullptr,
+         "larger than 1 MiB"},
+        {"UTF-16 without a mark", "wide.ini", std::string("[\0V\0i\0e\0w\0]\0", 12), nullptr,
+         "not a settings file"},
+    };
+    series({"/a.jpg"}, {}, {});
+    for (const auto& c : cases) {
+        const std::string settings = dir.file(c.settings);
+        ASSERT_TRUE(writeText(settings, c.before)) << c.name;
+        if (c.linkList1 != nullptr)
+            std::filesystem::create_symlink(dir.file(c.linkList1),
+                                            SetFile::listFilePath(settings, 1));
+        const int files = filesIn(dir.path);
+        const qsizetype errors = fileErrors().size();
+        save(settings);
+        ASSERT_EQ(fileErrors().size(), errors + 1) << c.name;
+        EXPECT_TRUE(fileErrors().back().contains(QLatin1String(c.message)))
+            << c.name << ": " << fileErrors().back().toStdString();
+        EXPECT_EQ(readText(settings), c.before) << c.name;
+        EXPECT_EQ(filesIn(dir.path), files) << c.name;
+    }
 }

@@ -1,0 +1,53 @@
+#include "SetPaths.h"
+
+#include "AtomicFile.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace SetPaths {
+
+std::string resolvedFrom(const std::string& folder, const std::string& path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    return (std::filesystem::path(folder) / path).lexically_normal().string();
+}
+
+std::string throughLinks(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
+    return error ? path : target.string();
+}
+
+bool writeProtected(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool nameTooLong(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t name = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+    long most = ::pathconf(AtomicFile::folderOf(path).c_str(), _PC_NAME_MAX);
+    if (most <= 0)
+        most = 255; // what Linux file systems allow when the folder cannot say
+    return name > static_cast<std::size_t>(most);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    // Not both there yet: the same name once links and dots are resolved.
+    std::error_code errorA, errorB;
+    const auto canonicalA = std::filesystem::weakly_canonical(a, errorA);
+    const auto canonicalB = std::filesystem::weakly_canonical(b, errorB);
+    return !errorA && !errorB && canonicalA == canonicalB;
+}
+
+} // namespace SetPaths
