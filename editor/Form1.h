@@ -134,6 +134,8 @@ class Form1 : public QWidget {
     // Puts a loaded set into the controls.
     void applyStoredSet(const SetFile::StoredSet& set);
     void showError();
+    // Asks whether the files may be replaced; true for Yes.
+    bool confirmReplace(const QStringList& paths);
 
     DialogUnits units;
     ViewerLauncher viewerLauncher;

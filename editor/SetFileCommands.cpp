@@ -39,6 +39,15 @@ std::vector<std::string> entries(const QListWidget* list) {
 
 } // namespace
 
+bool Form1::confirmReplace(const QStringList& paths) {
+    const QString question =
+        paths.size() == 1
+            ? QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(paths[0])
+            : QStringLiteral("%1\nalready exist.\nDo you want to replace them?")
+                  .arg(paths.join(QLatin1Char('\n')));
+    return Toolkit::current().ask(this, QStringLiteral("Save Settings"), question);
+}
+
 void Form1::saveSetToolStripMenuItem_Click() {
     if (!setIsComplete()) {
         showError();
@@ -51,8 +60,19 @@ void Form1::saveSetToolStripMenuItem_Click() {
     // The list files are named after a settings file ending in ".ini": a name
     // ending otherwise ("tower 2024.05.01") would give list names that another
     // set's could share, so it gets ".ini" too.
-    if (!chosen.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
+    if (!chosen.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive)) {
         chosen += QLatin1String(".ini");
+        // The dialog asked about the name typed, not about this one.
+        if (QFile::exists(chosen) && !confirmReplace({chosen}))
+            return;
+    }
+    // List files that are not this set's own are someone else's: replacing
+    // them is asked too.
+    QStringList foreign;
+    for (const std::string& list : SetFile::foreignLists(osPath(chosen)))
+        foreign << QFile::decodeName(list.c_str());
+    if (!foreign.isEmpty() && !confirmReplace(foreign))
+        return;
 
     SetFile::StoredSet set;
     const QListWidget* lists[3] = {listBox1, listBox5, listBox6};

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QRadioButton>
 
 Toolkit::~Toolkit() = default;
@@ -74,6 +75,11 @@ bool Toolkit::saveFile(QWidget* owner, const QString& title, const QString& filt
 
 void Toolkit::showModal(QDialog& dialog) {
     dialog.exec();
+}
+
+bool Toolkit::ask(QWidget* owner, const QString& title, const QString& question) {
+    return QMessageBox::question(owner, title, question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 Toolkit& Toolkit::current() {

@@ -26,6 +26,8 @@ class Toolkit {
                           QString& path);
     // Shows a dialog modally and returns when it has closed.
     virtual void showModal(QDialog& dialog);
+    // Asks a question with Yes and No (No the default); true for Yes.
+    virtual bool ask(QWidget* owner, const QString& title, const QString& question);
 
     // The toolkit in use; tests put in their own.
     static Toolkit& current();

@@ -286,4 +286,27 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     return result;
 }
 
+std::vector<std::string> foreignLists(const std::string& settingsPath) {
+    std::vector<std::string> foreign;
+    std::string bytes, text;
+    Text::Encoding encoding;
+    const bool named = AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) &&
+                       Text::decode(bytes, text, encoding);
+    const std::string folder = AtomicFile::folderOf(settingsPath);
+    for (int n = 0; n < 3; ++n) {
+        const std::string list = listFilePath(settingsPath, n + 1);
+        struct stat info {};
+        if (::lstat(list.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+            continue; // nothing there, or what the save refuses anyway
+        const std::string own =
+            named ? SetPaths::resolvedFrom(folder,
+                                           IniProfile::readText(text, kKeys[ImageList + n].section,
+                                                                kKeys[ImageList + n].name, ""))
+                  : std::string();
+        if (own.empty() || !SetPaths::sameFile(own, list))
+            foreign.push_back(list);
+    }
+    return foreign;
+}
+
 } // namespace SetFile

@@ -113,4 +113,9 @@ LoadResult load(const std::string& settingsPath, StoredSet& set);
 // the link, which stays.
 SaveResult save(const std::string& settingsPath, const StoredSet& set);
 
+// The list files a save under `settingsPath` would write over that are not
+// the lists the settings file there names now (all existing ones when there
+// is no settings file): another set's or the user's own files.
+std::vector<std::string> foreignLists(const std::string& settingsPath);
+
 } // namespace SetFile

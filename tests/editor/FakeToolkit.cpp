@@ -29,3 +29,12 @@ void FakeToolkit::showModal(QDialog& dialog) {
                      ours != nullptr ? ours->message() : QString(), dialog.size(),
                      dialog.windowFlags()});
 }
+
+bool FakeToolkit::ask(QWidget*, const QString&, const QString& question) {
+    asked << question;
+    if (askAnswers.empty())
+        return false;
+    const bool yes = askAnswers.front();
+    askAnswers.erase(askAnswers.begin());
+    return yes;
+}

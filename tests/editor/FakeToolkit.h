@@ -31,10 +31,15 @@ class FakeToolkit : public Toolkit {
                    QStringList& paths) override;
     bool saveFile(QWidget*, const QString& title, const QString& filter, QString& path) override;
     void showModal(QDialog& dialog) override;
+    bool ask(QWidget*, const QString& title, const QString& question) override;
 
     // Answers for the next file dialogs; an empty answer cancels.
     std::vector<QStringList> openAnswers;
     std::vector<QString> saveAnswers;
+
+    // Answers for the next questions; none left answers No.
+    std::vector<bool> askAnswers;
+    QStringList asked;
 
     std::vector<FileDialog> fileDialogs;
     std::vector<ShownDialog> shown;

@@ -151,7 +151,9 @@ TEST_F(SetFiles, SavingOverAFileKeepsItsOtherContent) {
     ASSERT_TRUE(writeText(dir.file("tower1.txt"), "old\r\nold\r\nold\r\n"));
     series({"/new.jpg"}, {}, {});
     form.trackBar1->setValue(8);
+    toolkit.askAnswers = {true}; // tower1.txt is not the list the file names
     save(ini);
+    EXPECT_EQ(toolkit.asked.size(), 1);
     const std::string text = readText(ini);
     EXPECT_EQ(text.rfind("; written by hand\n[Mine]\nnote=keep me\n[View Options]\nSpeed=8\n"
                          "Comment=stays\nSkyScraperMode=0\nCameraZoom=1\n",
@@ -468,6 +470,9 @@ TEST_F(SetFiles, LinksStayLinksAndProtectedFilesAreRefused) {
     EXPECT_NE(readText(dir.file("real/set.ini")).find("Speed=8"), std::string::npos);
 
     // Write-protected by the user: refused with its name, nothing written.
+    // (Its lists are now those named after the link: replacing set1.txt is
+    // asked first.)
+    toolkit.askAnswers = {true};
     const std::string before = readText(dir.file("real/set.ini"));
     ::chmod(dir.file("real/set.ini").c_str(), 0444);
     form.trackBar1->setValue(2);
@@ -569,6 +574,7 @@ TEST_F(SetFiles, SavesThatCouldNotBeLoadedBackWriteNothing) {
     };
     series({"/a.jpg"}, {}, {});
     for (const auto& c : cases) {
+        toolkit.askAnswers = {true}; // a list linked to the settings file is not its own
         const std::string settings = dir.file(c.settings);
         ASSERT_TRUE(writeText(settings, c.before)) << c.name;
         if (c.linkList1 != nullptr)
@@ -582,5 +588,39 @@ TEST_F(SetFiles, SavesThatCouldNotBeLoadedBackWriteNothing) {
             << c.name << ": " << fileErrors().back().toStdString();
         EXPECT_EQ(readText(settings), c.before) << c.name;
         EXPECT_EQ(filesIn(dir.path), files) << c.name;
+    }
+}
+
+// The replace question comes for every file the save dialog did not ask
+// about: the name with ".ini" added, and list files that are not the lists of
+// the settings file being replaced. No writes nothing; Yes saves.
+TEST_F(SetFiles, NothingIsReplacedUnasked) {
+    const struct {
+        const char* name;
+        const char* typed;
+        std::vector<const char*> existing; // files there before, with "mine" in them
+        const char* asksAbout;
+    } cases[] = {
+        {"the name with .ini added",
+         "tower 2024.05.01",
+         {"tower 2024.05.01.ini"},
+         "tower 2024.05.01.ini"},
+        {"another set's lists", "tower.INI", {"tower.ini", "tower1.txt"}, "tower1.txt"},
+        {"the user's own files", ".ini", {"1.txt", "2.txt"}, "1.txt"},
+    };
+    series({"/a.jpg"}, {}, {});
+    for (const auto& c : cases) {
+        for (const char* file : c.existing)
+            ASSERT_TRUE(writeText(dir.file(file), "mine"));
+        for (const bool yes : {false, true}) {
+            toolkit.asked.clear();
+            toolkit.askAnswers = {yes};
+            save(dir.file(c.typed));
+            ASSERT_FALSE(toolkit.asked.isEmpty()) << c.name;
+            EXPECT_TRUE(toolkit.asked[0].contains(QLatin1String(c.asksAbout)))
+                << c.name << ": " << toolkit.asked[0].toStdString();
+            EXPECT_EQ(readText(dir.file(c.asksAbout)) == "mine", !yes) << c.name;
+        }
+        EXPECT_TRUE(fileErrors().isEmpty()) << c.name;
     }
 }
