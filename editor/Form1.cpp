@@ -234,6 +234,9 @@ void Form1::buildSeriesPage(SeriesPage& s) {
     s.list->setSelectionMode(QAbstractItemView::SingleSelection);
     s.list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     s.list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A list of many thousand paths lays itself out in steps between events,
+    // so the editor answers at once however long a loaded series is.
+    s.list->setLayoutMode(QListView::Batched);
 
     s.selected = new QGroupBox(QStringLiteral("Selected Image"), s.page);
     s.selected->setObjectName(QLatin1String(s.names[4]));

@@ -218,8 +218,12 @@ void Form1::applyStoredSet(const SetFile::StoredSet& set) {
     checkBox2->setChecked(set.zoom);
     trackBar1->setValue(set.speed);
     for (int n = 0; n < 3; ++n) {
-        lists[n]->clear();
+        // One insertion for the whole list: the view lays itself out once.
+        QStringList texts;
+        texts.reserve(static_cast<qsizetype>(set.lists[n].size()));
         for (const std::string& entry : set.lists[n])
-            lists[n]->addItem(fromText(entry));
+            texts << fromText(entry);
+        lists[n]->clear();
+        lists[n]->addItems(texts);
     }
 }

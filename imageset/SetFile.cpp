@@ -140,17 +140,17 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
         return problem(LoadResult::SpeedOutOfRange, settingsPath, 0);
     }
 
-    const std::string settingsFolder = AtomicFile::folderOf(settingsPath);
+    SetPaths::Resolver fromSettings(AtomicFile::folderOf(settingsPath));
     for (int n = 0; n < 3; ++n) {
-        const std::string listPath = SetPaths::resolvedFrom(settingsFolder, value(ImageList + n));
+        const std::string listPath = fromSettings.resolve(value(ImageList + n));
         const ListResult read = readList(listPath, loaded.lists[n]);
         if (read == ListResult::CannotOpen)
             return problem(LoadResult::ListUnreadable, listPath, n + 1);
         if (read != ListResult::Ok)
             return problem(LoadResult::ListNotText, listPath, n + 1);
-        const std::string listFolder = AtomicFile::folderOf(listPath);
+        SetPaths::Resolver fromList(AtomicFile::folderOf(listPath));
         for (std::string& entry : loaded.lists[n])
-            entry = SetPaths::resolvedFrom(listFolder, entry);
+            entry = fromList.resolve(entry);
     }
     set = loaded;
     return result;
@@ -292,16 +292,15 @@ std::vector<std::string> foreignLists(const std::string& settingsPath) {
     Text::Encoding encoding;
     const bool named = AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) &&
                        Text::decode(bytes, text, encoding);
-    const std::string folder = AtomicFile::folderOf(settingsPath);
+    SetPaths::Resolver fromSettings(AtomicFile::folderOf(settingsPath));
     for (int n = 0; n < 3; ++n) {
         const std::string list = listFilePath(settingsPath, n + 1);
         struct stat info {};
         if (::lstat(list.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
             continue; // nothing there, or what the save refuses anyway
         const std::string own =
-            named ? SetPaths::resolvedFrom(folder,
-                                           IniProfile::readText(text, kKeys[ImageList + n].section,
-                                                                kKeys[ImageList + n].name, ""))
+            named ? fromSettings.resolve(IniProfile::readText(text, kKeys[ImageList + n].section,
+                                                              kKeys[ImageList + n].name, ""))
                   : std::string();
         if (own.empty() || !SetPaths::sameFile(own, list))
             foreign.push_back(list);

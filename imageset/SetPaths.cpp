@@ -8,12 +8,32 @@
 
 namespace SetPaths {
 
-std::string resolvedFrom(const std::string& folder, const std::string& path) {
+std::string Resolver::resolve(const std::string& path) {
     if (path.empty() || path[0] == '/')
         return path;
-    return (std::filesystem::path(folder) / path).lexically_normal().string();
+    const std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    if (name.empty() || name == "." || name == "..") { // the path names a folder itself
+        folder = path;
+        name.clear();
+    }
+    auto known = folders.find(folder);
+    if (known == folders.end()) {
+        const std::filesystem::path written = std::filesystem::path(base) / folder;
+        std::error_code error;
+        std::filesystem::path real = std::filesystem::weakly_canonical(written, error);
+        if (error)
+            real = written.lexically_normal();
+        std::string text = real.string();
+        while (text.size() > 1 && text.back() == '/')
+            text.pop_back();
+        known = folders.emplace(folder, text).first;
+    }
+    if (name.empty())
+        return known->second;
+    return known->second == "/" ? "/" + name : known->second + "/" + name;
 }
-
 std::string throughLinks(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))

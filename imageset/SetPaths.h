@@ -1,13 +1,27 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 // Path and link rules of set files: where a relative path leads, where a
 // write through a link goes, and which files a save may not touch.
 namespace SetPaths {
 
-// A relative path counted from `folder`; an absolute or empty one as it is.
-std::string resolvedFrom(const std::string& folder, const std::string& path);
+// Resolves relative paths against one folder as opening them would: ".."
+// climbs from the real folder, through links, not from the text of the path.
+// The folders met are resolved once each.
+class Resolver {
+  public:
+    explicit Resolver(std::string folder) : base(std::move(folder)) {}
+    // A relative path counted from the folder; an absolute or empty one as it
+    // is. The last component is kept as written (a link stays a link).
+    std::string resolve(const std::string& path);
+
+  private:
+    std::string base;
+    std::unordered_map<std::string, std::string> folders; // as written -> real
+};
 
 // Where a write to `path` must go so that a symbolic link there stays a link.
 std::string throughLinks(const std::string& path);

@@ -624,3 +624,24 @@ TEST_F(SetFiles, NothingIsReplacedUnasked) {
         EXPECT_TRUE(fileErrors().isEmpty()) << c.name;
     }
 }
+
+// ".." in a list or image path climbs from the folder the file really is in,
+// as opening the path would, also when the set is opened through a link.
+TEST_F(SetFiles, RelativePathsClimbFromTheRealFolder) {
+    std::filesystem::create_directories(dir.file("real/sets"));
+    std::filesystem::create_directories(dir.file("real/lists"));
+    std::filesystem::create_directories(dir.file("lists"));
+    std::filesystem::create_directory_symlink(dir.file("real/sets"), dir.file("linked"));
+    ASSERT_TRUE(writeText(dir.file("real/lists/l.txt"), "../photos/a.jpg\r\n"));
+    ASSERT_TRUE(writeText(dir.file("lists/l.txt"), "/the/wrong/list.jpg\r\n"));
+    ASSERT_TRUE(writeText(dir.file("real/lists/e.txt"), ""));
+    ASSERT_TRUE(writeText(dir.file("real/sets/set.ini"),
+                          "[Lower Series]\nImageList1=../lists/l.txt\n[Centric Series]\n"
+                          "ImageList2=../lists/e.txt\n[Upper Series]\nImageList3=../lists/e.txt\n"
+                          "[View Options]\nSpeed=5\n"));
+    load(dir.file("linked/set.ini"));
+    ASSERT_TRUE(fileErrors().isEmpty()) << fileErrors().join("\n").toStdString();
+    const std::string real = std::filesystem::canonical(dir.path).string();
+    EXPECT_EQ(listEntries(form.listBox1),
+              QStringList({QString::fromStdString(real + "/real/photos/a.jpg")}));
+}
