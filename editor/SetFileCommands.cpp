@@ -144,6 +144,14 @@ void Form1::saveSetToolStripMenuItem_Click() {
                                        "than %1 MiB, more than Load Set reads.")
                             .arg(SetFile::kMaxSettingsBytes >> 20);
         break;
+    case SetFile::SaveResult::ForeignLink:
+        message = QStringLiteral("The set was not saved: this name is a link that belongs to "
+                                 "another user, and it is not followed.");
+        break;
+    case SetFile::SaveResult::LinkLoop:
+        message = QStringLiteral("The set was not saved: this name is a link that leads round "
+                                 "in a loop and never reaches a file.");
+        break;
     default:
         message = QStringLiteral("The set was not saved completely: the image list of the %1 "
                                  "could not be moved into place.")

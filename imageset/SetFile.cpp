@@ -201,6 +201,15 @@ bool listContent(const std::vector<std::string>& entries, std::string& bytes) {
     return true;
 }
 
+namespace {
+
+SaveResult::Problem linkProblem(const SetPaths::Target& target) {
+    return target.outcome == SetPaths::Target::ForeignLink ? SaveResult::ForeignLink
+                                                           : SaveResult::LinkLoop;
+}
+
+} // namespace
+
 SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     SaveResult result;
     auto problem = [&](SaveResult::Problem p, const std::string& path, int series) {
@@ -214,7 +223,10 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         listPaths[n] = listFilePath(settingsPath, n + 1);
         if (Text::utf16Length(listPaths[n]) > IniProfile::kValueCharacters)
             return problem(SaveResult::ListPathTooLong, listPaths[n], n + 1);
-        listTargets[n] = SetPaths::throughLinks(listPaths[n]);
+        const SetPaths::Target target = SetPaths::throughLinks(listPaths[n]);
+        if (target.outcome != SetPaths::Target::Ok)
+            return problem(linkProblem(target), target.path, n + 1);
+        listTargets[n] = target.path;
         struct stat info {};
         if (::stat(listTargets[n].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
             return problem(SaveResult::NotAFile, listPaths[n], n + 1);
@@ -231,7 +243,10 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
 
     // The settings file's new content: the twelve keys applied to what it
     // holds now, in its own encoding.
-    const std::string settingsTarget = SetPaths::throughLinks(settingsPath);
+    const SetPaths::Target target = SetPaths::throughLinks(settingsPath);
+    if (target.outcome != SetPaths::Target::Ok)
+        return problem(linkProblem(target), target.path, 0);
+    const std::string settingsTarget = target.path;
     if (SetPaths::writeProtected(settingsTarget))
         return problem(SaveResult::ReadOnly, settingsPath, 0);
     if (SetPaths::nameTooLong(settingsTarget))

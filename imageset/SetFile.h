@@ -54,6 +54,8 @@ struct SaveResult {
         NameTooLong,     // a file name longer than its file system allows
         SameFile,        // a list file is, through a link, the settings file or another list
         TooLarge,        // the file would grow past what Load accepts
+        ForeignLink,     // a link of another user stands at the name (path: the link)
+        LinkLoop,        // links at the name never reach a file
     } problem = None;
     std::string path; // the file concerned
     int series = 0;   // 1 to 3 where a list is concerned
@@ -109,8 +111,9 @@ LoadResult load(const std::string& settingsPath, StoredSet& set);
 // replaced in one step with all twelve keys applied; a save that fails leaves
 // a set saved earlier under that name loadable, and one refused before
 // writing (too long, not a file, line break, write-protected) changes
-// nothing. A settings or list file that is a symbolic link is written through
-// the link, which stays.
+// nothing. A settings or list file that is a symbolic link of the user's own
+// (or root's) is written through the link, which stays; a link of another
+// user, or a loop of links, is refused.
 SaveResult save(const std::string& settingsPath, const StoredSet& set);
 
 // The list files a save under `settingsPath` would write over that are not

@@ -34,13 +34,22 @@ std::string Resolver::resolve(const std::string& path) {
         return known->second;
     return known->second == "/" ? "/" + name : known->second + "/" + name;
 }
-std::string throughLinks(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return path;
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
-    return error ? path : target.string();
+Target throughLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) { // the kernel's own limit
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return {Target::Ok, current};
+        if (info.st_uid != ::geteuid() && info.st_uid != 0)
+            return {Target::ForeignLink, current};
+        char target[4096];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+            return {Target::LinkLoop, current};
+        const std::string next(target, static_cast<std::size_t>(length));
+        current = next[0] == '/' ? next : AtomicFile::folderOf(current) + "/" + next;
+    }
+    return {Target::LinkLoop, path};
 }
 
 bool writeProtected(const std::string& path) {

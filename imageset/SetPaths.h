@@ -23,8 +23,20 @@ class Resolver {
     std::unordered_map<std::string, std::string> folders; // as written -> real
 };
 
-// Where a write to `path` must go so that a symbolic link there stays a link.
-std::string throughLinks(const std::string& path);
+// Where a write to `path` must go so that a symbolic link there stays a
+// link. Links are followed only when they belong to the user who saves or to
+// root: one that another user planted (in a shared folder, say) could point
+// at any file of ours. A dangling link leads to the file it names, which the
+// write creates.
+struct Target {
+    enum Outcome {
+        Ok,
+        ForeignLink, // `path` is a link of another user
+        LinkLoop,    // links that never reach a file
+    } outcome = Ok;
+    std::string path; // where to write; with a problem, the link concerned
+};
+Target throughLinks(const std::string& path);
 
 // A file that exists and that no one may write to: the user protected it.
 bool writeProtected(const std::string& path);

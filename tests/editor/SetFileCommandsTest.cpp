@@ -645,3 +645,53 @@ TEST_F(SetFiles, RelativePathsClimbFromTheRealFolder) {
     EXPECT_EQ(listEntries(form.listBox1),
               QStringList({QString::fromStdString(real + "/real/photos/a.jpg")}));
 }
+
+// A link is followed only when it is the user's own (or root's). One that
+// another user planted is refused and named; a dangling link of ours writes
+// the file it names; a loop is refused. Nothing is silently replaced by a
+// plain file.
+TEST_F(SetFiles, LinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
+    ASSERT_TRUE(writeText(dir.file("victim"), "root's own file"));
+    std::filesystem::create_symlink(dir.file("victim"), dir.file("planted.ini"));
+    std::filesystem::create_symlink(dir.file("victim"), dir.file("own1.txt"));
+    std::filesystem::create_symlink(dir.file("made.ini"), dir.file("dangling.ini"));
+    std::filesystem::create_symlink(dir.file("loop2.ini"), dir.file("loop.ini"));
+    std::filesystem::create_symlink(dir.file("loop.ini"), dir.file("loop2.ini"));
+    const bool canPlant = ::geteuid() == 0;
+    if (canPlant) { // as the user nobody would have made them
+        ASSERT_EQ(::lchown(dir.file("planted.ini").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::lchown(dir.file("own1.txt").c_str(), 65534, 65534), 0);
+    }
+    const struct {
+        const char* name;
+        const char* saved;
+        const char* message; // null: saved
+        bool needsRoot;
+    } cases[] = {
+        {"a link of another user", "planted.ini", "belongs to another user", true},
+        {"a list link of another user", "own.ini", "belongs to another user", true},
+        {"a dangling link of ours", "dangling.ini", nullptr, false},
+        {"a loop of links", "loop.ini", "loop", false},
+    };
+    series({"/a.jpg"}, {}, {});
+    toolkit.askAnswers.assign(8, true);
+    for (const auto& c : cases) {
+        if (c.needsRoot && !canPlant)
+            continue;
+        const qsizetype errors = fileErrors().size();
+        save(dir.file(c.saved));
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.file(c.saved)) ||
+                    std::string(c.saved) == "own.ini")
+            << c.name;
+        if (c.message == nullptr) {
+            EXPECT_EQ(fileErrors().size(), errors) << c.name;
+            EXPECT_NE(readText(dir.file("made.ini")).find("Speed="), std::string::npos);
+            continue;
+        }
+        ASSERT_EQ(fileErrors().size(), errors + 1) << c.name;
+        EXPECT_TRUE(fileErrors().back().contains(QLatin1String(c.message)))
+            << c.name << ": " << fileErrors().back().toStdString();
+    }
+    EXPECT_EQ(readText(dir.file("victim")), "root's own file");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("own.ini")));
+}
