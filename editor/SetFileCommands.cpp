@@ -9,9 +9,11 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QListWidget>
+#include <QLocale>
 #include <QRadioButton>
 #include <QSlider>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,33 @@ QString fromText(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A value from a file or a name as a message shows it: control characters,
+// and the marks that change the direction of text, as <U+XXXX>, so that no
+// value can hide or reorder the words around it.
+QString shown(const QString& value) {
+    QString out;
+    for (const QChar c : value) {
+        const char16_t u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x061C || u == 0x200E ||
+                             u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+                             (u >= 0x2066 && u <= 0x2069);
+        if (control)
+            out += QStringLiteral("<U+%1>").arg(unsigned(u), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
+// A file's size, exact, and a limit, in whole MiB.
+QString bytesText(std::uint64_t bytes) {
+    return QLocale(QLocale::English).toString(static_cast<qulonglong>(bytes)) +
+           QStringLiteral(" bytes");
+}
+QString limitText(std::size_t bytes) {
+    return QStringLiteral("%1 MiB").arg(bytes >> 20);
+}
+
 std::vector<std::string> entries(const QListWidget* list) {
     std::vector<std::string> texts;
     for (const QString& entry : listEntries(list))
@@ -40,11 +69,14 @@ std::vector<std::string> entries(const QListWidget* list) {
 } // namespace
 
 bool Form1::confirmReplace(const QStringList& paths) {
+    QStringList names;
+    for (const QString& path : paths)
+        names << shown(path);
     const QString question =
-        paths.size() == 1
-            ? QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(paths[0])
+        names.size() == 1
+            ? QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(names[0])
             : QStringLiteral("%1\nalready exist.\nDo you want to replace them?")
-                  .arg(paths.join(QLatin1Char('\n')));
+                  .arg(names.join(QLatin1Char('\n')));
     return Toolkit::current().ask(this, QStringLiteral("Save Settings"), question);
 }
 
@@ -136,13 +168,12 @@ void Form1::saveSetToolStripMenuItem_Click() {
         break;
     case SetFile::SaveResult::TooLarge:
         message = result.series > 0
-                      ? QStringLiteral("The set was not saved: the image list of the %1 would be "
-                                       "larger than %2 MiB, more than Load Set reads.")
-                            .arg(series)
-                            .arg(SetFile::kMaxListBytes >> 20)
-                      : QStringLiteral("The set was not saved: the settings file would be larger "
-                                       "than %1 MiB, more than Load Set reads.")
-                            .arg(SetFile::kMaxSettingsBytes >> 20);
+                      ? QStringLiteral("The set was not saved: the image list of the %1 would "
+                                       "take %2, more than the %3 Load Set reads.")
+                            .arg(series, bytesText(result.size), limitText(SetFile::kMaxListBytes))
+                      : QStringLiteral("The set was not saved: the settings file would take %1, "
+                                       "more than the %2 Load Set reads.")
+                            .arg(bytesText(result.size), limitText(SetFile::kMaxSettingsBytes));
         break;
     case SetFile::SaveResult::ForeignLink:
         message = QStringLiteral("The set was not saved: this name is a link that belongs to "
@@ -158,7 +189,8 @@ void Form1::saveSetToolStripMenuItem_Click() {
                       .arg(series);
         break;
     }
-    FileError dialog(this, message + QLatin1Char('\n') + QFile::decodeName(result.path.c_str()));
+    FileError dialog(this,
+                     message + QLatin1Char('\n') + shown(QFile::decodeName(result.path.c_str())));
     Toolkit::current().showModal(dialog);
 }
 
@@ -193,7 +225,16 @@ void Form1::loadSetToolStripMenuItem_Click() {
     case SetFile::LoadResult::SpeedOutOfRange:
         message = QStringLiteral("The set was not loaded: the speed in [View Options] must be a "
                                  "number from 1 to 9, but reads \"%1\".")
-                      .arg(fromText(result.text));
+                      .arg(shown(fromText(result.text)));
+        break;
+    case SetFile::LoadResult::TooLarge:
+        message = QStringLiteral("The set was not loaded: this file takes %1, more than the %2 "
+                                 "%3 may take.")
+                      .arg(bytesText(result.size),
+                           limitText(result.series > 0 ? SetFile::kMaxListBytes
+                                                       : SetFile::kMaxSettingsBytes),
+                           result.series > 0 ? QStringLiteral("an image list")
+                                             : QStringLiteral("a settings file"));
         break;
     case SetFile::LoadResult::ListUnreadable:
         message = QStringLiteral("The set was not loaded: the image list of the %1 (ImageList%2 "
@@ -208,7 +249,7 @@ void Form1::loadSetToolStripMenuItem_Click() {
                       .arg(result.series);
         break;
     }
-    FileError dialog(this, message + QLatin1Char('\n') + file);
+    FileError dialog(this, message + QLatin1Char('\n') + shown(file));
     Toolkit::current().showModal(dialog);
 }
 

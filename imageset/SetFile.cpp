@@ -101,6 +101,19 @@ std::string applyKeys(const std::string& text, const std::string listPaths[3],
     return result;
 }
 
+namespace {
+
+// The size of a regular file larger than `limit`; 0 for any other.
+std::uint64_t sizeOver(const std::string& path, std::size_t limit) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) <= limit)
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+} // namespace
+
 LoadResult load(const std::string& settingsPath, StoredSet& set) {
     LoadResult result;
     auto problem = [&](LoadResult::Problem p, const std::string& path, int series) {
@@ -111,6 +124,8 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
     };
     std::string bytes, text;
     Text::Encoding encoding;
+    if ((result.size = sizeOver(settingsPath, kMaxSettingsBytes)) != 0)
+        return problem(LoadResult::TooLarge, settingsPath, 0);
     if (!AtomicFile::read(settingsPath, bytes, kMaxSettingsBytes) ||
         !Text::decode(bytes, text, encoding))
         return problem(LoadResult::SettingsUnreadable, settingsPath, 0);
@@ -144,6 +159,9 @@ LoadResult load(const std::string& settingsPath, StoredSet& set) {
     for (int n = 0; n < 3; ++n) {
         const std::string listPath = fromSettings.resolve(value(ImageList + n));
         const ListResult read = readList(listPath, loaded.lists[n]);
+        if (read == ListResult::CannotOpen &&
+            (result.size = sizeOver(listPath, kMaxListBytes)) != 0)
+            return problem(LoadResult::TooLarge, listPath, n + 1);
         if (read == ListResult::CannotOpen)
             return problem(LoadResult::ListUnreadable, listPath, n + 1);
         if (read != ListResult::Ok)
@@ -237,8 +255,10 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     for (int n = 0; n < 3; ++n) {
         if (!listContent(set.lists[n], contents[n]))
             return problem(SaveResult::LineBreak, listPaths[n], n + 1);
-        if (contents[n].size() > kMaxListBytes)
+        if (contents[n].size() > kMaxListBytes) {
+            result.size = contents[n].size();
             return problem(SaveResult::TooLarge, listPaths[n], n + 1);
+        }
     }
 
     // The settings file's new content: the twelve keys applied to what it
@@ -266,13 +286,17 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     Text::Encoding encoding = Text::Encoding::Utf8;
     struct stat info {};
     if (::stat(settingsTarget.c_str(), &info) == 0) {
+        if ((result.size = sizeOver(settingsTarget, kMaxSettingsBytes)) != 0)
+            return problem(SaveResult::TooLarge, settingsPath, 0);
         if (!S_ISREG(info.st_mode) || !AtomicFile::read(settingsTarget, bytes, kMaxSettingsBytes) ||
             !Text::decode(bytes, text, encoding))
             return problem(SaveResult::SettingsNotText, settingsPath, 0);
     }
     const std::string settingsBytes = Text::encode(applyKeys(text, listPaths, set), encoding);
-    if (settingsBytes.size() > kMaxSettingsBytes)
+    if (settingsBytes.size() > kMaxSettingsBytes) {
+        result.size = settingsBytes.size();
         return problem(SaveResult::TooLarge, settingsPath, 0);
+    }
 
     std::string temporaries[3];
     auto discardAll = [&] {

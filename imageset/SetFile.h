@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,9 @@ struct SaveResult {
         ForeignLink,     // a link of another user stands at the name (path: the link)
         LinkLoop,        // links at the name never reach a file
     } problem = None;
-    std::string path; // the file concerned
-    int series = 0;   // 1 to 3 where a list is concerned
+    std::string path;       // the file concerned
+    int series = 0;         // 1 to 3 where a list is concerned
+    std::uint64_t size = 0; // TooLarge: the size it has or would have
 };
 
 // Everything a settings file and its list files store of a set.
@@ -89,10 +91,12 @@ struct LoadResult {
         SpeedMissing,
         ListUnreadable, // missing, too large, not a file
         ListNotText,
+        TooLarge, // a file over its limit (kMaxSettingsBytes, kMaxListBytes)
     } problem = None;
-    std::string path; // the file concerned
-    std::string text; // the speed as the file gives it
-    int series = 0;   // 1 to 3 where a list is concerned
+    std::string path;       // the file concerned
+    std::string text;       // the speed as the file gives it
+    int series = 0;         // 1 to 3 where a list is concerned
+    std::uint64_t size = 0; // the size of a file too large
 };
 
 // Reads a settings file and its three list files into `set`, all of it or

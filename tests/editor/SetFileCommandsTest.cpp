@@ -523,12 +523,14 @@ TEST_F(SetFiles, OversizedFilesAreRefusedBeforeReading) {
     std::filesystem::resize_file(dir.file("ok2.txt"), std::uintmax_t(65) << 20); // sparse
     load(dir.file("ok.ini"));
     ASSERT_EQ(fileErrors().size(), 1);
-    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("could not be opened")));
+    EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("68,157,440 bytes, more than the 64 MiB")))
+        << fileErrors()[0].toStdString();
     ASSERT_TRUE(writeText(dir.file("big.ini"), "[View Options]\nSpeed=5\n"));
     std::filesystem::resize_file(dir.file("big.ini"), (1u << 20) + 1);
     load(dir.file("big.ini"));
     ASSERT_EQ(fileErrors().size(), 2);
-    EXPECT_TRUE(fileErrors()[1].contains(QStringLiteral("could not be read")));
+    EXPECT_TRUE(fileErrors()[1].contains(QStringLiteral("1,048,577 bytes, more than the 1 MiB")))
+        << fileErrors()[1].toStdString();
     EXPECT_EQ(listEntries(form.listBox1), QStringList({"/keep.jpg"}));
 }
 
@@ -568,7 +570,7 @@ TEST_F(SetFiles, SavesThatCouldNotBeLoadedBackWriteNothing) {
          "linked.ini", "through a link"},
         {"growing past Load's limit", "full.ini",
          "[View Options]\r\nSpeed=4\r\n" + std::string((1 << 20) - 40, ';'), nullptr,
-         "larger than 1 MiB"},
+         "more than the 1 MiB"},
         {"UTF-16 without a mark", "wide.ini", std::string("[\0V\0i\0e\0w\0]\0", 12), nullptr,
          "not a settings file"},
     };
@@ -694,4 +696,19 @@ TEST_F(SetFiles, LinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
     }
     EXPECT_EQ(readText(dir.file("victim")), "root's own file");
     EXPECT_FALSE(std::filesystem::exists(dir.file("own.ini")));
+}
+
+// A value quoted from a file, or a file name, cannot reorder or hide the
+// words of the message around it: its control characters show as codes.
+TEST_F(SetFiles, QuotedValuesCannotReorderTheMessage) {
+    const std::string rlo = "\xE2\x80\xAE"; // right-to-left override
+    const std::string name = dir.file("evil" + rlo + "gpj.ini");
+    ASSERT_TRUE(writeText(name, "[View Options]\nSpeed=12" + rlo + "34\n"));
+    load(name);
+    ASSERT_EQ(fileErrors().size(), 1);
+    const QString message = fileErrors()[0];
+    EXPECT_FALSE(message.contains(QChar(0x202E))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("reads \"12<U+202E>34\".")))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("evil<U+202E>gpj.ini"))) << message.toStdString();
 }
