@@ -175,6 +175,12 @@ void Form1::saveSetToolStripMenuItem_Click() {
                                        "more than the %2 Load Set reads.")
                             .arg(bytesText(result.size), limitText(SetFile::kMaxSettingsBytes));
         break;
+    case SetFile::SaveResult::FolderClosed:
+        message = QStringLiteral("The set was not saved: this folder takes no new files, and the "
+                                 "%1 is not there yet to be written over.")
+                      .arg(result.series > 0 ? QStringLiteral("image list of the ") + series
+                                             : QStringLiteral("settings file"));
+        break;
     case SetFile::SaveResult::ForeignLink:
         message = QStringLiteral("The set was not saved: this name is a link that belongs to "
                                  "another user, and it is not followed.");

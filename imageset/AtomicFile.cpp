@@ -77,6 +77,20 @@ bool replace(const std::string& target, const std::string& bytes) {
     return !temporary.empty() && commit(temporary, target);
 }
 
+bool overwrite(const std::string& target, const std::string& bytes) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    const bool ok =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+bool canCreateIn(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 bool read(const std::string& path, std::string& bytes, std::size_t limit) {
     bytes.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

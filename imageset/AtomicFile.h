@@ -22,6 +22,14 @@ void discard(const std::string& temporary);
 // writeTemporary and commit in one.
 bool replace(const std::string& target, const std::string& bytes);
 
+// Writes `bytes` over an existing file in place, flushed: for a folder that
+// takes no new files, where no temporary can be made. Not a one-step
+// replacement: a failure midway leaves the file cut short.
+bool overwrite(const std::string& target, const std::string& bytes);
+
+// Whether new files can be made in the folder.
+bool canCreateIn(const std::string& folder);
+
 // The folder part of a path ("." when it has none).
 std::string folderOf(const std::string& path);
 

@@ -6,6 +6,7 @@
 #include "TextEncoding.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -298,24 +299,43 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         return problem(SaveResult::TooLarge, settingsPath, 0);
     }
 
+    // A folder that takes no new files (shared, its files writable) gets its
+    // existing files written in place; a file it lacks cannot be made.
+    auto inPlace = [](const std::string& target) {
+        return !AtomicFile::canCreateIn(AtomicFile::folderOf(target));
+    };
+    for (int n = 0; n <= 3; ++n) {
+        const std::string& target = n < 3 ? listTargets[n] : settingsTarget;
+        if (inPlace(target) && ::access(target.c_str(), W_OK) != 0)
+            return problem(SaveResult::FolderClosed, AtomicFile::folderOf(target),
+                           n < 3 ? n + 1 : 0);
+    }
+
     std::string temporaries[3];
     auto discardAll = [&] {
         for (const std::string& t : temporaries)
             AtomicFile::discard(t);
     };
     for (int n = 0; n < 3; ++n) {
+        if (inPlace(listTargets[n]))
+            continue;
         temporaries[n] = AtomicFile::writeTemporary(listTargets[n], contents[n]);
         if (temporaries[n].empty()) {
             discardAll();
             return problem(SaveResult::ListNotWritten, listPaths[n], n + 1);
         }
     }
-    if (!AtomicFile::replace(settingsTarget, settingsBytes)) {
+    const bool settingsWritten = inPlace(settingsTarget)
+                                     ? AtomicFile::overwrite(settingsTarget, settingsBytes)
+                                     : AtomicFile::replace(settingsTarget, settingsBytes);
+    if (!settingsWritten) {
         discardAll();
         return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
     }
     for (int n = 0; n < 3; ++n) {
-        const bool moved = AtomicFile::commit(temporaries[n], listTargets[n]);
+        const bool moved = temporaries[n].empty()
+                               ? AtomicFile::overwrite(listTargets[n], contents[n])
+                               : AtomicFile::commit(temporaries[n], listTargets[n]);
         temporaries[n].clear();
         if (!moved) {
             discardAll();

@@ -57,6 +57,7 @@ struct SaveResult {
         TooLarge,        // the file would grow past what Load accepts
         ForeignLink,     // a link of another user stands at the name (path: the link)
         LinkLoop,        // links at the name never reach a file
+        FolderClosed,    // a file must be made in a folder that takes no new files (path: it)
     } problem = None;
     std::string path;       // the file concerned
     int series = 0;         // 1 to 3 where a list is concerned
@@ -117,7 +118,9 @@ LoadResult load(const std::string& settingsPath, StoredSet& set);
 // writing (too long, not a file, line break, write-protected) changes
 // nothing. A settings or list file that is a symbolic link of the user's own
 // (or root's) is written through the link, which stays; a link of another
-// user, or a loop of links, is refused.
+// user, or a loop of links, is refused. In a folder that takes no new files
+// (a shared folder whose files are writable) the files that exist are written
+// in place instead, which is not a one-step replacement.
 SaveResult save(const std::string& settingsPath, const StoredSet& set);
 
 // The list files a save under `settingsPath` would write over that are not

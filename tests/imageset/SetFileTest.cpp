@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using TestImages::TempDir;
 
@@ -222,4 +225,47 @@ TEST(SeriesListFiles, WrittenWithCrLfAndReadBack) {
     std::vector<std::string> e;
     EXPECT_EQ(SetFile::readList(dir.file("none.txt"), e), SetFile::ListResult::CannotOpen);
     EXPECT_EQ(SetFile::readList(dir.path.string(), e), SetFile::ListResult::CannotOpen);
+}
+
+// A shared folder whose files anyone may write but where no one may make new
+// ones: a save as another user writes the existing files in place; one that
+// would have to make a file names the folder and writes nothing.
+TEST(SetFileSave, FolderThatTakesNoNewFilesIsWrittenInPlace) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    TempDir dir;
+    const std::string shared = dir.file("shared");
+    std::filesystem::create_directory(shared);
+    SetFile::StoredSet set;
+    set.lists[0] = {"/old.jpg"};
+    ASSERT_EQ(SetFile::save(shared + "/tower.ini", set).problem, SetFile::SaveResult::None);
+    ASSERT_TRUE(writeText(shared + "/other.ini", "[View Options]\nSpeed=5\n"));
+    for (const auto& entry : std::filesystem::directory_iterator(shared))
+        ::chmod(entry.path().c_str(), 0666);
+    ::chmod(shared.c_str(), 0555);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            _exit(10);
+        SetFile::StoredSet changed;
+        changed.lists[0] = {"/new.jpg"};
+        changed.speed = 7;
+        if (SetFile::save(shared + "/tower.ini", changed).problem != SetFile::SaveResult::None)
+            _exit(11);
+        SetFile::StoredSet loaded;
+        if (SetFile::load(shared + "/tower.ini", loaded).problem != SetFile::LoadResult::None ||
+            loaded.lists[0] != changed.lists[0] || loaded.speed != 7)
+            _exit(12);
+        // other.ini has no list files yet, and they cannot be made.
+        const SetFile::SaveResult refused = SetFile::save(shared + "/other.ini", changed);
+        _exit(refused.problem == SetFile::SaveResult::FolderClosed && refused.path == shared ? 0
+                                                                                             : 13);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    ::chmod(shared.c_str(), 0755);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "11: not saved; 12: not loaded back; 13: not refused";
+    EXPECT_EQ(readText(shared + "/other.ini"), "[View Options]\nSpeed=5\n");
 }
