@@ -34,18 +34,19 @@ int TextureLoader::LoadTextureFromDisk(const char* fileName, glTexture* texture)
     if (texture == nullptr)
         return 0;
     const TextureOptions current = options();
-    DecodedTexture decoded;
-    decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
-    return uploadDecodedTexture(decoded, current, texture);
+    return uploadDecodedTexture(decodeFile(fileName, current), current, texture);
 }
 
 int TextureLoader::LoadPhotograph(const char* fileName, glTexture* texture) {
     if (texture == nullptr)
         return 0;
-    const TextureOptions current = options();
+    return UploadPhotograph(fileName, decodeFile(fileName, options()), texture);
+}
+
+DecodedTexture TextureLoader::decodeFile(const char* fileName, const TextureOptions& current) {
     DecodedTexture decoded;
     decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
-    return uploadPhotograph(fileName, decoded, current, buffers(), texture);
+    return decoded;
 }
 
 int TextureLoader::UploadPhotograph(const char* fileName, const DecodedTexture& decoded,

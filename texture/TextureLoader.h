@@ -45,6 +45,9 @@ class TextureLoader {
 
   private:
     TextureScratch& buffers();
+    // The CPU stage of a load with these options, on this thread; the pixels
+    // live in the loader's buffers until the next load.
+    DecodedTexture decodeFile(const char* fileName, const TextureOptions& current);
     bool alphaMatch;
     bool highQuality;
     bool mipMapping;
