@@ -1,6 +1,7 @@
 #include "PreloadPipeline.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -31,12 +32,23 @@ namespace {
 
 // Runs the CPU stage of one file into `slot`, moving the buffer that holds
 // the result into the slot (and the slot's old buffers back to the scratch).
+// With a cache, the entry of the file is read instead when there is one, and
+// a fresh decode is kept for the next time.
 template <typename Slot>
 void decodeInto(const char* file, const TextureOptions& options, int maxTextureSize,
-                TextureScratch& scratch, Slot& slot) {
+                TextureScratch& scratch, Slot& slot, TextureCache* cache) {
     DecodedTexture decoded;
     try {
+        struct stat before {};
+        const bool known = cache != nullptr && file != nullptr && ::stat(file, &before) == 0;
+        if (known && cache->fetch(file, before, options, maxTextureSize, slot.pixels, slot.mipmaps,
+                                  decoded)) {
+            slot.decoded = decoded;
+            return;
+        }
         decodeTexture(file, options, maxTextureSize, scratch, decoded);
+        if (known)
+            cache->store(file, before, options, maxTextureSize, decoded);
         if (decoded.ok) {
             PixelBuffer& holder =
                 decoded.pixels == scratch.texture.data() ? scratch.texture : scratch.decoded;
@@ -60,9 +72,9 @@ void decodeInto(const char* file, const TextureOptions& options, int maxTextureS
 } // namespace
 
 PreloadPipeline::PreloadPipeline(std::vector<const char*> paths, const TextureOptions& o,
-                                 int maxSize, unsigned count)
+                                 int maxSize, unsigned count, std::shared_ptr<TextureCache> c)
     : files(std::move(paths)), options(o), maxTextureSize(maxSize),
-      workerCount(count == 0 ? 1 : count), results(files.size(), nullptr) {}
+      workerCount(count == 0 ? 1 : count), cache(std::move(c)), results(files.size(), nullptr) {}
 
 PreloadPipeline::~PreloadPipeline() {
     stop();
@@ -102,7 +114,7 @@ void PreloadPipeline::work(Worker& self) {
             slot = self.freeSlot();
             slot->busy = true;
         }
-        decodeInto(files[job], options, maxTextureSize, self.scratch, *slot);
+        decodeInto(files[job], options, maxTextureSize, self.scratch, *slot, cache.get());
         {
             std::lock_guard<std::mutex> lock(mutex);
             results[job] = slot;
@@ -142,7 +154,7 @@ void PreloadPipeline::run(const Consumer& consume) {
         // Not a single thread could be started: decode here, one by one.
         Worker self;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0]);
+            decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0], cache.get());
             current = &self.slots[0];
             consume(i, self.slots[0].decoded);
             current = nullptr;

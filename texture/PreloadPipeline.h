@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TextureCache.h"
 #include "TextureDecode.h"
 
 #include <condition_variable>
@@ -23,8 +24,11 @@ class PreloadPipeline {
     // pixels stay valid until it returns.
     using Consumer = std::function<void(std::size_t index, const DecodedTexture& decoded)>;
 
+    // With a cache, a photograph whose entry still belongs to its file is
+    // read from the cache, and every other one is kept there once decoded.
     PreloadPipeline(std::vector<const char*> files, const TextureOptions& options,
-                    int maxTextureSize, unsigned workers = defaultWorkers());
+                    int maxTextureSize, unsigned workers = defaultWorkers(),
+                    std::shared_ptr<TextureCache> cache = nullptr);
     ~PreloadPipeline();
     PreloadPipeline(const PreloadPipeline&) = delete;
     PreloadPipeline& operator=(const PreloadPipeline&) = delete;
@@ -52,6 +56,7 @@ class PreloadPipeline {
     TextureOptions options;
     int maxTextureSize;
     unsigned workerCount;
+    std::shared_ptr<TextureCache> cache;
     bool started = false;
 
     std::mutex mutex;

@@ -3,6 +3,7 @@
 #include "OrbivueGL.h"
 
 #include "PreloadPipeline.h"
+#include "TextureCache.h"
 #include "TextureLoader.h"
 
 #include <GL/freeglut.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <malloc.h>
 #include <memory>
 #include <sys/select.h>
@@ -30,6 +32,21 @@ float preloadFraction = 0;
 
 // The user closed the window while the images were loading.
 struct PreloadCancelled {};
+
+// The texture cache of the user, kept from one start to the next (its thread
+// may still be flushing the entries of the last start), and made anew when
+// the place or size the environment names has changed.
+std::shared_ptr<TextureCache> textureCache;
+
+std::shared_ptr<TextureCache> userTextureCache() {
+    const std::uint64_t limit = TextureCache::parseLimit(std::getenv("ORBIVUE_CACHE_SIZE"));
+    if (textureCache && textureCache->folderPath() == TextureCache::userFolder() &&
+        textureCache->bound() == limit)
+        return textureCache;
+    textureCache.reset();
+    textureCache = TextureCache::forUser();
+    return textureCache;
+}
 
 void onViewerClosed() {
     viewerOpen = false;
@@ -192,6 +209,10 @@ void closeViewerWindow() {
     viewerDisplay = nullptr;
     glutExit();
     giveMemoryBack();
+    // The cache is trimmed to its bound now, on its own thread, never while
+    // photographs load.
+    if (textureCache)
+        textureCache->trim();
 }
 
 void SetupRC() {
@@ -220,7 +241,7 @@ void SetupRC() {
     std::unique_ptr<PreloadPipeline> pipeline;
     if (preloadWorkers > 0) {
         pipeline = std::make_unique<PreloadPipeline>(files, options, queryMaxTextureSize(),
-                                                     preloadWorkers);
+                                                     preloadWorkers, userTextureCache());
         pipeline->start();
     }
 

@@ -1,0 +1,367 @@
+#include "CacheEntry.h"
+
+#include "Mipmaps.h"
+
+#include <QtGlobal>
+#include <lcms2.h>
+#include <png.h>
+
+#include <cstring>
+
+namespace CacheEntry {
+
+namespace {
+
+constexpr char kMagic[8] = {'O', 'V', 'T', 'E', 'X', 'C', '\x01', '\n'};
+// A header is small: its path is the longest part, and no path of the system
+// is longer than this.
+constexpr std::uint32_t kMaxPath = 4096;
+constexpr std::uint32_t kMaxHeader = 512 + kMaxPath + 256;
+// Textures are never larger than this on a side (the largest GL maximum in
+// use), which bounds what a damaged header can ask to allocate.
+constexpr std::int32_t kMaxSide = 32768;
+
+std::string libraryVersions() {
+    return "lcms " + std::to_string(cmsGetEncodedCMMversion()) + ", png " +
+           std::to_string(png_access_version_number()) + ", qt " + qVersion();
+}
+
+class Writer {
+  public:
+    template <typename T> void put(T value) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+        bytes.insert(bytes.end(), p, p + sizeof value);
+    }
+    void put(const std::string& text) {
+        put(static_cast<std::uint32_t>(text.size()));
+        bytes.insert(bytes.end(), text.begin(), text.end());
+    }
+    std::vector<std::uint8_t> bytes;
+};
+
+class Reader {
+  public:
+    Reader(const std::uint8_t* data, std::size_t size) : at(data), left(size) {}
+    template <typename T> bool get(T& value) {
+        if (left < sizeof value)
+            return false;
+        std::memcpy(&value, at, sizeof value);
+        at += sizeof value;
+        left -= sizeof value;
+        return true;
+    }
+    bool get(std::string& text) {
+        std::uint32_t n = 0;
+        if (!get(n) || n > kMaxPath || n > left)
+            return false;
+        text.assign(reinterpret_cast<const char*>(at), n);
+        at += n;
+        left -= n;
+        return true;
+    }
+    bool atEnd() const { return left == 0; }
+
+  private:
+    const std::uint8_t* at;
+    std::size_t left;
+};
+
+void putKey(Writer& w, const Key& k) {
+    w.put(k.path);
+    w.put(k.device);
+    w.put(k.inode);
+    w.put(k.size);
+    w.put(k.modifiedSeconds);
+    w.put(k.modifiedNanoseconds);
+    w.put(k.changedSeconds);
+    w.put(k.changedNanoseconds);
+    for (std::uint8_t b : {k.alphaMatch, k.matchRed, k.matchGreen, k.matchBlue, k.highQuality,
+                           k.mipMapping, k.prebuiltMipmaps})
+        w.put(b);
+    w.put(k.textureFilter);
+    w.put(k.halvings);
+    w.put(k.maxTextureSize);
+    w.put(k.decodingVersion);
+    w.put(k.libraries);
+}
+
+bool getKey(Reader& r, Key& k) {
+    return r.get(k.path) && r.get(k.device) && r.get(k.inode) && r.get(k.size) &&
+           r.get(k.modifiedSeconds) && r.get(k.modifiedNanoseconds) && r.get(k.changedSeconds) &&
+           r.get(k.changedNanoseconds) && r.get(k.alphaMatch) && r.get(k.matchRed) &&
+           r.get(k.matchGreen) && r.get(k.matchBlue) && r.get(k.highQuality) &&
+           r.get(k.mipMapping) && r.get(k.prebuiltMipmaps) && r.get(k.textureFilter) &&
+           r.get(k.halvings) && r.get(k.maxTextureSize) && r.get(k.decodingVersion) &&
+           r.get(k.libraries);
+}
+
+// The texture's shape as the header keeps it.
+struct Shape {
+    std::int32_t imageType = 0, width = 0, height = 0, bitsPerPixel = 0, bytesPerPixel = 0;
+    std::int32_t longerSide = 0, mipmapLevels = 0;
+    std::uint8_t imageTypeKnown = 0, targa = 0, rgba = 0;
+    std::uint64_t pixelBytes = 0, mipmapBytes = 0;
+};
+
+void putShape(Writer& w, const Shape& s) {
+    for (std::int32_t v : {s.imageType, s.width, s.height, s.bitsPerPixel, s.bytesPerPixel,
+                           s.longerSide, s.mipmapLevels})
+        w.put(v);
+    for (std::uint8_t v : {s.imageTypeKnown, s.targa, s.rgba})
+        w.put(v);
+    w.put(s.pixelBytes);
+    w.put(s.mipmapBytes);
+}
+
+bool getShape(Reader& r, Shape& s) {
+    return r.get(s.imageType) && r.get(s.width) && r.get(s.height) && r.get(s.bitsPerPixel) &&
+           r.get(s.bytesPerPixel) && r.get(s.longerSide) && r.get(s.mipmapLevels) &&
+           r.get(s.imageTypeKnown) && r.get(s.targa) && r.get(s.rgba) && r.get(s.pixelBytes) &&
+           r.get(s.mipmapBytes);
+}
+
+// Whether the shape is one a decode can make, with block lengths that agree
+// with it: only then is anything allocated for the pixels.
+bool consistent(const Shape& s) {
+    if (s.width < 1 || s.height < 1 || s.width > kMaxSide || s.height > kMaxSide)
+        return false;
+    if (s.bytesPerPixel != 3 && s.bytesPerPixel != 4)
+        return false;
+    if ((s.rgba != 0) != (s.bytesPerPixel == 4) || s.imageTypeKnown > 1 || s.targa > 1 ||
+        s.rgba > 1)
+        return false;
+    const std::uint64_t level0 = static_cast<std::uint64_t>(s.width) *
+                                 static_cast<std::uint64_t>(s.height) *
+                                 static_cast<std::uint64_t>(s.bytesPerPixel);
+    if (s.pixelBytes != level0)
+        return false;
+    if (s.mipmapLevels == 0)
+        return s.mipmapBytes == 0;
+    return Mipmaps::buildable(s.width, s.height) &&
+           s.mipmapLevels == Mipmaps::levelsBelow(s.width, s.height) &&
+           s.mipmapBytes == Mipmaps::bytesBelow(s.width, s.height, s.bytesPerPixel);
+}
+
+class MemorySource : public Source {
+  public:
+    MemorySource(const std::uint8_t* d, std::size_t n) : data(d), size(n) {}
+    bool read(std::uint8_t* out, std::size_t n) override {
+        if (n > size - at)
+            return false;
+        if (n > 0)
+            std::memcpy(out, data + at, n);
+        at += n;
+        return true;
+    }
+    std::size_t length() const override { return size; }
+
+  private:
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at = 0;
+};
+
+std::uint64_t rotate(std::uint64_t x, int by) {
+    return (x << by) | (x >> (64 - by));
+}
+
+} // namespace
+
+Key keyFor(const char* path, const struct stat& info, const TextureOptions& options,
+           int maxTextureSize) {
+    Key k;
+    k.path = path;
+    k.device = static_cast<std::uint64_t>(info.st_dev);
+    k.inode = static_cast<std::uint64_t>(info.st_ino);
+    k.size = static_cast<std::int64_t>(info.st_size);
+    k.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+    k.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    k.changedSeconds = static_cast<std::int64_t>(info.st_ctim.tv_sec);
+    k.changedNanoseconds = static_cast<std::int64_t>(info.st_ctim.tv_nsec);
+    k.alphaMatch = options.alphaMatch;
+    // The key colour decides nothing while the key is off.
+    if (options.alphaMatch) {
+        k.matchRed = options.matchRed;
+        k.matchGreen = options.matchGreen;
+        k.matchBlue = options.matchBlue;
+    }
+    k.highQuality = options.highQuality;
+    k.mipMapping = options.mipMapping;
+    k.prebuiltMipmaps = options.prebuiltMipmaps;
+    k.textureFilter = options.textureFilter;
+    k.halvings = options.halvings;
+    k.maxTextureSize = maxTextureSize;
+    static const std::string libraries = libraryVersions();
+    k.libraries = libraries;
+    return k;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+std::string entryName(const Key& key) {
+    // Everything but the file's identity and the versions: those are checked
+    // inside the entry, and an entry that no longer matches is replaced.
+    Key naming = key;
+    naming.device = naming.inode = 0;
+    naming.size = naming.modifiedSeconds = naming.modifiedNanoseconds = 0;
+    naming.changedSeconds = naming.changedNanoseconds = 0;
+    naming.decodingVersion = 0;
+    naming.libraries.clear();
+    Writer w;
+    putKey(w, naming);
+    const std::uint64_t h = fingerprint(w.bytes.data(), w.bytes.size(), 0);
+    static const char digits[] = "0123456789abcdef";
+    std::string name(16, '0');
+    for (int i = 0; i < 16; ++i)
+        name[i] = digits[(h >> (60 - 4 * i)) & 15];
+    return name + ".tex";
+}
+
+bool isEntryName(const char* name) {
+    if (std::strlen(name) != 20 || std::strcmp(name + 16, ".tex") != 0)
+        return false;
+    for (int i = 0; i < 16; ++i)
+        if (std::strchr("0123456789abcdef", name[i]) == nullptr || name[i] == '\0')
+            return false;
+    return true;
+}
+
+std::size_t pixelBytes(const DecodedTexture& d) {
+    return static_cast<std::size_t>(d.width) * static_cast<std::size_t>(d.height) *
+           static_cast<std::size_t>(d.bytesPerPixel);
+}
+
+std::size_t mipmapBytes(const DecodedTexture& d) {
+    return d.mipmaps == nullptr ? 0 : Mipmaps::bytesBelow(d.width, d.height, d.bytesPerPixel);
+}
+
+std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& d) {
+    Shape s;
+    s.imageType = d.imageType;
+    s.imageTypeKnown = d.imageTypeKnown;
+    s.targa = d.targa;
+    s.width = d.width;
+    s.height = d.height;
+    s.rgba = d.format == PixelFormat::Rgba;
+    s.bitsPerPixel = d.bitsPerPixel;
+    s.bytesPerPixel = d.bytesPerPixel;
+    s.longerSide = d.longerSide;
+    s.mipmapLevels = d.mipmaps == nullptr ? 0 : d.mipmapLevels;
+    s.pixelBytes = pixelBytes(d);
+    s.mipmapBytes = mipmapBytes(d);
+
+    Writer w;
+    w.bytes.assign(kMagic, kMagic + sizeof kMagic);
+    w.put(std::uint32_t{0}); // the header's length, filled in below
+    putKey(w, key);
+    putShape(w, s);
+    const auto length = static_cast<std::uint32_t>(w.bytes.size());
+    std::memcpy(w.bytes.data() + sizeof kMagic, &length, sizeof length);
+    return w.bytes;
+}
+
+std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint64_t seed) {
+    // Eight independent lanes, each a chain of bijections of its state (xor
+    // with the word, multiplication by an odd constant, xor with its own high
+    // half), so that the multiplications of the lanes overlap in the CPU.
+    constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    constexpr std::uint64_t kOdd2 = 0xD6E8FEB86659FD93ull;
+    std::uint64_t lane[8];
+    for (int k = 0; k < 8; ++k)
+        lane[k] = seed + kOdd2 * static_cast<std::uint64_t>(k + 1);
+    std::size_t i = 0;
+    for (; i + 64 <= size; i += 64) {
+        for (int k = 0; k < 8; ++k) {
+            std::uint64_t word;
+            std::memcpy(&word, data + i + 8 * k, 8);
+            lane[k] = (lane[k] ^ word) * kOdd;
+            lane[k] ^= lane[k] >> 32;
+        }
+    }
+    std::uint64_t h = seed ^ (static_cast<std::uint64_t>(size) * kOdd2);
+    for (int k = 0; k < 8; ++k)
+        h = rotate((h ^ lane[k]) * kOdd, 29);
+    for (; i < size; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + i, size - i < 8 ? size - i : 8);
+        h = rotate((h ^ word) * kOdd, 29);
+    }
+    h ^= h >> 33;
+    h *= kOdd2;
+    h ^= h >> 29;
+    return h;
+}
+
+bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
+          DecodedTexture& result, Key* found) {
+    result = DecodedTexture();
+    std::uint8_t prefix[sizeof kMagic + 4];
+    if (!source.read(prefix, sizeof prefix) || std::memcmp(prefix, kMagic, sizeof kMagic) != 0)
+        return false;
+    std::uint32_t length = 0;
+    std::memcpy(&length, prefix + sizeof kMagic, sizeof length);
+    if (length <= sizeof prefix || length > kMaxHeader || length > source.length())
+        return false;
+    std::vector<std::uint8_t> head(length);
+    std::memcpy(head.data(), prefix, sizeof prefix);
+    if (!source.read(head.data() + sizeof prefix, length - sizeof prefix))
+        return false;
+
+    Reader r(head.data() + sizeof prefix, length - sizeof prefix);
+    Key key;
+    Shape s;
+    if (!getKey(r, key) || !getShape(r, s) || !r.atEnd() || !consistent(s))
+        return false;
+    if (expected != nullptr && !(key == *expected))
+        return false;
+    // The file holds exactly the header, both blocks and the trailer.
+    const std::uint64_t whole = std::uint64_t{length} + s.pixelBytes + s.mipmapBytes + 8;
+    if (whole != source.length())
+        return false;
+
+    std::uint8_t* level0 = pixels.reserve(s.pixelBytes);
+    std::uint8_t* below = s.mipmapBytes == 0 ? nullptr : mipmaps.reserve(s.mipmapBytes);
+    if (level0 == nullptr || (s.mipmapBytes != 0 && below == nullptr))
+        return false;
+    std::uint64_t stored = 0;
+    if (!source.read(level0, s.pixelBytes) ||
+        (below != nullptr && !source.read(below, s.mipmapBytes)) ||
+        !source.read(reinterpret_cast<std::uint8_t*>(&stored), sizeof stored))
+        return false;
+    std::uint64_t h = fingerprint(head.data(), head.size(), 0);
+    h = fingerprint(level0, s.pixelBytes, h);
+    if (below != nullptr)
+        h = fingerprint(below, s.mipmapBytes, h);
+    if (h != stored)
+        return false;
+
+    result.ok = true;
+    result.targa = s.targa;
+    result.imageTypeKnown = s.imageTypeKnown;
+    result.imageType = s.imageType;
+    result.headerKnown = s.targa;
+    result.longerSide = s.longerSide;
+    result.width = s.width;
+    result.height = s.height;
+    result.format = s.rgba ? PixelFormat::Rgba : PixelFormat::Rgb;
+    result.bitsPerPixel = s.bitsPerPixel;
+    result.bytesPerPixel = s.bytesPerPixel;
+    result.pixels = level0;
+    result.mipmaps = below;
+    result.mipmapLevels = below == nullptr ? 0 : s.mipmapLevels;
+    if (found != nullptr)
+        *found = std::move(key);
+    return true;
+}
+
+bool readFromMemory(const std::uint8_t* data, std::size_t size, const Key* expected,
+                    PixelBuffer& pixels, PixelBuffer& mipmaps, DecodedTexture& result, Key* found) {
+    MemorySource source(data, size);
+    return read(source, expected, pixels, mipmaps, result, found);
+}
+
+} // namespace CacheEntry

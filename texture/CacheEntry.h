@@ -1,0 +1,102 @@
+#pragma once
+
+#include "TextureDecode.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+// One entry of the texture cache: the texture levels a decode made of one
+// image file, with everything that decided them. The entry is kept in a file
+// of its own, laid out as
+//
+//   header   magic, its own length, the key, the texture's shape and the
+//            lengths of the two pixel blocks (native byte order)
+//   pixels   level 0, bottom row first, rows packed tightly
+//   mipmaps  levels 1, 2, ... when the decode built them
+//   trailer  the fingerprint of the three parts above (8 bytes)
+//
+// An entry is read like any file from outside: every length is checked
+// against the file's own size and against what the shape needs before
+// anything is allocated, and the fingerprint must match before a byte of it
+// is used.
+namespace CacheEntry {
+
+// Changed whenever the pixels a decode makes change: the decoders, the colour
+// conversion, the resampling, the mipmap levels. Entries of another version
+// are never used.
+constexpr std::uint32_t kDecodingVersion = 1;
+
+// What an entry must match to stand for a decode of the file now: the file
+// (its path as given, device, inode, size, modification and change time,
+// nanoseconds included), the loader's options, the GL implementation's
+// largest texture size, and the decoding with the libraries behind it.
+struct Key {
+    std::string path;
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0, changedNanoseconds = 0;
+    std::uint8_t alphaMatch = 0, matchRed = 0, matchGreen = 0, matchBlue = 0;
+    std::uint8_t highQuality = 0, mipMapping = 0, prebuiltMipmaps = 0;
+    std::int32_t textureFilter = 0, halvings = 0;
+    std::int32_t maxTextureSize = 0;
+    std::uint32_t decodingVersion = kDecodingVersion;
+    std::string libraries; // versions of the decoding libraries in use
+
+    bool operator==(const Key&) const = default;
+};
+
+// The key of a decode of the file that `info` describes (a stat of `path`).
+Key keyFor(const char* path, const struct stat& info, const TextureOptions& options,
+           int maxTextureSize);
+
+// True when two stats describe the same content of the same file: the file
+// was not replaced or written in between.
+bool sameFile(const struct stat& a, const struct stat& b);
+
+// The name of the entry for a path decoded with these options: the same for
+// every version of the file, so that a new version replaces the old entry.
+std::string entryName(const Key& key);
+
+// Whether a file name in the cache folder is that of an entry.
+bool isEntryName(const char* name);
+
+// The header of an entry for `decoded` (a successful decode) under `key`.
+std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded);
+
+// The bytes of the two pixel blocks of a successful decode.
+std::size_t pixelBytes(const DecodedTexture& decoded);
+std::size_t mipmapBytes(const DecodedTexture& decoded);
+
+// A 64-bit fingerprint of `size` bytes, continuing from `seed`: any change
+// of a single 8-byte word changes it, and other damage does with a chance of
+// one in 2^64 of going unseen. It runs at several bytes per cycle, so that
+// checking a texture costs a small part of reading it.
+std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint64_t seed);
+
+// Where an entry is read from: `read` fills exactly `size` bytes or fails.
+class Source {
+  public:
+    virtual ~Source() = default;
+    virtual bool read(std::uint8_t* out, std::size_t size) = 0;
+    // The whole entry's length in bytes.
+    virtual std::size_t length() const = 0;
+};
+
+// Reads an entry into `pixels` and `mipmaps` and describes it in `result`
+// (pixels pointing into the buffers), its key in `found` when given. When
+// `expected` is given, the entry's key must equal it, and no pixel is read
+// unless it does. False, with `result` failed, for an entry that is not
+// whole, not consistent, damaged or of another key.
+bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
+          DecodedTexture& result, Key* found = nullptr);
+
+// The same on an entry held in memory.
+bool readFromMemory(const std::uint8_t* data, std::size_t size, const Key* expected,
+                    PixelBuffer& pixels, PixelBuffer& mipmaps, DecodedTexture& result,
+                    Key* found = nullptr);
+
+} // namespace CacheEntry

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "CacheEntry.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Texture levels kept on disk between starts of the viewer, so that a
+// photograph that has not changed is read back instead of decoded again.
+//
+// The cache is a folder of the user's own (mode 0700), one entry file (0600)
+// per photograph and set of options; see CacheEntry for what an entry holds
+// and when it counts as the file's. Every file in the folder is opened
+// relative to the folder, never through a link; an entry that does not
+// match, is damaged or is not the user's is removed and the photograph is
+// decoded as if there were no cache. Failures of any kind (no home, a full
+// or read-only disk, a folder of another user) leave the cache silent and
+// the viewer exactly as without one.
+//
+// Entries are written under a temporary name by the thread that decoded the
+// photograph; a thread of the cache's own flushes them to the disk and gives
+// them their name, off the path of the preload. The same thread trims the
+// cache to its bound when asked (when a viewer closes), removing the entries
+// used longest ago. fetch and store may be called from several threads.
+class TextureCache {
+  public:
+    // Bytes the cache keeps by default.
+    static constexpr std::uint64_t kDefaultLimit = 2ull << 30;
+
+    // The user's cache: $XDG_CACHE_HOME/orbivue (an absolute
+    // XDG_CACHE_HOME), else ~/.cache/orbivue, bounded by ORBIVUE_CACHE_SIZE
+    // (see parseLimit). Null when the size is 0 or the folder cannot be had.
+    static std::shared_ptr<TextureCache> forUser();
+    // A cache in `folder`, made (0700) when missing, its parent too. Null
+    // when the folder cannot be made or opened, is a link, or is not the
+    // user's, or when `limit` is 0.
+    static std::shared_ptr<TextureCache> open(const std::string& folder, std::uint64_t limit);
+
+    // The folder the user's cache lives in, by the environment as it is now.
+    static std::string userFolder();
+    // The bound a setting such as "2G", "500M", "750000K", "300" (MiB) or
+    // "0" (off) gives; the default for an empty or unreadable one.
+    static std::uint64_t parseLimit(const char* setting);
+
+    ~TextureCache();
+    TextureCache(const TextureCache&) = delete;
+    TextureCache& operator=(const TextureCache&) = delete;
+
+    // Fills `result`, its pixels in `pixels` and `mipmaps`, from the entry
+    // of the file when it still belongs to the file as `file` (a stat of
+    // `path` taken now) describes it. False when there is none that does (a
+    // mismatching or damaged one is removed).
+    bool fetch(const char* path, const struct stat& file, const TextureOptions& options,
+               int maxTextureSize, PixelBuffer& pixels, PixelBuffer& mipmaps,
+               DecodedTexture& result);
+    // Keeps `decoded` for the file, which `before` (a stat of `path` taken
+    // before it was read) describes; nothing when the file has changed since,
+    // when the decode is not a whole, full-size one, or when the cache has no
+    // room for it.
+    void store(const char* path, const struct stat& before, const TextureOptions& options,
+               int maxTextureSize, const DecodedTexture& decoded);
+    // Asks the cache's thread to trim the cache to its bound once the
+    // entries written so far are in place. Does not wait.
+    void trim();
+    // Waits until every entry written so far is in place and any trim asked
+    // for is done.
+    void settle();
+
+    // Photographs read from the cache, and entries put in place, so far.
+    std::uint64_t fetched() const { return fetchCount; }
+    std::uint64_t stored() const { return storeCount; }
+
+    // The bytes the entries take on disk now.
+    std::uint64_t sizeOnDisk();
+    const std::string& folderPath() const { return folder; }
+    std::uint64_t bound() const { return limit; }
+
+  private:
+    TextureCache(int folderFd, std::string folder, std::uint64_t limit);
+    struct Pending {
+        int fd = -1;
+        std::string temporary, name;
+    };
+    void commitLoop();
+    void commit(Pending& p);
+    void trimNow();
+    std::uint64_t effectiveLimit(std::uint64_t current) const;
+    void remove(const std::string& name);
+
+    int dirFd;
+    std::string folder;
+    std::uint64_t limit;
+
+    std::mutex mutex;
+    std::condition_variable wake, idle;
+    std::deque<Pending> pending;
+    bool trimWanted = false;
+    bool busy = false;
+    bool stopping = false;
+    bool storing = true;           // off after a full disk or a failed write
+    std::uint64_t storedBytes = 0; // written since the last trim
+    std::uint64_t roomBytes = 0;   // what may be written before the next trim
+    unsigned counter = 0;          // for temporary names
+    std::atomic<std::uint64_t> fetchCount{0}, storeCount{0};
+    std::thread committer;
+};
