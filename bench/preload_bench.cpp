@@ -8,10 +8,13 @@
 // pipelined preload with either. Each figure comes from a process of its
 // own, which also gives its peak memory. Last, the memory of three viewers of
 // the 12 MP set started one after another in one process. Needs an X display
-// (xvfb-run).
+// (xvfb-run). Last, the texture cache: the first start with an empty cache
+// against one with the cache off, and the second start in the same process
+// and in a new one. `preload_bench --cache` prints only that part.
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
 #include "PreloadPipeline.h"
+#include "TextureCache.h"
 #include "TextureLoader.h"
 
 #include <GL/freeglut.h>
@@ -223,6 +226,97 @@ Kept threeStarts(const std::vector<std::string>& photos) {
     return kept;
 }
 
+// One viewer start as the editor makes it, without the event loop: the
+// preload's milliseconds, from the first loading screen to the last upload.
+double timedStart(OrbivueSettings& record) {
+    using namespace OrbivueGL;
+    settings = &record;
+    startupFunction();
+    if (!openViewerWindow())
+        return -1;
+    const auto start = Clock::now();
+    SetupRC();
+    glFinish();
+    const double ms = elapsedMs(start);
+    closeViewerWindow();
+    return ms;
+}
+
+// Runs `starts` viewer starts of the set in a child process with the cache
+// in `folder` bounded by `size`; the milliseconds of each (at most two) and
+// the cache's bytes on disk once the child's cache has settled.
+struct CacheRun {
+    double ms[2] = {-1, -1};
+    double cacheMb = 0;
+};
+
+CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& folder,
+                     const char* size, int starts) {
+    CacheRun run;
+    int channel[2];
+    if (pipe(channel) != 0)
+        return run;
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+        setenv("ORBIVUE_CACHE_SIZE", size, 1);
+        OrbivueSettings record;
+        for (int i = 0; i < kPerSeries; ++i) {
+            record.addFileName1(photos[i].c_str());
+            record.addFileName2(photos[kPerSeries + i].c_str());
+            record.addFileName3(photos[2 * kPerSeries + i].c_str());
+        }
+        CacheRun r;
+        for (int i = 0; i < starts; ++i)
+            r.ms[i] = timedStart(record);
+        OrbivueGL::closeTextureCache(); // as the editor does when it ends
+        if (auto cache = TextureCache::forUser()) {
+            cache->settle();
+            r.cacheMb = static_cast<double>(cache->sizeOnDisk()) / 1048576.0;
+        }
+        _exit(write(channel[1], &r, sizeof r) == sizeof r ? 0 : 1);
+    }
+    close(channel[1]);
+    if (read(channel[0], &run, sizeof run) != sizeof run)
+        run = CacheRun();
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return run;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The texture cache on the 12 MP set: each round starts with an empty cache.
+void cacheFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
+    int kRounds = getenv("ROUNDS") ? atoi(getenv("ROUNDS")) : 3;
+    std::vector<double> off, first, sameProcess, newProcess;
+    double cacheMb = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string folder = (dir / ("cache-" + std::to_string(round))).string();
+        off.push_back(cacheStarts(photos, folder, "0", 1).ms[0]);
+        const CacheRun fresh = cacheStarts(photos, folder, "", 2);
+        first.push_back(fresh.ms[0]);
+        sameProcess.push_back(fresh.ms[1]);
+        const CacheRun again = cacheStarts(photos, folder, "", 1);
+        newProcess.push_back(again.ms[0]);
+        cacheMb = again.cacheMb;
+        std::filesystem::remove_all(folder);
+    }
+    const double offMs = median(off), firstMs = median(first);
+    std::printf("\nTexture cache, %d photographs of 12 MP, median of %d rounds, ms per start:\n"
+                "cache off %.0f; first start, empty cache %.0f (%.3f x off);\n"
+                "second start, same process %.0f (%.3f x first), new process %.0f (%.3f x "
+                "first);\ncache on disk %.0f MB.\n",
+                kPhotos, kRounds, offMs, firstMs, firstMs / offMs, median(sameProcess),
+                median(sameProcess) / firstMs, median(newProcess), median(newProcess) / firstMs,
+                cacheMb);
+}
+
 // The median time of several runs, and the largest peak memory.
 Measure measured(const Run& run, const std::vector<std::string>& photos, int runs) {
     std::vector<double> times;
@@ -240,11 +334,36 @@ Measure measured(const Run& run, const std::vector<std::string>& photos, int run
 
 } // namespace
 
-int main() {
+// The 45 photographs of one size: five different ones, each under nine names.
+std::vector<std::string> photoSet(const std::filesystem::path& dir, int w, int h) {
+    std::vector<std::string> photos;
+    std::vector<std::vector<std::uint8_t>> distinct;
+    for (std::uint32_t seed = 1; seed <= kDistinct; ++seed)
+        distinct.push_back(makePhotoLikeJpeg(w, h, seed));
+    for (int i = 0; i < kPhotos; ++i) {
+        const std::string path =
+            (dir / (std::to_string(w) + "-" + std::to_string(i) + ".jpg")).string();
+        const auto& bytes = distinct[i % distinct.size()];
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        photos.push_back(path);
+    }
+    return photos;
+}
+
+int main(int argc, char** argv) {
     const struct { int w, h, runs; } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / "orbivue-preload-bench";
     std::filesystem::create_directories(dir);
+    // Every figure but the cache's own is of first starts: no cache.
+    setenv("ORBIVUE_CACHE_SIZE", "0", 1);
+    if (argc > 1 && std::string(argv[1]) == "--cache") {
+        cacheFigures(photoSet(dir, 4000, 3000), dir);
+        std::filesystem::remove_all(dir);
+        return 0;
+    }
 
     std::printf("Viewer preload of %d photographs (3 series of %d), %u workers, median ms per "
                 "photo\n",
@@ -258,21 +377,9 @@ int main() {
     };
     std::vector<GlRow> gl;
     Kept kept;
+    std::vector<std::string> largest;
     for (const auto& s : sizes) {
-        // Five different photographs, each under nine names.
-        std::vector<std::string> photos;
-        std::vector<std::vector<std::uint8_t>> distinct;
-        for (std::uint32_t seed = 1; seed <= kDistinct; ++seed)
-            distinct.push_back(makePhotoLikeJpeg(s.w, s.h, seed));
-        for (int i = 0; i < kPhotos; ++i) {
-            const std::string path =
-                (dir / (std::to_string(s.w) + "-" + std::to_string(i) + ".jpg")).string();
-            const auto& bytes = distinct[i % distinct.size()];
-            std::ofstream(path, std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()),
-                       static_cast<std::streamsize>(bytes.size()));
-            photos.push_back(path);
-        }
+        const std::vector<std::string> photos = photoSet(dir, s.w, s.h);
         const Measure serial = measured({Mode::Serial}, photos, s.runs);
         const Measure piped = measured({Mode::Pipelined}, photos, s.runs);
         const Measure decode = measured({Mode::DecodeOnly}, photos, s.runs);
@@ -289,8 +396,10 @@ int main() {
                     serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
                     piped.ms / limit, piped.ms / floor, serial.maxRssMb, piped.maxRssMb);
         std::fflush(stdout);
-        if (s.w == 4000)
+        if (s.w == 4000) {
             kept = threeStarts(photos);
+            largest = photos;
+        }
         gl.push_back({name, measured({Mode::UploadOnly, true, true}, photos, s.runs).ms,
                       measured({Mode::UploadOnly, false, true}, photos, s.runs).ms,
                       measured({Mode::UploadOnly, true, false}, photos, s.runs).ms, upload.ms,
@@ -316,6 +425,7 @@ int main() {
     std::printf("\nThree viewers of the 12 MP set in one process, resident MB: before %.0f,\n"
                 "after each close %.0f, %.0f, %.0f; peak %.0f.\n",
                 kept.before, kept.afterClose[0], kept.afterClose[1], kept.afterClose[2], kept.peak);
+    cacheFigures(largest, dir);
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -1,5 +1,6 @@
 // Orbivue: the editor window, from which the viewer is started.
 #include "Form1.h"
+#include "OrbivueGL.h"
 
 #include <QApplication>
 
@@ -15,5 +16,7 @@ int main(int, char**) {
     Form1 window;
     window.show();
     application.exec();
+    // What the last viewer kept for the next start is flushed before the end.
+    OrbivueGL::closeTextureCache();
     return 0;
 }

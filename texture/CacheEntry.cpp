@@ -100,7 +100,7 @@ struct Shape {
     std::int32_t imageType = 0, width = 0, height = 0, bitsPerPixel = 0, bytesPerPixel = 0;
     std::int32_t longerSide = 0, mipmapLevels = 0;
     std::uint8_t imageTypeKnown = 0, targa = 0, rgba = 0;
-    std::uint64_t pixelBytes = 0, mipmapBytes = 0;
+    std::uint64_t pixelBytes = 0;
 };
 
 void putShape(Writer& w, const Shape& s) {
@@ -110,14 +110,12 @@ void putShape(Writer& w, const Shape& s) {
     for (std::uint8_t v : {s.imageTypeKnown, s.targa, s.rgba})
         w.put(v);
     w.put(s.pixelBytes);
-    w.put(s.mipmapBytes);
 }
 
 bool getShape(Reader& r, Shape& s) {
     return r.get(s.imageType) && r.get(s.width) && r.get(s.height) && r.get(s.bitsPerPixel) &&
            r.get(s.bytesPerPixel) && r.get(s.longerSide) && r.get(s.mipmapLevels) &&
-           r.get(s.imageTypeKnown) && r.get(s.targa) && r.get(s.rgba) && r.get(s.pixelBytes) &&
-           r.get(s.mipmapBytes);
+           r.get(s.imageTypeKnown) && r.get(s.targa) && r.get(s.rgba) && r.get(s.pixelBytes);
 }
 
 // Whether the shape is one a decode can make, with block lengths that agree
@@ -135,11 +133,8 @@ bool consistent(const Shape& s) {
                                  static_cast<std::uint64_t>(s.bytesPerPixel);
     if (s.pixelBytes != level0)
         return false;
-    if (s.mipmapLevels == 0)
-        return s.mipmapBytes == 0;
-    return Mipmaps::buildable(s.width, s.height) &&
-           s.mipmapLevels == Mipmaps::levelsBelow(s.width, s.height) &&
-           s.mipmapBytes == Mipmaps::bytesBelow(s.width, s.height, s.bytesPerPixel);
+    return s.mipmapLevels == 0 || (Mipmaps::buildable(s.width, s.height) &&
+                                   s.mipmapLevels == Mipmaps::levelsBelow(s.width, s.height));
 }
 
 class MemorySource : public Source {
@@ -235,10 +230,6 @@ std::size_t pixelBytes(const DecodedTexture& d) {
            static_cast<std::size_t>(d.bytesPerPixel);
 }
 
-std::size_t mipmapBytes(const DecodedTexture& d) {
-    return d.mipmaps == nullptr ? 0 : Mipmaps::bytesBelow(d.width, d.height, d.bytesPerPixel);
-}
-
 std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& d) {
     Shape s;
     s.imageType = d.imageType;
@@ -252,7 +243,6 @@ std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& d) {
     s.longerSide = d.longerSide;
     s.mipmapLevels = d.mipmaps == nullptr ? 0 : d.mipmapLevels;
     s.pixelBytes = pixelBytes(d);
-    s.mipmapBytes = mipmapBytes(d);
 
     Writer w;
     w.bytes.assign(kMagic, kMagic + sizeof kMagic);
@@ -318,26 +308,30 @@ bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer&
         return false;
     if (expected != nullptr && !(key == *expected))
         return false;
-    // The file holds exactly the header, both blocks and the trailer.
-    const std::uint64_t whole = std::uint64_t{length} + s.pixelBytes + s.mipmapBytes + 8;
+    // The file holds exactly the header, the pixels and the trailer.
+    const std::uint64_t whole = std::uint64_t{length} + s.pixelBytes + 8;
     if (whole != source.length())
         return false;
 
     std::uint8_t* level0 = pixels.reserve(s.pixelBytes);
-    std::uint8_t* below = s.mipmapBytes == 0 ? nullptr : mipmaps.reserve(s.mipmapBytes);
-    if (level0 == nullptr || (s.mipmapBytes != 0 && below == nullptr))
+    if (level0 == nullptr)
         return false;
     std::uint64_t stored = 0;
     if (!source.read(level0, s.pixelBytes) ||
-        (below != nullptr && !source.read(below, s.mipmapBytes)) ||
         !source.read(reinterpret_cast<std::uint8_t*>(&stored), sizeof stored))
         return false;
-    std::uint64_t h = fingerprint(head.data(), head.size(), 0);
-    h = fingerprint(level0, s.pixelBytes, h);
-    if (below != nullptr)
-        h = fingerprint(below, s.mipmapBytes, h);
+    const std::uint64_t h = fingerprint(level0, s.pixelBytes, fingerprint(head.data(), length, 0));
     if (h != stored)
         return false;
+    // The levels below are built again: the same function made them from the
+    // same pixels, and they would cost a quarter more to write and read.
+    std::uint8_t* below = nullptr;
+    if (s.mipmapLevels > 0) {
+        below = mipmaps.reserve(Mipmaps::bytesBelow(s.width, s.height, s.bytesPerPixel));
+        if (below == nullptr)
+            return false;
+        Mipmaps::build(level0, s.width, s.height, s.bytesPerPixel, below);
+    }
 
     result.ok = true;
     result.targa = s.targa;

@@ -15,8 +15,10 @@
 //   header   magic, its own length, the key, the texture's shape and the
 //            lengths of the two pixel blocks (native byte order)
 //   pixels   level 0, bottom row first, rows packed tightly
-//   mipmaps  levels 1, 2, ... when the decode built them
-//   trailer  the fingerprint of the three parts above (8 bytes)
+//   trailer  the fingerprint of the two parts above (8 bytes)
+//
+// The mipmap levels a decode built are not kept: reading builds them again
+// from level 0, as the decode did.
 //
 // An entry is read like any file from outside: every length is checked
 // against the file's own size and against what the shape needs before
@@ -67,9 +69,8 @@ bool isEntryName(const char* name);
 // The header of an entry for `decoded` (a successful decode) under `key`.
 std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded);
 
-// The bytes of the two pixel blocks of a successful decode.
+// The bytes of level 0 of a successful decode.
 std::size_t pixelBytes(const DecodedTexture& decoded);
-std::size_t mipmapBytes(const DecodedTexture& decoded);
 
 // A 64-bit fingerprint of `size` bytes, continuing from `seed`: any change
 // of a single 8-byte word changes it, and other damage does with a chance of

@@ -94,6 +94,10 @@ void PreloadPipeline::stop() {
     for (auto& w : pool)
         if (w->thread.joinable())
             w->thread.join();
+    if (cache && started && !ended) {
+        ended = true;
+        cache->preloadEnded();
+    }
 }
 
 void PreloadPipeline::work(Worker& self) {
@@ -127,6 +131,9 @@ void PreloadPipeline::start() {
     if (started)
         return;
     started = true;
+    // The cache flushes what this preload writes once it is over.
+    if (cache)
+        cache->preloadStarted();
     for (unsigned i = 0; i < workerCount && i < files.size(); ++i) {
         auto worker = std::make_unique<Worker>();
         Worker& w = *worker;

@@ -58,6 +58,7 @@ class PreloadPipeline {
     unsigned workerCount;
     std::shared_ptr<TextureCache> cache;
     bool started = false;
+    bool ended = false; // the cache has been told the preload is over
 
     std::mutex mutex;
     std::condition_variable resultReady;

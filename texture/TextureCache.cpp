@@ -252,10 +252,17 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         return false;
     const CacheEntry::Key key = CacheEntry::keyFor(path, file, options, maxTextureSize);
     const std::string name = CacheEntry::entryName(key);
-    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    std::string where = name;
+    {
+        // Written by this process but not yet flushed: read where it is.
+        std::lock_guard<std::mutex> lock(mutex);
+        if (auto found = unnamed.find(name); found != unnamed.end())
+            where = found->second;
+    }
+    const int fd = ::openat(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ELOOP || errno == EACCES) // a link, or what is not ours to read
-            remove(name);
+            remove(where);
         return false;
     }
     struct stat info {};
@@ -272,7 +279,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
     }
     ::close(fd);
     if (!used) {
-        remove(name);
+        remove(where);
         result = DecodedTexture();
     }
     return used;
@@ -290,8 +297,7 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
     const CacheEntry::Key key = CacheEntry::keyFor(path, before, options, maxTextureSize);
     std::vector<std::uint8_t> head = CacheEntry::header(key, decoded);
     const std::size_t level0 = CacheEntry::pixelBytes(decoded);
-    const std::size_t below = CacheEntry::mipmapBytes(decoded);
-    const std::uint64_t total = head.size() + level0 + below + 8;
+    const std::uint64_t total = head.size() + level0 + 8;
 
     std::string temporary;
     {
@@ -315,26 +321,23 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         giveBack(errno == ENOSPC || errno == EROFS || errno == EDQUOT || errno == EACCES);
         return;
     }
-    std::uint64_t check = CacheEntry::fingerprint(head.data(), head.size(), 0);
-    check = CacheEntry::fingerprint(decoded.pixels, level0, check);
-    if (below != 0)
-        check = CacheEntry::fingerprint(decoded.mipmaps, below, check);
-    iovec parts[4] = {{head.data(), head.size()},
+    std::uint64_t check = CacheEntry::fingerprint(
+        decoded.pixels, level0, CacheEntry::fingerprint(head.data(), head.size(), 0));
+    iovec parts[3] = {{head.data(), head.size()},
                       {const_cast<std::uint8_t*>(decoded.pixels), level0},
-                      {const_cast<std::uint8_t*>(decoded.mipmaps), below},
                       {&check, sizeof check}};
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, parts, 4)) {
+    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, parts, 3)) {
         const int error = errno;
         ::close(fd);
         ::unlinkat(dirFd, temporary.c_str(), 0);
         giveBack(error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO);
         return;
     }
-    // The disk starts writing now; the cache's thread waits for it later.
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        pending.push_back({fd, temporary, CacheEntry::entryName(key)});
+        const std::string name = CacheEntry::entryName(key);
+        pending.push_back({fd, temporary, name});
+        unnamed[name] = temporary;
     }
     wake.notify_all();
 }
@@ -342,24 +345,30 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
 void TextureCache::commit(Pending& p) {
     const bool flushed = ::fdatasync(p.fd) == 0;
     ::close(p.fd);
-    if (!flushed || ::renameat(dirFd, p.temporary.c_str(), dirFd, p.name.c_str()) != 0)
+    const bool named =
+        flushed && ::renameat(dirFd, p.temporary.c_str(), dirFd, p.name.c_str()) == 0;
+    if (!named)
         ::unlinkat(dirFd, p.temporary.c_str(), 0);
-    else
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto found = unnamed.find(p.name); found != unnamed.end() && found->second == p.temporary)
+        unnamed.erase(found);
+    if (named)
         ++storeCount;
 }
 
 void TextureCache::commitLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wake.wait(lock, [&] { return stopping || !pending.empty() || trimWanted; });
-        if (!pending.empty()) {
+        wake.wait(lock,
+                  [&] { return stopping || ((!pending.empty() || trimWanted) && preloads == 0); });
+        if (!pending.empty() && (preloads == 0 || stopping)) {
             Pending p = std::move(pending.front());
             pending.pop_front();
             busy = true;
             lock.unlock();
             commit(p);
             lock.lock();
-        } else if (trimWanted) {
+        } else if (trimWanted && preloads == 0) {
             trimWanted = false;
             busy = true;
             lock.unlock();
@@ -371,6 +380,19 @@ void TextureCache::commitLoop() {
         busy = false;
         idle.notify_all();
     }
+}
+
+void TextureCache::preloadStarted() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++preloads;
+}
+
+void TextureCache::preloadEnded() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        --preloads;
+    }
+    wake.notify_all();
 }
 
 void TextureCache::trim() {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,7 +26,7 @@
 //
 // Entries are written under a temporary name by the thread that decoded the
 // photograph; a thread of the cache's own flushes them to the disk and gives
-// them their name, off the path of the preload. The same thread trims the
+// them their name once the preload is over. The same thread trims the
 // cache to its bound when asked (when a viewer closes), removing the entries
 // used longest ago. fetch and store may be called from several threads.
 class TextureCache {
@@ -65,6 +66,11 @@ class TextureCache {
     // room for it.
     void store(const char* path, const struct stat& before, const TextureOptions& options,
                int maxTextureSize, const DecodedTexture& decoded);
+    // While a preload runs, entries are written but not yet flushed: the
+    // flushes wait until every preload of the process has ended, so that
+    // they never hold up the writing of the next entry.
+    void preloadStarted();
+    void preloadEnded();
     // Asks the cache's thread to trim the cache to its bound once the
     // entries written so far are in place. Does not wait.
     void trim();
@@ -100,7 +106,11 @@ class TextureCache {
     std::mutex mutex;
     std::condition_variable wake, idle;
     std::deque<Pending> pending;
+    // The temporary file of each pending entry by entry name, so that a
+    // start before the flush reads it there.
+    std::map<std::string, std::string> unnamed;
     bool trimWanted = false;
+    int preloads = 0; // running now
     bool busy = false;
     bool stopping = false;
     bool storing = true;           // off after a full disk or a failed write

@@ -95,6 +95,10 @@ void LoadOneJPEG(const char* fileName, std::int32_t slot, std::int32_t series);
 void storeTexture(const glTexture& record, std::int32_t series);
 void printLoader(float fraction);
 void ChangeSize(std::int32_t width, std::int32_t height);
+// Lets the texture cache put in place what the preloads have written and
+// trims it, then closes it; the program calls it before it ends. The next
+// start opens the cache again.
+void closeTextureCache();
 
 // The file shown in `slot` of a series of `count` images: the capture order
 // for a clockwise series, the reverse for a counter-clockwise one.

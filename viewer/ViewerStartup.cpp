@@ -321,6 +321,10 @@ void SetupRC() {
     }
 }
 
+void closeTextureCache() {
+    textureCache.reset();
+}
+
 void LoadOneJPEG(const char* fileName, std::int32_t /*slot*/, std::int32_t series) {
     // Every image takes its slot, loaded or not, so that the others keep
     // their places; a failed one keeps texture name 0 and draws untextured,

@@ -153,8 +153,6 @@ TEST_F(Cache, EntriesThatDoNotBelongAreRemovedAndThePhotographDecoded) {
         std::uint64_t h = CacheEntry::fingerprint(out.data(), out.size(), 0);
         out.insert(out.end(), d.pixels, d.pixels + CacheEntry::pixelBytes(d));
         h = CacheEntry::fingerprint(d.pixels, CacheEntry::pixelBytes(d), h);
-        out.insert(out.end(), d.mipmaps, d.mipmaps + CacheEntry::mipmapBytes(d));
-        h = CacheEntry::fingerprint(d.mipmaps, CacheEntry::mipmapBytes(d), h);
         const auto* trailer = reinterpret_cast<const std::uint8_t*>(&h);
         out.insert(out.end(), trailer, trailer + 8);
         return writeBytes(entry, out);
