@@ -1,11 +1,12 @@
 // Writes the seed corpora of the fuzz harnesses: valid files of each kind the
 // readers take, and truncations of them.
 //
-//   make_corpus OUTPUT_DIR      (makes OUTPUT_DIR/{targa,picture,ini,list})
+//   make_corpus OUTPUT_DIR      (makes OUTPUT_DIR/{targa,picture,ini,list,cache_entry})
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 
+#include "CacheEntry.h"
 #include "SamplePictures.h"
 
 #include <turbojpeg.h>
@@ -167,5 +168,45 @@ int main(int argc, char** argv) {
     put(out / "list", "utf16le.txt", Bytes("\xFF\xFE/\0a\0\r\0\n\0", 10), true);
     put(out / "list", "utf16be.txt", Bytes("\xFE\xFF\0/\xD8\x3D\xDE\x00\0\n", 10), true);
     put(out / "list", "empty.txt", "", false);
+
+    // Texture cache entries: four bytes and three a pixel, with and without
+    // mipmap levels, of a picture and of a targa file.
+    const struct {
+        int w, h, bytesPerPixel;
+        bool mipmaps, targa;
+    } entries[] = {{4, 4, 4, true, false},
+                   {3, 5, 3, false, true},
+                   {8, 2, 4, false, false},
+                   {2, 8, 3, true, true}};
+    for (const auto& e : entries) {
+        std::vector<std::uint8_t> level0(static_cast<std::size_t>(e.w * e.h * e.bytesPerPixel));
+        for (std::size_t i = 0; i < level0.size(); ++i)
+            level0[i] = static_cast<std::uint8_t>(i * 37);
+        DecodedTexture d;
+        d.ok = true;
+        d.targa = e.targa;
+        d.imageTypeKnown = !e.targa;
+        d.imageType = e.targa ? 0 : 2;
+        d.width = e.w;
+        d.height = e.h;
+        d.bytesPerPixel = e.bytesPerPixel;
+        d.format = e.bytesPerPixel == 4 ? PixelFormat::Rgba : PixelFormat::Rgb;
+        d.bitsPerPixel = e.targa ? 8 * e.bytesPerPixel : 32;
+        d.pixels = level0.data();
+        d.mipmaps = e.mipmaps ? level0.data() : nullptr; // only whether there are any counts
+        d.mipmapLevels = e.mipmaps ? 3 : 0;
+        struct stat info {};
+        info.st_size = 1234;
+        CacheEntry::Key key =
+            CacheEntry::keyFor("/photos/tower 1.jpg", info, TextureOptions(), 4096);
+        std::vector<std::uint8_t> entry = CacheEntry::header(key, d);
+        std::uint64_t check = CacheEntry::fingerprint(
+            level0.data(), level0.size(), CacheEntry::fingerprint(entry.data(), entry.size(), 0));
+        entry.insert(entry.end(), level0.begin(), level0.end());
+        const auto* trailer = reinterpret_cast<const std::uint8_t*>(&check);
+        entry.insert(entry.end(), trailer, trailer + sizeof check);
+        put(out / "cache_entry", "e" + std::to_string(e.w) + "x" + std::to_string(e.h),
+            asBytes(entry), true);
+    }
     return 0;
 }
