@@ -1,4 +1,5 @@
 #include "SetFile.h"
+#include "AtomicFile.h"
 #include "IniProfile.h"
 #include "TestImages.h"
 
@@ -15,6 +16,38 @@ namespace {
 
 using TestImages::readText;
 using TestImages::writeText;
+
+// The user who saves in the tests that act as another user, and a co-user.
+constexpr uid_t kSaver = 65534, kCoUser = 4242;
+
+// Runs `check` in a child as `uid` (root stays the saved user id when
+// `mayReturn`, for a test that acts as a co-user meanwhile); its exit code,
+// or -1 when the child did not end by itself.
+template <typename Check> int asUser(uid_t uid, Check check, bool mayReturn = false) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (::setgid(uid) != 0 || ::setresuid(uid, uid, mayReturn ? 0 : uid) != 0)
+            _exit(100);
+        _exit(check());
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool loadsAs(const std::string& settings, const SetFile::StoredSet& expected) {
+    SetFile::StoredSet loaded;
+    return SetFile::load(settings, loaded).problem == SetFile::LoadResult::None &&
+           loaded.lists[0] == expected.lists[0] && loaded.lists[1] == expected.lists[1] &&
+           loaded.lists[2] == expected.lists[2] && loaded.speed == expected.speed;
+}
+
+SetFile::StoredSet setOf(const std::string& image, int speed) {
+    SetFile::StoredSet set;
+    set.lists[0] = {image};
+    set.speed = speed;
+    return set;
+}
 
 } // namespace
 
@@ -268,4 +301,133 @@ TEST(SetFileSave, FolderThatTakesNoNewFilesIsWrittenInPlace) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "11: not saved; 12: not loaded back; 13: not refused";
     EXPECT_EQ(readText(shared + "/other.ini"), "[View Options]\nSpeed=5\n");
+}
+
+TEST(SeriesListFiles, Utf32MarksDecodeTheList) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"LE", std::string("\xFF\xFE\0\0/\0\0\0\xE4\0\0\0\n\0\0\0\0\xF6\x01\0", 20)},
+        {"BE", std::string("\0\0\xFE\xFF\0\0\0/\0\0\0\xE4\0\0\0\n\0\x01\xF6\0", 20)},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> e;
+        ASSERT_EQ(SetFile::decodeList(c.bytes, e), SetFile::ListResult::Ok) << c.name;
+        EXPECT_EQ(e, (std::vector<std::string>{"/\xC3\xA4", "\xF0\x9F\x98\x80"})) << c.name;
+        EXPECT_EQ(SetFile::decodeList(c.bytes.substr(0, 18), e), SetFile::ListResult::NotText)
+            << c.name << ": cut inside a character";
+    }
+}
+
+// Paths as the system opens them: ".." climbs only out of a folder that
+// exists, and a settings path with a line break is refused before writing.
+TEST(SetFilePaths, PathsAsTheSystemOpensThem) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("sets/here"));
+    std::filesystem::create_directories(dir.file("lists"));
+    ASSERT_TRUE(writeText(dir.file("lists/a.txt"), "/a.jpg\r\n"));
+    const struct {
+        const char* list;
+        bool loads;
+    } cases[] = {{"here/../../lists/a.txt", true},
+                 {"nothere/../../lists/a.txt", false},
+                 {"../lists/../lists/a.txt", true},
+                 {"../lists/a.txt/../a.txt", false}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(
+            writeText(dir.file("sets/s.ini"), std::string("[Lower Series]\nImageList1=") + c.list +
+                                                  "\n[Centric Series]\nImageList2=" + c.list +
+                                                  "\n[Upper Series]\nImageList3=" + c.list +
+                                                  "\n[View Options]\nSpeed=5\n"));
+        SetFile::StoredSet set;
+        const SetFile::LoadResult result = SetFile::load(dir.file("sets/s.ini"), set);
+        EXPECT_EQ(result.problem == SetFile::LoadResult::None, c.loads) << c.list;
+        EXPECT_EQ(result.path, c.loads ? "" : dir.file("sets/") + c.list) << "named as written";
+    }
+    const std::string broken = dir.file("new\nline");
+    std::filesystem::create_directory(broken);
+    const SetFile::SaveResult saved = SetFile::save(broken + "/tower.ini", setOf("/a.jpg", 5));
+    EXPECT_EQ(saved.problem, SetFile::SaveResult::PathLineBreak);
+    EXPECT_TRUE(std::filesystem::is_empty(broken));
+}
+
+// In a sticky folder only a file's owner may replace it: a file of another
+// user is written in place when the saver may write it, else the save is
+// refused before anything is written. The earlier set loads in every case.
+TEST(SetFileSave, StickyFolderSavesWholeOrNotAtAll) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    const struct {
+        mode_t listMode; // of tower1.txt, which the co-user owns
+        SetFile::SaveResult::Problem problem;
+    } cases[] = {{0666, SetFile::SaveResult::None}, {0644, SetFile::SaveResult::OthersFile}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string drop = dir.file("drop"), settings = drop + "/tower.ini";
+        std::filesystem::create_directory(drop);
+        ::chmod(drop.c_str(), 01777);
+        ASSERT_EQ(
+            asUser(kSaver, [&] { return SetFile::save(settings, setOf("/old.jpg", 2)).problem; }),
+            0);
+        const std::string list = SetFile::listFilePath(settings, 1);
+        ASSERT_EQ(::chown(list.c_str(), kCoUser, kCoUser), 0);
+        ASSERT_EQ(::chmod(list.c_str(), c.listMode), 0);
+        const int code = asUser(kSaver, [&] {
+            const SetFile::SaveResult r = SetFile::save(settings, setOf("/new.jpg", 7));
+            if (r.problem != c.problem ||
+                (r.problem != SetFile::SaveResult::None && r.path != list))
+                return 1;
+            return loadsAs(settings, r.problem == SetFile::SaveResult::None ? setOf("/new.jpg", 7)
+                                                                            : setOf("/old.jpg", 2))
+                       ? 0
+                       : 2;
+        });
+        EXPECT_EQ(code, 0) << std::oct << c.listMode << ": 1 wrong outcome, 2 not loadable";
+        struct stat info {};
+        EXPECT_TRUE(::stat(list.c_str(), &info) == 0 && info.st_uid == kCoUser);
+    }
+}
+
+// The owner of a shared folder puts a link at a name at the moment the save
+// writes it: the save writes nothing through it, names the file, and the
+// file the link points at (the saver's own) stays as it was.
+TEST(SetFileSave, LinkPutAtANameAtTheMomentOfTheWrite) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    const struct {
+        const char* swapped;
+        mode_t folderMode; // 0755: the saver writes in place; 0777: replaces
+    } cases[] = {
+        {"tower1.txt", 0755}, {"tower2.txt", 0777}, {"tower.ini", 0755}, {"tower.ini", 0777}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string shared = dir.file("shared"), settings = shared + "/tower.ini";
+        const std::string victim = dir.file("mine.txt"), swapped = shared + "/" + c.swapped;
+        std::filesystem::create_directory(shared);
+        ASSERT_EQ(SetFile::save(settings, setOf("/old.jpg", 2)).problem, SetFile::SaveResult::None);
+        ASSERT_TRUE(writeText(victim, "the saver's own"));
+        ::chown(victim.c_str(), kSaver, kSaver);
+        for (const auto& entry : std::filesystem::directory_iterator(shared))
+            ::chmod(entry.path().c_str(), 0666);
+        ::chmod(shared.c_str(), c.folderMode);
+        AtomicFile::beforeWrite = [&](const std::string& path) {
+            if (path != swapped || ::seteuid(0) != 0)
+                return;
+            std::filesystem::remove(swapped);
+            std::filesystem::create_symlink(victim, swapped);
+            [[maybe_unused]] const int back = ::seteuid(kSaver);
+        };
+        const int code = asUser(
+            kSaver,
+            [&] {
+                const SetFile::SaveResult r = SetFile::save(settings, setOf("/new.jpg", 7));
+                return r.problem == SetFile::SaveResult::Changed && r.path == swapped ? 0 : 1;
+            },
+            true);
+        AtomicFile::beforeWrite = nullptr;
+        EXPECT_EQ(code, 0) << c.swapped << " " << std::oct << c.folderMode;
+        EXPECT_EQ(readText(victim), "the saver's own")
+            << c.swapped << " " << std::oct << c.folderMode;
+    }
 }
