@@ -193,7 +193,7 @@ TEST(SetFileSave, EveryFolderStateEndsWithALoadableSet) {
         GTEST_SKIP() << "acting as other users needs root";
     const char* count = std::getenv("ORBIVUE_FOLDER_STATES");
     const char* seed = std::getenv("ORBIVUE_SEED");
-    const int states = count != nullptr ? std::atoi(count) : 250;
+    const int states = count != nullptr ? std::atoi(count) : 200;
     std::mt19937 random(seed != nullptr ? static_cast<unsigned>(std::atol(seed)) : 27u);
     for (int n = 0; n < states; ++n) {
         TestImages::TempDir dir;
