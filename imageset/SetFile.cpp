@@ -388,11 +388,11 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
     }
     for (int n = 0; n < 3; ++n) {
-        const bool changed = !inPlace[n] && !slots[n].unchanged();
         const bool moved =
             inPlace[n] ? AtomicFile::writeOver(std::exchange(descriptors[n], -1), contents[n])
                        : slots[n].commit(std::exchange(temporaries[n], {}));
         if (!moved) {
+            const bool changed = !inPlace[n] && !slots[n].unchanged();
             discardAll();
             return problem(changed ? SaveResult::Changed : SaveResult::ListNotReplaced,
                            listPaths[n], n + 1);
