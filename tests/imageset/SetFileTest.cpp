@@ -24,14 +24,14 @@ using TestImages::writeText;
 // The user who saves in the tests that act as another user, and a co-user.
 constexpr uid_t kSaver = 65534, kCoUser = 4242;
 
-// Runs `check` in a child as `uid` (root stays the saved user id when
-// `mayReturn`, for a test that acts as a co-user meanwhile); its exit code,
-// or -1 when the child did not end by itself (10 s at most).
-template <typename Check> int asUser(uid_t uid, Check check, bool mayReturn = false) {
+// Runs `check` in a child as `uid`, with root kept as the saved user id for
+// acting as a co-user meanwhile; its exit code, or -1 when the child did not
+// end by itself (within 10 s).
+template <typename Check> int asUser(uid_t uid, Check check) {
     const pid_t child = fork();
     if (child == 0) {
         ::alarm(10);
-        if (::setgid(uid) != 0 || ::setresuid(uid, uid, mayReturn ? 0 : uid) != 0)
+        if (::setgid(uid) != 0 || ::setresuid(uid, uid, 0) != 0)
             _exit(100);
         _exit(check());
     }
@@ -74,7 +74,8 @@ void snapshot(const std::filesystem::path& root, const std::filesystem::path& fo
 // folder and of the set's four names, each absent, a file, a folder, a FIFO,
 // or a link of the saver's or the co-user's to a file, a folder, nothing or
 // itself; an earlier set or none. Beside them a file of the co-user in f, and
-// in root/out the saver's file "own" and the co-user's "theirs". `sticky`
+// in root/out the saver's files "own" and "mine" and the co-user's "theirs".
+// `sticky`
 // makes it root's sticky folder with an earlier set in it. What it built, in
 // a line.
 std::string buildFolderState(const std::filesystem::path& root, std::mt19937& random, bool sticky) {
@@ -89,6 +90,7 @@ std::string buildFolderState(const std::filesystem::path& root, std::mt19937& ra
     std::filesystem::create_directories(f);
     std::filesystem::create_directories(out);
     file(out / "own", kSaver, 0644);
+    file(out / "mine", kSaver, 0644);
     file(out / "theirs", kCoUser, 0666);
     file(f / "other.txt", kCoUser, 0666);
     const uid_t owners[] = {kSaver, kCoUser, 0};
@@ -439,8 +441,6 @@ TEST(SetFileSave, EveryFolderStateEndsWithALoadableSet) {
         const std::string settings = dir.file("f/tower.ini"), mine = dir.file("out/mine");
         const unsigned swap = random() % 12;
         const std::string swapped = swap < 4 ? dir.file(std::string("f/") + names[swap]) : "";
-        ASSERT_TRUE(writeText(mine, "the saver's own"));
-        ::chown(mine.c_str(), kSaver, kSaver);
         auto beside = [&] {
             Tree tree;
             snapshot(dir.path, dir.path, tree);
@@ -459,18 +459,15 @@ TEST(SetFileSave, EveryFolderStateEndsWithALoadableSet) {
             std::filesystem::create_symlink(mine, path, error);
             planted = ::seteuid(kSaver) == 0;
         };
-        const int code = asUser(
-            kSaver,
-            [&] {
-                const bool earlier = loadsAs(settings, older);
-                const SetFile::SaveResult::Problem problem = SetFile::save(settings, newer).problem;
-                if (planted)
-                    return problem == SetFile::SaveResult::Changed ? 0 : 3;
-                if (problem == SetFile::SaveResult::None)
-                    return loadsAs(settings, newer) ? 0 : 1;
-                return !earlier || loadsAs(settings, older) ? 0 : 2;
-            },
-            true);
+        const int code = asUser(kSaver, [&] {
+            const bool earlier = loadsAs(settings, older);
+            const SetFile::SaveResult::Problem problem = SetFile::save(settings, newer).problem;
+            if (planted)
+                return problem == SetFile::SaveResult::Changed ? 0 : 3;
+            if (problem == SetFile::SaveResult::None)
+                return loadsAs(settings, newer) ? 0 : 1;
+            return !earlier || loadsAs(settings, older) ? 0 : 2;
+        });
         AtomicFile::beforeWrite = nullptr;
         EXPECT_EQ(code, 0) << "state " << n << ": " << said << ", link at " << swapped
                            << " (1: not loadable; 2: earlier set lost; 3: link not reported)";
