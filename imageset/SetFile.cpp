@@ -384,8 +384,10 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         settingsWritten = !temporary.empty() && settings.commit(temporary);
     }
     if (!settingsWritten) {
+        const bool changed = !inPlace[3] && !settings.unchanged();
         discardAll();
-        return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
+        return problem(changed ? SaveResult::Changed : SaveResult::SettingsNotWritten, settingsPath,
+                       0);
     }
     for (int n = 0; n < 3; ++n) {
         const bool moved =
