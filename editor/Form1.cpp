@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "Emblem.h"
+#include "ListFilling.h"
 #include "Toolkit.h"
 
 #include <QApplication>
@@ -237,6 +238,7 @@ void Form1::buildSeriesPage(SeriesPage& s) {
     // A list of many thousand paths lays itself out in steps between events,
     // so the editor answers at once however long a loaded series is.
     s.list->setLayoutMode(QListView::Batched);
+    new ListFilling(s.list);
 
     s.selected = new QGroupBox(QStringLiteral("Selected Image"), s.page);
     s.selected->setObjectName(QLatin1String(s.names[4]));

@@ -32,20 +32,24 @@ QString fromText(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// A value from a file or a name as a message shows it: control characters,
-// and the marks that change the direction of text, as <U+XXXX>, so that no
-// value can hide or reorder the words around it.
+// A value from a file or a name as a message shows it: control and format
+// characters (the marks that change the direction of text, zero-width
+// characters among them) and line and paragraph separators as <U+XXXX>, so
+// that no value can hide, split or reorder the words around it, and two names
+// that look alike can be told apart.
 QString shown(const QString& value) {
     QString out;
-    for (const QChar c : value) {
-        const char16_t u = c.unicode();
-        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x061C || u == 0x200E ||
-                             u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
-                             (u >= 0x2066 && u <= 0x2069);
-        if (control)
+    for (const char32_t u : value.toUcs4()) {
+        switch (QChar::category(u)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
             out += QStringLiteral("<U+%1>").arg(unsigned(u), 4, 16, QLatin1Char('0')).toUpper();
-        else
-            out += c;
+            break;
+        default:
+            out += QString::fromUcs4(&u, 1);
+        }
     }
     return out;
 }
@@ -180,6 +184,24 @@ void Form1::saveSetToolStripMenuItem_Click() {
                                  "%1 is not there yet to be written over.")
                       .arg(result.series > 0 ? QStringLiteral("image list of the ") + series
                                              : QStringLiteral("settings file"));
+        break;
+    case SetFile::SaveResult::FolderMissing:
+        message = QStringLiteral("The set was not saved: the folder the %1 goes into does not "
+                                 "exist.")
+                      .arg(result.series > 0 ? QStringLiteral("image list of the ") + series
+                                             : QStringLiteral("settings file"));
+        break;
+    case SetFile::SaveResult::OthersFile:
+        message = QStringLiteral("The set was not saved: this file belongs to another user, who "
+                                 "alone may replace it in this folder, and it may not be written.");
+        break;
+    case SetFile::SaveResult::Changed:
+        message = QStringLiteral("The set was not saved: this file was replaced by something else "
+                                 "while the set was being saved, and is left as it is.");
+        break;
+    case SetFile::SaveResult::PathLineBreak:
+        message = QStringLiteral("The set was not saved: its path holds a line break, which the "
+                                 "settings file cannot store.");
         break;
     case SetFile::SaveResult::ForeignLink:
         message = QStringLiteral("The set was not saved: this name is a link that belongs to "

@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <utility>
 
 namespace SetFile {
 
@@ -237,19 +238,32 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         result.series = series;
         return result;
     };
-    std::string listPaths[3], listTargets[3];
+    // The settings file names its lists in lines of their own: a line break in
+    // the folder or the name would split those lines.
+    if (settingsPath.find_first_of("\r\n") != std::string::npos)
+        return problem(SaveResult::PathLineBreak, settingsPath, 0);
+    std::string listPaths[3];
+    // Where each file goes (through the user's own links), checked: lists
+    // 0 to 2, the settings file 3.
+    AtomicFile::Slot slots[4];
+    auto openSlot = [&](const std::string& path, int n) {
+        const SetPaths::Target target = SetPaths::throughLinks(path);
+        if (target.outcome != SetPaths::Target::Ok)
+            return problem(linkProblem(target), target.path, n < 3 ? n + 1 : 0);
+        if (!slots[n].open(target.path))
+            return problem(SaveResult::FolderMissing, AtomicFile::folderOf(target.path),
+                           n < 3 ? n + 1 : 0);
+        return result;
+    };
     for (int n = 0; n < 3; ++n) {
         listPaths[n] = listFilePath(settingsPath, n + 1);
         if (Text::utf16Length(listPaths[n]) > IniProfile::kValueCharacters)
             return problem(SaveResult::ListPathTooLong, listPaths[n], n + 1);
-        const SetPaths::Target target = SetPaths::throughLinks(listPaths[n]);
-        if (target.outcome != SetPaths::Target::Ok)
-            return problem(linkProblem(target), target.path, n + 1);
-        listTargets[n] = target.path;
-        struct stat info {};
-        if (::stat(listTargets[n].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        if (openSlot(listPaths[n], n).problem != SaveResult::None)
+            return result;
+        if (slots[n].exists() && !slots[n].regular())
             return problem(SaveResult::NotAFile, listPaths[n], n + 1);
-        if (SetPaths::writeProtected(listTargets[n]))
+        if (SetPaths::writeProtected(slots[n].path()))
             return problem(SaveResult::ReadOnly, listPaths[n], n + 1);
     }
     std::string contents[3];
@@ -264,32 +278,31 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
 
     // The settings file's new content: the twelve keys applied to what it
     // holds now, in its own encoding.
-    const SetPaths::Target target = SetPaths::throughLinks(settingsPath);
-    if (target.outcome != SetPaths::Target::Ok)
-        return problem(linkProblem(target), target.path, 0);
-    const std::string settingsTarget = target.path;
+    if (openSlot(settingsPath, 3).problem != SaveResult::None)
+        return result;
+    AtomicFile::Slot& settings = slots[3];
+    const std::string& settingsTarget = settings.path();
     if (SetPaths::writeProtected(settingsTarget))
         return problem(SaveResult::ReadOnly, settingsPath, 0);
     if (SetPaths::nameTooLong(settingsTarget))
         return problem(SaveResult::NameTooLong, settingsPath, 0);
     for (int n = 0; n < 3; ++n) {
-        if (SetPaths::nameTooLong(listTargets[n]))
+        if (SetPaths::nameTooLong(slots[n].path()))
             return problem(SaveResult::NameTooLong, listPaths[n], n + 1);
         // Written one after another, a list that is the settings file or
         // another list through a link would overwrite what was just written.
         for (int other = 0; other < n; ++other)
-            if (SetPaths::sameFile(listTargets[n], listTargets[other]))
+            if (SetPaths::sameFile(slots[n].path(), slots[other].path()))
                 return problem(SaveResult::SameFile, listPaths[n], n + 1);
-        if (SetPaths::sameFile(listTargets[n], settingsTarget))
+        if (SetPaths::sameFile(slots[n].path(), settingsTarget))
             return problem(SaveResult::SameFile, listPaths[n], n + 1);
     }
     std::string bytes, text;
     Text::Encoding encoding = Text::Encoding::Utf8;
-    struct stat info {};
-    if (::stat(settingsTarget.c_str(), &info) == 0) {
+    if (settings.exists()) {
         if ((result.size = sizeOver(settingsTarget, kMaxSettingsBytes)) != 0)
             return problem(SaveResult::TooLarge, settingsPath, 0);
-        if (!S_ISREG(info.st_mode) || !AtomicFile::read(settingsTarget, bytes, kMaxSettingsBytes) ||
+        if (!settings.regular() || !settings.read(bytes, kMaxSettingsBytes) ||
             !Text::decode(bytes, text, encoding))
             return problem(SaveResult::SettingsNotText, settingsPath, 0);
     }
@@ -299,47 +312,92 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         return problem(SaveResult::TooLarge, settingsPath, 0);
     }
 
-    // A folder that takes no new files (shared, its files writable) gets its
-    // existing files written in place; a file it lacks cannot be made.
-    auto inPlace = [](const std::string& target) {
-        return !AtomicFile::canCreateIn(AtomicFile::folderOf(target));
+    // A file that cannot be replaced in one step is written in place: in a
+    // folder that takes no new files (shared, its files writable), and in a
+    // sticky folder (like /tmp) for a file of another user, which only they
+    // may rename over. A file that cannot be written there either is refused
+    // before anything is written.
+    bool inPlace[4];
+    for (int n = 0; n <= 3; ++n) {
+        const AtomicFile::Slot& slot = slots[n];
+        const uid_t user = ::geteuid();
+        const bool othersFile = (slot.folderMode() & S_ISVTX) != 0 && slot.exists() && user != 0 &&
+                                slot.owner() != user && slot.folderOwner() != user;
+        inPlace[n] = othersFile || !slot.folderTakesFiles();
+        const std::string& named = n < 3 ? listPaths[n] : settingsPath;
+        if (inPlace[n] && !slot.writable())
+            return othersFile ? problem(SaveResult::OthersFile, named, n < 3 ? n + 1 : 0)
+                              : problem(SaveResult::FolderClosed, AtomicFile::folderOf(slot.path()),
+                                        n < 3 ? n + 1 : 0);
+    }
+
+    // The files written in place are opened first, each checked to be the
+    // file approved above; then the files to be replaced are checked again.
+    // Whatever was put at a name since makes the save stop and name it,
+    // before anything is written.
+    int descriptors[4] = {-1, -1, -1, -1};
+    auto closeAll = [&] {
+        for (int& fd : descriptors)
+            if (fd >= 0)
+                ::close(std::exchange(fd, -1));
     };
     for (int n = 0; n <= 3; ++n) {
-        const std::string& target = n < 3 ? listTargets[n] : settingsTarget;
-        if (inPlace(target) && ::access(target.c_str(), W_OK) != 0)
-            return problem(SaveResult::FolderClosed, AtomicFile::folderOf(target),
-                           n < 3 ? n + 1 : 0);
+        if (inPlace[n] ? (descriptors[n] = slots[n].openChecked()) >= 0 : slots[n].unchanged())
+            continue;
+        closeAll();
+        return problem(SaveResult::Changed, n < 3 ? listPaths[n] : settingsPath, n < 3 ? n + 1 : 0);
     }
 
     std::string temporaries[3];
     auto discardAll = [&] {
-        for (const std::string& t : temporaries)
-            AtomicFile::discard(t);
+        closeAll();
+        for (int n = 0; n < 3; ++n)
+            slots[n].discard(std::exchange(temporaries[n], std::string()));
     };
     for (int n = 0; n < 3; ++n) {
-        if (inPlace(listTargets[n]))
+        if (inPlace[n])
             continue;
-        temporaries[n] = AtomicFile::writeTemporary(listTargets[n], contents[n]);
+        temporaries[n] = slots[n].writeTemporary(contents[n]);
         if (temporaries[n].empty()) {
             discardAll();
             return problem(SaveResult::ListNotWritten, listPaths[n], n + 1);
         }
     }
-    const bool settingsWritten = inPlace(settingsTarget)
-                                     ? AtomicFile::overwrite(settingsTarget, settingsBytes)
-                                     : AtomicFile::replace(settingsTarget, settingsBytes);
-    if (!settingsWritten) {
+    // Checked once more with the new lists ready, before the settings file is
+    // written; each rename checks its name again just before it.
+    for (int n = 0; n <= 3; ++n) {
+        if (inPlace[n] || slots[n].unchanged())
+            continue;
         discardAll();
-        return problem(SaveResult::SettingsNotWritten, settingsPath, 0);
+        return problem(SaveResult::Changed, n < 3 ? listPaths[n] : settingsPath, n < 3 ? n + 1 : 0);
+    }
+    bool settingsWritten = false;
+    if (inPlace[3]) {
+        settingsWritten = AtomicFile::writeOver(std::exchange(descriptors[3], -1), settingsBytes);
+    } else {
+        const std::string temporary = settings.writeTemporary(settingsBytes);
+        if (!temporary.empty() && !settings.unchanged()) {
+            settings.discard(temporary);
+            discardAll();
+            return problem(SaveResult::Changed, settingsPath, 0);
+        }
+        settingsWritten = !temporary.empty() && settings.commit(temporary);
+    }
+    if (!settingsWritten) {
+        const bool changed = !inPlace[3] && !settings.unchanged();
+        discardAll();
+        return problem(changed ? SaveResult::Changed : SaveResult::SettingsNotWritten, settingsPath,
+                       0);
     }
     for (int n = 0; n < 3; ++n) {
-        const bool moved = temporaries[n].empty()
-                               ? AtomicFile::overwrite(listTargets[n], contents[n])
-                               : AtomicFile::commit(temporaries[n], listTargets[n]);
-        temporaries[n].clear();
+        const bool moved =
+            inPlace[n] ? AtomicFile::writeOver(std::exchange(descriptors[n], -1), contents[n])
+                       : slots[n].commit(std::exchange(temporaries[n], {}));
         if (!moved) {
+            const bool changed = !inPlace[n] && !slots[n].unchanged();
             discardAll();
-            return problem(SaveResult::ListNotReplaced, listPaths[n], n + 1);
+            return problem(changed ? SaveResult::Changed : SaveResult::ListNotReplaced,
+                           listPaths[n], n + 1);
         }
     }
     return result;

@@ -58,6 +58,10 @@ struct SaveResult {
         ForeignLink,     // a link of another user stands at the name (path: the link)
         LinkLoop,        // links at the name never reach a file
         FolderClosed,    // a file must be made in a folder that takes no new files (path: it)
+        FolderMissing,   // the folder a file goes into does not exist (path: it)
+        OthersFile,      // a file of another user in a sticky folder that the user may not write
+        Changed,         // something else stands at the name since it was checked
+        PathLineBreak,   // the settings file's path holds a line break
     } problem = None;
     std::string path;       // the file concerned
     int series = 0;         // 1 to 3 where a list is concerned
@@ -120,7 +124,11 @@ LoadResult load(const std::string& settingsPath, StoredSet& set);
 // (or root's) is written through the link, which stays; a link of another
 // user, or a loop of links, is refused. In a folder that takes no new files
 // (a shared folder whose files are writable) the files that exist are written
-// in place instead, which is not a one-step replacement.
+// in place instead, which is not a one-step replacement; so is a file of
+// another user in a sticky folder (which only they may replace), or it is
+// refused when the user may not write it. Every write goes to the file the
+// checks approved: a link or other file put at a name after the checks stops
+// the save with Changed, before anything is written where that can be seen.
 SaveResult save(const std::string& settingsPath, const StoredSet& set);
 
 // The list files a save under `settingsPath` would write over that are not

@@ -8,6 +8,36 @@
 
 namespace SetPaths {
 
+namespace {
+
+// The real folder `folder` (relative to the real folder `from`) leads to,
+// component by component as opening a path goes: a name must be a folder
+// that exists (through links) before ".." may climb back out of it; names
+// past the last folder that exists are kept as written. Empty when ".."
+// would climb out of a folder that does not exist.
+std::string realFolder(const std::string& from, const std::string& folder) {
+    std::filesystem::path real = folder.empty() || folder[0] != '/' ? from : "/";
+    bool missing = false;
+    for (const auto& part : std::filesystem::path(folder)) {
+        const std::string step = part.string();
+        if (step.empty() || step == "." || step == "/")
+            continue;
+        if (step == ".." && missing)
+            return {};
+        if (step == "..") {
+            real = real.parent_path(); // real holds no links: its parent is the folder above
+            continue;
+        }
+        std::error_code error;
+        const std::filesystem::path next = std::filesystem::canonical(real / step, error);
+        missing = missing || error || !std::filesystem::is_directory(next, error);
+        real = missing ? real / step : next;
+    }
+    return real.string();
+}
+
+} // namespace
+
 std::string Resolver::resolve(const std::string& path) {
     if (path.empty() || path[0] == '/')
         return path;
@@ -20,12 +50,17 @@ std::string Resolver::resolve(const std::string& path) {
     }
     auto known = folders.find(folder);
     if (known == folders.end()) {
-        const std::filesystem::path written = std::filesystem::path(base) / folder;
-        std::error_code error;
-        std::filesystem::path real = std::filesystem::weakly_canonical(written, error);
-        if (error)
-            real = written.lexically_normal();
-        std::string text = real.string();
+        if (realBase.empty()) {
+            std::error_code error;
+            realBase = realFolder(std::filesystem::current_path(error).string(), base);
+            if (realBase.empty())
+                realBase = std::filesystem::path(base).lexically_normal().string();
+        }
+        std::string text = realFolder(realBase, folder);
+        // A folder on the way that does not exist: the path as written, which
+        // no open finds either.
+        if (text.empty())
+            text = base + "/" + folder;
         while (text.size() > 1 && text.back() == '/')
             text.pop_back();
         known = folders.emplace(folder, text).first;

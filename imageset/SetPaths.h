@@ -9,8 +9,10 @@
 namespace SetPaths {
 
 // Resolves relative paths against one folder as opening them would: ".."
-// climbs from the real folder, through links, not from the text of the path.
-// The folders met are resolved once each.
+// climbs from the real folder, through links, not from the text of the path,
+// and only out of a folder that exists: "nothere/../a.txt" leads nowhere
+// when there is no "nothere", and stays as written. The folders met are
+// resolved once each.
 class Resolver {
   public:
     explicit Resolver(std::string folder) : base(std::move(folder)) {}
@@ -19,7 +21,7 @@ class Resolver {
     std::string resolve(const std::string& path);
 
   private:
-    std::string base;
+    std::string base, realBase;
     std::unordered_map<std::string, std::string> folders; // as written -> real
 };
 

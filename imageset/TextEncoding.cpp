@@ -92,15 +92,26 @@ bool utf16ToUtf8(const std::string& bytes, std::size_t start, bool bigEndian, st
     return true;
 }
 
-// UTF-8 (valid or not: bytes that are no character pass as U+FFFD) to UTF-16
-// in the given byte order.
-std::string utf8ToUtf16(const std::string& text, bool bigEndian) {
-    std::string out;
-    auto unit = [&](std::uint32_t u) {
-        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += bigEndian ? hi : lo;
-        out += bigEndian ? lo : hi;
-    };
+// UTF-32 in the given byte order to UTF-8; false on a code that is no
+// character (a surrogate, or beyond U+10FFFF).
+bool utf32ToUtf8(const std::string& bytes, bool bigEndian, std::string& out) {
+    if (bytes.size() % 4 != 0)
+        return false;
+    for (std::size_t i = 4; i < bytes.size(); i += 4) {
+        std::uint32_t c = 0;
+        for (int k = 0; k < 4; ++k)
+            c |= std::uint32_t(static_cast<unsigned char>(bytes[i + k]))
+                 << (bigEndian ? 24 - 8 * k : 8 * k);
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+            return false;
+        appendUtf8(out, c);
+    }
+    return true;
+}
+
+// Calls `put` with every code point of a UTF-8 text (valid or not: bytes that
+// are no character pass as U+FFFD).
+template <typename Put> void forEachCodePoint(const std::string& text, Put put) {
     std::size_t i = 0;
     while (i < text.size()) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -114,13 +125,36 @@ std::string utf8ToUtf16(const std::string& text, bool bigEndian) {
         } else {
             ++i;
         }
+        put(code);
+    }
+}
+
+// UTF-8 to UTF-16 in the given byte order.
+std::string utf8ToUtf16(const std::string& text, bool bigEndian) {
+    std::string out;
+    auto unit = [&](std::uint32_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    forEachCodePoint(text, [&](std::uint32_t code) {
         if (code >= 0x10000) {
             unit(0xD800 + ((code - 0x10000) >> 10));
             unit(0xDC00 + ((code - 0x10000) & 0x3FF));
         } else {
             unit(code);
         }
-    }
+    });
+    return out;
+}
+
+// UTF-8 to UTF-32 in the given byte order.
+std::string utf8ToUtf32(const std::string& text, bool bigEndian) {
+    std::string out;
+    forEachCodePoint(text, [&](std::uint32_t code) {
+        for (int k = 0; k < 4; ++k)
+            out += static_cast<char>(code >> (bigEndian ? 24 - 8 * k : 8 * k));
+    });
     return out;
 }
 
@@ -129,7 +163,17 @@ std::string utf8ToUtf16(const std::string& text, bool bigEndian) {
 bool decode(const std::string& bytes, std::string& text, Encoding& encoding) {
     text.clear();
     encoding = Encoding::Utf8;
-    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+    // The UTF-32 LE mark begins like the UTF-16 LE one: it is looked for first
+    // (as UTF-16 those bytes would be a NUL, no text anyway).
+    if (bytes.compare(0, 4, std::string("\xFF\xFE\0\0", 4)) == 0) {
+        encoding = Encoding::Utf32Le;
+        if (!utf32ToUtf8(bytes, false, text))
+            return false;
+    } else if (bytes.compare(0, 4, std::string("\0\0\xFE\xFF", 4)) == 0) {
+        encoding = Encoding::Utf32Be;
+        if (!utf32ToUtf8(bytes, true, text))
+            return false;
+    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
         encoding = Encoding::Utf16Le;
         if (!utf16ToUtf8(bytes, 2, false, text))
             return false;
@@ -152,6 +196,10 @@ std::string encode(const std::string& text, Encoding encoding) {
         return "\xFF\xFE" + utf8ToUtf16(text, false);
     case Encoding::Utf16Be:
         return "\xFE\xFF" + utf8ToUtf16(text, true);
+    case Encoding::Utf32Le:
+        return std::string("\xFF\xFE\0\0", 4) + utf8ToUtf32(text, false);
+    case Encoding::Utf32Be:
+        return std::string("\0\0\xFE\xFF", 4) + utf8ToUtf32(text, true);
     case Encoding::Utf8Bom:
         return "\xEF\xBB\xBF" + text;
     default:

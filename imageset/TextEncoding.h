@@ -10,12 +10,13 @@
 namespace Text {
 
 // How a file's text is stored: UTF-8 with or without a byte-order mark, or
-// UTF-16 with one. Writing a file again keeps its encoding and its mark.
-enum class Encoding { Utf8, Utf8Bom, Utf16Le, Utf16Be };
+// UTF-16 or UTF-32 with one. Writing a file again keeps its encoding and its
+// mark.
+enum class Encoding { Utf8, Utf8Bom, Utf16Le, Utf16Be, Utf32Le, Utf32Be };
 
 // Decodes file bytes by their byte-order mark (none: UTF-8 or other 8-bit
 // text, taken as it is) into text without the mark. False when the bytes
-// are not text: broken UTF-16, or a NUL byte (binary, or UTF-16 without a
+// are not text: broken UTF-16 or UTF-32, or a NUL byte (binary, or UTF-16 without a
 // mark).
 bool decode(const std::string& bytes, std::string& text, Encoding& encoding);
 

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -427,4 +428,32 @@ TEST(Toolkit, WindowsFiltersBecomeCaselessQtFilters) {
             {"Bilddateien (*.jpg) (*.[jJ][pP][gG])", "Bilddateien (*.jpeg) (*.[jJ][pP][eE][gG])"}));
     EXPECT_EQ(qtNameFilters(QStringLiteral("Settingddatei (.ini)|*.ini")),
               QStringList({"Settingddatei (.ini) (*.[iI][nN][iI])"}));
+}
+
+// A long list lays itself out in steps; meanwhile it says it is filling, and
+// a click on a row waits for the layout and then selects the row, which
+// Remove then takes away.
+TEST_F(Editor, ClicksWhileAListFillsAreNotLost) {
+    form.show();
+    QStringList paths;
+    for (int i = 0; i < 20000; ++i)
+        paths << QStringLiteral("/photos/%1.jpg").arg(i);
+    for (int n = 0; n < 3; ++n) {
+        const Page p = pages(form)[n];
+        form.tabControl1->setCurrentIndex(n);
+        fill(p.list, paths);
+        QApplication::processEvents();
+        const QWidget* note = p.list->findChild<QWidget*>(QStringLiteral("fillingNote"));
+        EXPECT_TRUE(note != nullptr && note->isVisible()) << p.name.toStdString();
+        EXPECT_EQ(p.list->viewport()->cursor().shape(), Qt::BusyCursor);
+        const QRect row0 = p.list->visualItemRect(p.list->item(0));
+        const QPoint row1 = row0.center() + QPoint(0, row0.height());
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, row1, p.list->viewport()->mapToGlobal(row1), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(p.list->viewport(), &click);
+        }
+        p.remove->click();
+        EXPECT_EQ(p.list->item(1)->text(), paths[2]) << p.name.toStdString();
+    }
 }

@@ -659,6 +659,7 @@ TEST_F(SetFiles, LinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
     std::filesystem::create_symlink(dir.file("made.ini"), dir.file("dangling.ini"));
     std::filesystem::create_symlink(dir.file("loop2.ini"), dir.file("loop.ini"));
     std::filesystem::create_symlink(dir.file("loop.ini"), dir.file("loop2.ini"));
+    std::filesystem::create_symlink(dir.file("nofolder/made.ini"), dir.file("nowhere.ini"));
     const bool canPlant = ::geteuid() == 0;
     if (canPlant) { // as the user nobody would have made them
         ASSERT_EQ(::lchown(dir.file("planted.ini").c_str(), 65534, 65534), 0);
@@ -674,6 +675,7 @@ TEST_F(SetFiles, LinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
         {"a list link of another user", "own.ini", "belongs to another user", true},
         {"a dangling link of ours", "dangling.ini", nullptr, false},
         {"a loop of links", "loop.ini", "loop", false},
+        {"a dangling link into a missing folder", "nowhere.ini", "goes into does not exist", false},
     };
     series({"/a.jpg"}, {}, {});
     toolkit.askAnswers.assign(8, true);
@@ -698,17 +700,29 @@ TEST_F(SetFiles, LinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("own.ini")));
 }
 
-// A value quoted from a file, or a file name, cannot reorder or hide the
-// words of the message around it: its control characters show as codes.
+// A value quoted from a file, or a file name, cannot reorder, hide or split
+// the words of the message around it, nor look like another name: its
+// control, format and separator characters show as codes.
 TEST_F(SetFiles, QuotedValuesCannotReorderTheMessage) {
-    const std::string rlo = "\xE2\x80\xAE"; // right-to-left override
-    const std::string name = dir.file("evil" + rlo + "gpj.ini");
-    ASSERT_TRUE(writeText(name, "[View Options]\nSpeed=12" + rlo + "34\n"));
-    load(name);
-    ASSERT_EQ(fileErrors().size(), 1);
-    const QString message = fileErrors()[0];
-    EXPECT_FALSE(message.contains(QChar(0x202E))) << message.toStdString();
-    EXPECT_TRUE(message.contains(QStringLiteral("reads \"12<U+202E>34\".")))
-        << message.toStdString();
-    EXPECT_TRUE(message.contains(QStringLiteral("evil<U+202E>gpj.ini"))) << message.toStdString();
+    const struct {
+        const char* utf8;
+        const char* code;
+    } cases[] = {{"\xE2\x80\xAE", "<U+202E>"}, // right-to-left override
+                 {"\xE2\x80\xA8", "<U+2028>"}, // line separator
+                 {"\xE2\x80\xA9", "<U+2029>"}, // paragraph separator
+                 {"\xE2\x80\x8B", "<U+200B>"}, // zero-width space
+                 {"\xEF\xBB\xBF", "<U+FEFF>"}, // zero-width no-break space
+                 {"\xF3\xA0\x80\x81", "<U+E0001>"}};
+    for (const auto& c : cases) {
+        const std::string name = dir.file(std::string("evil") + c.utf8 + "gpj.ini");
+        ASSERT_TRUE(writeText(name, std::string("[View Options]\nSpeed=12") + c.utf8 + "34\n"));
+        toolkit.shown.clear();
+        load(name);
+        ASSERT_EQ(fileErrors().size(), 1) << c.code;
+        const QString message = fileErrors()[0];
+        EXPECT_TRUE(message.contains(QStringLiteral("reads \"12") + c.code + "34\"."))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains(QStringLiteral("evil%1gpj.ini").arg(c.code)))
+            << message.toStdString();
+    }
 }
