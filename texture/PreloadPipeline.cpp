@@ -1,5 +1,6 @@
 #include "PreloadPipeline.h"
 
+#include <algorithm>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -17,6 +18,7 @@ struct PreloadPipeline::Slot {
 
 struct PreloadPipeline::Worker {
     TextureScratch scratch;
+    int halvings = 0; // of the last file decoded
     Slot slots[2];
     std::thread thread;
 
@@ -30,22 +32,21 @@ struct PreloadPipeline::Worker {
 
 namespace {
 
-// Runs the CPU stage of one file into `slot`, moving the buffer that holds
-// the result into the slot (and the slot's old buffers back to the scratch).
-// With a cache, the entry of the file is read instead when there is one, and
-// a fresh decode is kept for the next time.
+// One attempt at the CPU stage of a file into `slot`, moving the buffer that
+// holds the result into the slot (and the slot's old buffers back to the
+// scratch). With a cache, a full-size load reads the entry of the file
+// instead when there is one, and keeps a fresh decode for the next time.
 template <typename Slot>
-void decodeInto(const char* file, const TextureOptions& options, int maxTextureSize,
-                TextureScratch& scratch, Slot& slot, TextureCache* cache) {
+DecodedTexture attempt(const char* file, const TextureOptions& options, int maxTextureSize,
+                       TextureScratch& scratch, Slot& slot, TextureCache* cache) {
     DecodedTexture decoded;
     try {
         struct stat before {};
-        const bool known = cache != nullptr && file != nullptr && ::stat(file, &before) == 0;
-        if (known && cache->fetch(file, before, options, maxTextureSize, slot.pixels, slot.mipmaps,
-                                  decoded)) {
-            slot.decoded = decoded;
-            return;
-        }
+        const bool known = cache != nullptr && file != nullptr && options.halvings == 0 &&
+                           ::stat(file, &before) == 0;
+        if (known &&
+            cache->fetch(file, before, options, maxTextureSize, slot.pixels, slot.mipmaps, decoded))
+            return decoded;
         decodeTexture(file, options, maxTextureSize, scratch, decoded);
         if (known)
             cache->store(file, before, options, maxTextureSize, decoded);
@@ -63,10 +64,45 @@ void decodeInto(const char* file, const TextureOptions& options, int maxTextureS
         failed.imageTypeKnown = decoded.imageTypeKnown;
         failed.imageType = decoded.imageType;
         failed.longerSide = decoded.longerSide;
+        failed.halvings = options.halvings;
         failed.outOfMemory = true;
         decoded = failed;
     }
-    slot.decoded = decoded;
+    return decoded;
+}
+
+// The CPU stage of one file at no larger a size than `floor` allows. When
+// memory runs short, what the attempt held is given back and the file is
+// decoded again at half the size, down to 256 pixels on the longer side; the
+// files after it then get that size at most, so that the set grows softer
+// evenly rather than in holes.
+//
+// `last` is the halvings of the worker's previous file: when the floor has
+// risen since, the worker gives back its buffers first, which grew to the
+// larger size and would otherwise stay that large.
+template <typename Slot>
+void decodeInto(const char* file, const TextureOptions& options, int maxTextureSize,
+                TextureScratch& scratch, Slot& slot, TextureCache* cache, std::atomic<int>& floor,
+                int& last) {
+    TextureOptions current = options;
+    current.halvings = std::max(options.halvings, floor.load());
+    if (current.halvings > last) {
+        releaseBuffers(scratch);
+        slot.pixels.release();
+        slot.mipmaps.release();
+    }
+    for (;;) {
+        last = current.halvings;
+        slot.decoded = attempt(file, current, maxTextureSize, scratch, slot, cache);
+        if (!slot.decoded.outOfMemory || !mayShrink(slot.decoded.longerSide, current.halvings + 1))
+            return;
+        releaseBuffers(scratch);
+        slot.pixels.release();
+        slot.mipmaps.release();
+        ++current.halvings;
+        for (int seen = floor.load(); seen < current.halvings;)
+            floor.compare_exchange_weak(seen, current.halvings);
+    }
 }
 
 } // namespace
@@ -118,7 +154,8 @@ void PreloadPipeline::work(Worker& self) {
             slot = self.freeSlot();
             slot->busy = true;
         }
-        decodeInto(files[job], options, maxTextureSize, self.scratch, *slot, cache.get());
+        decodeInto(files[job], options, maxTextureSize, self.scratch, *slot, cache.get(), floor,
+                   self.halvings);
         {
             std::lock_guard<std::mutex> lock(mutex);
             results[job] = slot;
@@ -146,6 +183,11 @@ void PreloadPipeline::start() {
     }
 }
 
+void PreloadPipeline::shrinkTo(int halvings) {
+    for (int seen = floor.load(); seen < halvings;)
+        floor.compare_exchange_weak(seen, halvings);
+}
+
 void PreloadPipeline::releaseCurrent() {
     if (current == nullptr)
         return;
@@ -161,7 +203,8 @@ void PreloadPipeline::run(const Consumer& consume) {
         // Not a single thread could be started: decode here, one by one.
         Worker self;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0], cache.get());
+            decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0], cache.get(),
+                       floor, self.halvings);
             current = &self.slots[0];
             consume(i, self.slots[0].decoded);
             current = nullptr;

@@ -3,6 +3,7 @@
 #include "TextureCache.h"
 #include "TextureDecode.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -43,6 +44,12 @@ class PreloadPipeline {
     // was handed, whose pixels are not to be read after this.
     void releaseCurrent();
 
+    // Halvings every file decoded from now on gets at least: raised by the
+    // workers when memory runs short for a file, and by the owner when it
+    // does for an upload.
+    void shrinkTo(int halvings);
+    int halvings() const { return floor.load(); }
+
     // One worker per hardware thread, at least one.
     static unsigned defaultWorkers();
 
@@ -57,6 +64,7 @@ class PreloadPipeline {
     int maxTextureSize;
     unsigned workerCount;
     std::shared_ptr<TextureCache> cache;
+    std::atomic<int> floor{0};
     bool started = false;
     bool ended = false; // the cache has been told the preload is over
 

@@ -164,6 +164,21 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
 
 } // namespace
 
+bool mayShrink(int longerSide, int halvings) {
+    if (halvings <= 0)
+        return true;
+    if (longerSide <= 0)
+        return halvings <= 3;
+    return (longerSide >> halvings) >= 256;
+}
+
+void releaseBuffers(TextureScratch& scratch) {
+    scratch.file.release();
+    scratch.decoded.release();
+    scratch.texture.release();
+    scratch.mipmaps.release();
+}
+
 TextureOptions viewerTextureOptions() {
     TextureOptions o;
     o.alphaMatch = false;
@@ -214,8 +229,9 @@ bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size, boo
 
 namespace {
 
-void startResult(const char* path, DecodedTexture& result) {
+void startResult(const char* path, const TextureOptions& options, DecodedTexture& result) {
     result = DecodedTexture();
+    result.halvings = options.halvings;
     result.targa = TextureRules::isTargaPath(path);
     if (!result.targa) {
         result.imageTypeKnown = true;
@@ -232,7 +248,7 @@ void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t s
         result = DecodedTexture();
         return;
     }
-    startResult(path, result);
+    startResult(path, options, result);
     if (result.targa)
         decodeTarga(data, size, options, maxTextureSize, scratch, result);
     else
@@ -245,7 +261,7 @@ void decodeTexture(const char* path, const TextureOptions& options, int maxTextu
         result = DecodedTexture();
         return;
     }
-    startResult(path, result);
+    startResult(path, options, result);
     std::size_t size = 0;
     if (!readWholeFile(path, scratch.file, size, &result.outOfMemory))
         return;

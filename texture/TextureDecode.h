@@ -60,8 +60,10 @@ struct DecodedTexture {
     // The load failed for want of memory (a buffer could not be had), not
     // because of the file: a smaller texture may still load.
     bool outOfMemory = false;
-    // The longer side of the texture size before any halving, once known.
+    // The longer side of the texture size before any halving, once known,
+    // and the halvings it was decoded with.
     std::int32_t longerSide = 0;
+    std::int32_t halvings = 0;
 
     // Values for the caller's glTexture, with what a failed load has already
     // written: the picture path records the file-type code first, a targa
@@ -94,6 +96,16 @@ void decodeTexture(const char* path, const TextureOptions& options, int maxTextu
 void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t size,
                        const TextureOptions& options, int maxTextureSize, TextureScratch& scratch,
                        DecodedTexture& result);
+
+// Whether a texture whose longer side is `longerSide` before halving may be
+// loaded `halvings` times halved for want of memory: not below 256 pixels
+// on the longer side. A longer side not yet known (the file itself could not
+// be read into memory) allows three halvings.
+bool mayShrink(int longerSide, int halvings);
+
+// Gives back the memory of every buffer, for a load that failed for want of
+// it: the next attempt starts from nothing.
+void releaseBuffers(TextureScratch& scratch);
 
 // Reads a whole file into the buffer; false when it cannot be opened or read
 // (with *outOfMemory set when the buffer could not be had).

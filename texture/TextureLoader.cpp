@@ -2,6 +2,8 @@
 
 #include <GL/glu.h>
 
+#include <algorithm>
+
 TextureLoader::TextureLoader()
     : alphaMatch(true), highQuality(true), mipMapping(false), textureFilter(FilterNone),
       matchRed(0), matchGreen(0), matchBlue(0) {}
@@ -27,6 +29,7 @@ TextureOptions TextureLoader::options() const {
     o.matchRed = matchRed;
     o.matchGreen = matchGreen;
     o.matchBlue = matchBlue;
+    o.halvings = photographHalvings;
     return o;
 }
 
@@ -43,6 +46,10 @@ int TextureLoader::LoadPhotograph(const char* fileName, glTexture* texture) {
     return UploadPhotograph(fileName, decodeFile(fileName, options()), texture);
 }
 
+void TextureLoader::ShrinkPhotographs(int halvings) {
+    photographHalvings = std::max(photographHalvings, halvings);
+}
+
 DecodedTexture TextureLoader::decodeFile(const char* fileName, const TextureOptions& current) {
     DecodedTexture decoded;
     decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
@@ -52,7 +59,12 @@ DecodedTexture TextureLoader::decodeFile(const char* fileName, const TextureOpti
 int TextureLoader::UploadPhotograph(const char* fileName, const DecodedTexture& decoded,
                                     glTexture* texture,
                                     const std::function<void()>& releaseDecoded) {
-    return uploadPhotograph(fileName, decoded, options(), buffers(), texture, releaseDecoded);
+    int loaded = 0;
+    const int result =
+        uploadPhotograph(fileName, decoded, options(), buffers(), texture, releaseDecoded, &loaded);
+    if (result == 1)
+        ShrinkPhotographs(loaded);
+    return result;
 }
 
 TextureScratch& TextureLoader::buffers() {
@@ -158,6 +170,8 @@ UploadOutcome uploadDecoded(const DecodedTexture& decoded, const TextureOptions&
     // Errors that earlier calls left must not be taken for the upload's.
     for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
     }
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
     GLuint name = 0;
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
@@ -194,6 +208,7 @@ UploadOutcome uploadDecoded(const DecodedTexture& decoded, const TextureOptions&
     // incomplete texture, which draws black: it is given up whole.
     if (glGetError() != GL_NO_ERROR || !uploaded) {
         glDeleteTextures(1, &name);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
         return UploadOutcome::OutOfMemory;
     }
     texture->textureId = name;
@@ -207,20 +222,32 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
 
 int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
                      const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
-                     const std::function<void()>& releaseDecoded) {
-    UploadOutcome outcome = uploadDecoded(decoded, options, texture);
+                     const std::function<void()>& releaseDecoded, int* loadedHalvings) {
+    int halvings = decoded.halvings;
+    UploadOutcome outcome = UploadOutcome::OutOfMemory;
+    if (decoded.ok && decoded.halvings < options.halvings)
+        halvings = options.halvings - 1; // decoded before the others shrank: made again smaller
+    else
+        outcome = uploadDecoded(decoded, options, texture);
     const int longerSide = decoded.longerSide;
     if (outcome == UploadOutcome::OutOfMemory && releaseDecoded)
         releaseDecoded();
     // Half the size in each dimension each time, down to 256 pixels on the
-    // longer side; the buffers of the failed attempt are free by then.
-    for (int halvings = options.halvings + 1;
-         outcome == UploadOutcome::OutOfMemory && (longerSide >> halvings) >= 256; ++halvings) {
+    // longer side, with nothing of a failed attempt held meanwhile.
+    bool retried = false;
+    while (outcome == UploadOutcome::OutOfMemory && mayShrink(longerSide, halvings + 1)) {
+        ++halvings;
+        releaseBuffers(scratch);
+        retried = true;
         TextureOptions smaller = options;
         smaller.halvings = halvings;
         DecodedTexture again;
         decodeTexture(fileName, smaller, queryMaxTextureSize(), scratch, again);
         outcome = uploadDecoded(again, smaller, texture);
     }
+    if (retried)
+        releaseBuffers(scratch); // memory is short: the loader keeps none
+    if (loadedHalvings != nullptr)
+        *loadedHalvings = halvings;
     return outcome == UploadOutcome::Loaded ? 1 : 0;
 }

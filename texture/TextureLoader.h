@@ -24,8 +24,11 @@ class TextureLoader {
     void SetTextureFilter(eglTexFilterType filter) { textureFilter = filter; }
 
     // Loads the file into a new texture, left bound to GL_TEXTURE_2D.
-    // Returns 1 when loaded, 0 when not; a failed load creates no texture
-    // and leaves textureId as it was. Needs a current GL context.
+    // Returns 1 when loaded, 0 when not; a failed load creates no texture,
+    // leaves textureId as it was and the caller's texture bound. Needs a
+    // current GL context. GL errors the caller left pending are read and
+    // dropped before the upload, so that the load tells its own failures
+    // from them.
     int LoadTextureFromDisk(const char* fileName, glTexture* texture);
 
     // The same for a photograph of the viewer, which must show whole or not
@@ -39,6 +42,12 @@ class TextureLoader {
     // `releaseDecoded` has given back the memory of the first attempt.
     int UploadPhotograph(const char* fileName, const DecodedTexture& decoded, glTexture* texture,
                          const std::function<void()>& releaseDecoded = {});
+
+    // Halvings every photograph loaded from now on gets at least: once one
+    // had to be loaded smaller, the ones after it are no larger, so that a
+    // set too large for the memory grows softer evenly instead of in holes.
+    int PhotographHalvings() const { return photographHalvings; }
+    void ShrinkPhotographs(int halvings);
 
     // The options as they stand now, for a load that runs in two stages.
     TextureOptions options() const;
@@ -55,6 +64,7 @@ class TextureLoader {
     unsigned char matchRed;
     unsigned char matchGreen;
     unsigned char matchBlue;
+    int photographHalvings = 0;
     std::unique_ptr<TextureScratch> scratch; // buffers reused from load to load
 };
 
@@ -80,10 +90,14 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
                          glTexture* texture);
 // The GL stage with the photograph's retries at half the size (see
 // TextureLoader::LoadPhotograph), decoding again with `scratch` once
-// `releaseDecoded` (when given) has freed the first attempt's pixels.
+// `releaseDecoded` (when given) has freed the first attempt's pixels. A
+// photograph decoded with fewer halvings than options.halvings is decoded
+// again with that many. The halvings of the last attempt go to
+// *loadedHalvings when given.
 int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
                      const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
-                     const std::function<void()>& releaseDecoded = {});
+                     const std::function<void()>& releaseDecoded = {},
+                     int* loadedHalvings = nullptr);
 
 // Specifies level 0 and the mipmap levels below it on the texture bound now:
 // those the CPU stage built when there are any, else GLU builds them. False

@@ -286,8 +286,10 @@ void SetupRC() {
             // loop does.
             pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
                 glTexture record;
+                pTextureLoader->ShrinkPhotographs(pipeline->halvings());
                 pTextureLoader->UploadPhotograph(files[k], decoded, &record,
                                                  [&] { pipeline->releaseCurrent(); });
+                pipeline->shrinkTo(pTextureLoader->PhotographHalvings());
                 storeTexture(record, seriesOf[k]);
                 loaded();
             });

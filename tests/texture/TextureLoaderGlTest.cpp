@@ -156,6 +156,23 @@ TEST_F(TextureLoaderGl, FailedLoadCreatesNoTextureAndKeepsTheName) {
     glDeleteTextures(1, &probe);
 }
 
+TEST_F(TextureLoaderGl, AnUploadGlRefusesLeavesTheCallersTextureBound) {
+    GLuint mine = 0;
+    glGenTextures(1, &mine);
+    glBindTexture(GL_TEXTURE_2D, mine);
+    std::uint8_t pixel[4] = {};
+    DecodedTexture wide; // wider than any GL takes
+    wide.ok = true;
+    wide.width = 1 << 20;
+    wide.height = 1;
+    wide.pixels = pixel;
+    glTexture t;
+    EXPECT_EQ(uploadDecodedTexture(wide, TextureOptions(), &t), 0);
+    EXPECT_EQ(t.textureId, 0u);
+    EXPECT_EQ(boundTexture(), static_cast<GLint>(mine));
+    glDeleteTextures(1, &mine);
+}
+
 TEST_F(TextureLoaderGl, TargaIsScaledToItsTextureSizeWithTightRows) {
     // 101 x 3 pixels of 24 bits: rows of 303 bytes, not a multiple of four.
     std::vector<std::uint8_t> file(18, 0);

@@ -351,9 +351,9 @@ void countSlots(float fraction) {
 } // namespace
 
 // With the address space limited during the preload to about half of what
-// 45 photographs of 12 MP need, every slot still ends with a whole texture
-// (smaller ones, loaded again at half the size, once the full size no longer
-// fits) or white; none is left black, and the viewer goes on.
+// 45 photographs of 12 MP need, every slot still ends with a whole texture:
+// smaller ones, loaded at half the size or less once the full size no longer
+// fits. None is left black or white, and the viewer goes on.
 TEST_F(ViewerSession, RunningOutOfMemoryLeavesNoSlotBlack) {
     if (kOwnAllocator)
         GTEST_SKIP() << "the sanitizer reserves more address space than any limit leaves";
@@ -379,6 +379,7 @@ TEST_F(ViewerSession, RunningOutOfMemoryLeavesNoSlotBlack) {
         },
         count));
     EXPECT_EQ(count.wrong, 0) << "slots drawn black or in a wrong colour";
+    EXPECT_EQ(count.white, 0) << "slots left white instead of smaller";
     EXPECT_GT(count.smaller, 0) << "no photograph was loaded again smaller";
     EXPECT_GT(count.whole - count.smaller, 0) << "none at full size: the limit left no room";
 }
