@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, builds everything and runs
-# every test: the suites as built normally, the same suites built with AddressSanitizer and
+# Installs what is missing, checks the formatting and the links of README.md
+# and docs/, builds everything and runs every test: the suites as built
+# normally, the same suites built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails them), and a short run of each
 # fuzz harness. The suites run under a virtual X display.
 #
 #   scripts/test.sh           everything (what CI runs)
-#   scripts/test.sh --plain   only the normal build's suites
+#   scripts/test.sh --plain   the two checks and the normal build's suites only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -27,6 +28,7 @@ run_suites() {
 
 echo "== Formatting"
 bash scripts/check-format.sh
+bash scripts/check-links.sh
 
 echo "== Test suites"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
