@@ -32,7 +32,7 @@ def lines_outside_code(path):
     """Yields (line number, text) of a page with code blocks left out and
     code spans blanked."""
     fence = None
-    with open(path, encoding='utf-8') as f:
+    with open(path, encoding='utf-8', errors='replace') as f:
         for number, line in enumerate(f, 1):
             m = FENCE.match(line)
             if m:
@@ -60,7 +60,7 @@ def anchors(path):
         seen = {}
         found = set()
         fence = None
-        with open(path, encoding='utf-8') as f:
+        with open(path, encoding='utf-8', errors='replace') as f:
             for line in f:
                 m = FENCE.match(line)
                 if m:
@@ -94,6 +94,7 @@ for page in sys.argv[1:]:
                 continue
             checked += 1
             path, _, anchor = target.partition('#')
+            path = path.partition('?')[0]
             path = urllib.parse.unquote(path)
             anchor = urllib.parse.unquote(anchor)
             resolved = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page

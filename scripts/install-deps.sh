@@ -15,6 +15,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libx11-dev xvfb xauth x11-utils
   fonts-dejavu-core
+  python3
 )
 if [ "${1:-}" = "--packaging" ]; then
   packages+=(lintian appstream desktop-file-utils)
