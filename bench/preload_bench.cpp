@@ -226,6 +226,14 @@ Kept threeStarts(const std::vector<std::string>& photos) {
     return kept;
 }
 
+// CPU seconds the process has used so far, all threads.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // One viewer start as the editor makes it, without the event loop: the
 // preload's milliseconds, from the first loading screen to the last upload.
 double timedStart(OrbivueSettings& record) {
@@ -242,16 +250,31 @@ double timedStart(OrbivueSettings& record) {
     return ms;
 }
 
-// Runs `starts` viewer starts of the set in a child process with the cache
-// in `folder` bounded by `size`; the milliseconds of each (at most two) and
-// the cache's bytes on disk once the child's cache has settled.
+// The CPU stage of the preload alone, without GL: the milliseconds the
+// workers take for the whole set.
+double timedDecode(const std::vector<std::string>& photos) {
+    std::vector<const char*> files;
+    for (const std::string& p : photos)
+        files.push_back(p.c_str());
+    const auto start = Clock::now();
+    PreloadPipeline pipeline(files, viewerTextureOptions(), 16384,
+                             PreloadPipeline::defaultWorkers(), TextureCache::forUser());
+    pipeline.run([](std::size_t, const DecodedTexture&) {});
+    return elapsedMs(start);
+}
+
+// Runs `starts` viewer starts of the set (or CPU stages alone) in a child
+// process with the cache in `folder` bounded by `size`: the milliseconds and
+// CPU seconds of each (at most two), and the cache's bytes on disk once the
+// child's cache has settled.
 struct CacheRun {
     double ms[2] = {-1, -1};
+    double cpu[2] = {0, 0};
     double cacheMb = 0;
 };
 
 CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& folder,
-                     const char* size, int starts) {
+                     const char* size, int starts, bool decodeOnly = false) {
     CacheRun run;
     int channel[2];
     if (pipe(channel) != 0)
@@ -269,8 +292,11 @@ CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& 
             record.addFileName3(photos[2 * kPerSeries + i].c_str());
         }
         CacheRun r;
-        for (int i = 0; i < starts; ++i)
-            r.ms[i] = timedStart(record);
+        for (int i = 0; i < starts; ++i) {
+            const double cpu = cpuSeconds();
+            r.ms[i] = decodeOnly ? timedDecode(photos) : timedStart(record);
+            r.cpu[i] = cpuSeconds() - cpu;
+        }
         OrbivueGL::closeTextureCache(); // as the editor does when it ends
         if (auto cache = TextureCache::forUser()) {
             cache->settle();
@@ -291,30 +317,44 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The texture cache on the 12 MP set: each round starts with an empty cache.
+// The texture cache on the 12 MP set: each round starts with an empty cache,
+// and the runs of a round alternate, so that a slow moment of the machine
+// falls on all of them alike.
 void cacheFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
-    int kRounds = getenv("ROUNDS") ? atoi(getenv("ROUNDS")) : 3;
-    std::vector<double> off, first, sameProcess, newProcess;
+    const char* rounds = std::getenv("ORBIVUE_BENCH_ROUNDS");
+    const int kRounds = rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 5;
+    std::vector<double> off, first, sameProcess, newProcess, offCpu, firstCpu, newCpu, decodeOff,
+        decodeWarm;
     double cacheMb = 0;
     for (int round = 0; round < kRounds; ++round) {
         const std::string folder = (dir / ("cache-" + std::to_string(round))).string();
-        off.push_back(cacheStarts(photos, folder, "0", 1).ms[0]);
+        const CacheRun plain = cacheStarts(photos, folder, "0", 1);
+        off.push_back(plain.ms[0]);
+        offCpu.push_back(plain.cpu[0]);
         const CacheRun fresh = cacheStarts(photos, folder, "", 2);
         first.push_back(fresh.ms[0]);
+        firstCpu.push_back(fresh.cpu[0]);
         sameProcess.push_back(fresh.ms[1]);
         const CacheRun again = cacheStarts(photos, folder, "", 1);
         newProcess.push_back(again.ms[0]);
+        newCpu.push_back(again.cpu[0]);
         cacheMb = again.cacheMb;
+        decodeOff.push_back(cacheStarts(photos, folder, "0", 1, true).ms[0]);
+        decodeWarm.push_back(cacheStarts(photos, folder, "", 1, true).ms[0]);
         std::filesystem::remove_all(folder);
     }
     const double offMs = median(off), firstMs = median(first);
-    std::printf("\nTexture cache, %d photographs of 12 MP, median of %d rounds, ms per start:\n"
-                "cache off %.0f; first start, empty cache %.0f (%.3f x off);\n"
-                "second start, same process %.0f (%.3f x first), new process %.0f (%.3f x "
-                "first);\ncache on disk %.0f MB.\n",
-                kPhotos, kRounds, offMs, firstMs, firstMs / offMs, median(sameProcess),
-                median(sameProcess) / firstMs, median(newProcess), median(newProcess) / firstMs,
-                cacheMb);
+    std::printf("\nTexture cache, %d photographs of 12 MP, median of %d rounds, ms per start\n"
+                "(CPU seconds of all threads in brackets):\n"
+                "cache off %.0f (%.2f s); first start, empty cache %.0f (%.2f s), %.3f x off;\n"
+                "second start, same process %.0f (%.3f x first), new process %.0f (%.2f s), "
+                "%.3f x first;\n"
+                "the CPU stage alone (workers, no GL): cache off %.0f, warm cache %.0f (%.3f x);\n"
+                "cache on disk %.0f MB.\n",
+                kPhotos, kRounds, offMs, median(offCpu), firstMs, median(firstCpu), firstMs / offMs,
+                median(sameProcess), median(sameProcess) / firstMs, median(newProcess),
+                median(newCpu), median(newProcess) / firstMs, median(decodeOff), median(decodeWarm),
+                median(decodeWarm) / median(decodeOff), cacheMb);
 }
 
 // The median time of several runs, and the largest peak memory.
