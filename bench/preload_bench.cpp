@@ -58,16 +58,43 @@ double elapsedMs(Clock::time_point since) {
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-// Runs one mode on the set; the milliseconds per photograph.
-double runMode(const Run& run, const std::vector<std::string>& photos) {
-    const Mode mode = run.mode;
-    const TextureOptions options = optionsFor(run);
-    OrbivueSettings record;
+// Runs `body` in a child process and returns what it made (a plain value),
+// or `failed` when the child did not deliver it.
+template <typename T, typename Body> T inChild(Body body, T failed = T()) {
+    int channel[2];
+    if (pipe(channel) != 0)
+        return failed;
+    std::fflush(stdout); // the child must not print what the parent has buffered
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        const T made = body();
+        _exit(write(channel[1], &made, sizeof made) == sizeof made ? 0 : 1);
+    }
+    close(channel[1]);
+    T made = failed;
+    if (read(channel[0], &made, sizeof made) != sizeof made)
+        made = failed;
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return made;
+}
+
+// The set as three series of kPerSeries photographs.
+void fillRecord(OrbivueSettings& record, const std::vector<std::string>& photos) {
     for (int i = 0; i < kPerSeries; ++i) {
         record.addFileName1(photos[i].c_str());
         record.addFileName2(photos[kPerSeries + i].c_str());
         record.addFileName3(photos[2 * kPerSeries + i].c_str());
     }
+}
+
+// Runs one mode on the set; the milliseconds per photograph.
+double runMode(const Run& run, const std::vector<std::string>& photos) {
+    const Mode mode = run.mode;
+    const TextureOptions options = optionsFor(run);
+    OrbivueSettings record;
+    fillRecord(record, photos);
     std::vector<const char*> files;
     for (const std::string& p : photos)
         files.push_back(p.c_str());
@@ -141,29 +168,18 @@ double runMode(const Run& run, const std::vector<std::string>& photos) {
 
 // Runs a mode in a child process: its time and peak memory.
 Measure once(const Run& run, const std::vector<std::string>& photos) {
-    int channel[2];
-    if (pipe(channel) != 0)
-        return {};
-    std::fflush(stdout); // the child must not print what the parent has buffered
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        Measure m;
-        m.ms = runMode(run, photos);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        m.maxRssMb = usage.ru_maxrss / 1024.0;
-        if (write(channel[1], &m, sizeof m) != sizeof m)
-            _exit(1);
-        _exit(0);
-    }
-    close(channel[1]);
-    Measure m;
-    if (read(channel[0], &m, sizeof m) != sizeof m)
-        m.ms = -1;
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return m;
+    Measure failed;
+    failed.ms = -1;
+    return inChild<Measure>(
+        [&] {
+            Measure m;
+            m.ms = runMode(run, photos);
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            m.maxRssMb = usage.ru_maxrss / 1024.0;
+            return m;
+        },
+        failed);
 }
 
 // The process's resident size now, in MB.
@@ -185,20 +201,9 @@ struct Kept {
 };
 
 Kept threeStarts(const std::vector<std::string>& photos) {
-    Kept kept;
-    int channel[2];
-    if (pipe(channel) != 0)
-        return kept;
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
+    return inChild<Kept>([&] {
         OrbivueSettings record;
-        for (int i = 0; i < kPerSeries; ++i) {
-            record.addFileName1(photos[i].c_str());
-            record.addFileName2(photos[kPerSeries + i].c_str());
-            record.addFileName3(photos[2 * kPerSeries + i].c_str());
-        }
+        fillRecord(record, photos);
         Kept k;
         k.before = residentMb();
         using namespace OrbivueGL;
@@ -216,14 +221,8 @@ Kept threeStarts(const std::vector<std::string>& photos) {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         k.peak = usage.ru_maxrss / 1024.0;
-        _exit(write(channel[1], &k, sizeof k) == sizeof k ? 0 : 1);
-    }
-    close(channel[1]);
-    if (read(channel[0], &kept, sizeof kept) != sizeof kept)
-        kept = Kept();
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return kept;
+        return k;
+    });
 }
 
 // CPU seconds the process has used so far, all threads.
@@ -275,22 +274,11 @@ struct CacheRun {
 
 CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& folder,
                      const char* size, int starts, bool decodeOnly = false) {
-    CacheRun run;
-    int channel[2];
-    if (pipe(channel) != 0)
-        return run;
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
+    return inChild<CacheRun>([&] {
         setenv("XDG_CACHE_HOME", folder.c_str(), 1);
         setenv("ORBIVUE_CACHE_SIZE", size, 1);
         OrbivueSettings record;
-        for (int i = 0; i < kPerSeries; ++i) {
-            record.addFileName1(photos[i].c_str());
-            record.addFileName2(photos[kPerSeries + i].c_str());
-            record.addFileName3(photos[2 * kPerSeries + i].c_str());
-        }
+        fillRecord(record, photos);
         CacheRun r;
         for (int i = 0; i < starts; ++i) {
             const double cpu = cpuSeconds();
@@ -302,14 +290,8 @@ CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& 
             cache->settle();
             r.cacheMb = static_cast<double>(cache->sizeOnDisk()) / 1048576.0;
         }
-        _exit(write(channel[1], &r, sizeof r) == sizeof r ? 0 : 1);
-    }
-    close(channel[1]);
-    if (read(channel[0], &run, sizeof run) != sizeof run)
-        run = CacheRun();
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return run;
+        return r;
+    });
 }
 
 double median(std::vector<double> values) {
