@@ -113,7 +113,8 @@ int main() {
                 int w = 0, h = 0;
                 PictureDecoder::Picture picture;
                 scratch.picture.open(file.data(), file.size(), w, h);
-                scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture);
+                scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
+                                       scratch.colour);
             }));
             naive.push_back(timeMs([&] { naiveLoad(file, texture.width, texture.height); }));
         }

@@ -331,61 +331,97 @@ struct ColourConverter::Conversion {
                 return false; // too wide a gamut for the lanes
         }
         const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
-        cmsToneCurve* reverse = srgbCurve != nullptr ? cmsReverseToneCurve(srgbCurve) : nullptr;
-        if (reverse == nullptr)
+        if (srgbCurve == nullptr)
             return false;
+        // Each step of the table encodes to the level whose rounding range
+        // holds its light: level k starts where the curve gives k - 1/2.
+        // 255 evaluations of the curve instead of one per step.
         encode.resize(std::max({highest[0], highest[1], highest[2]}) / kFraction + 1);
-        for (std::size_t i = 0; i < encode.size(); ++i) {
-            const double light = std::clamp(double(i) / kSteps - offset, 0.0, 1.0);
-            const float v = cmsEvalToneCurveFloat(reverse, static_cast<float>(light));
-            encode[i] = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
+        std::size_t step = 0;
+        for (int level = 0; level < 256; ++level) {
+            const double next =
+                level == 255
+                    ? 2.0
+                    : cmsEvalToneCurveFloat(srgbCurve, static_cast<float>((level + 0.5) / 255));
+            // Steps whose light lies below where the next level starts.
+            while (step < encode.size() && double(step) / kSteps - offset < next)
+                encode[step++] = static_cast<std::uint8_t>(level);
         }
-        cmsFreeToneCurve(reverse);
+        while (step < encode.size())
+            encode[step++] = 255;
         kind = Kind::MatrixShaper;
         return true;
     }
 
+    // Whether `source` describes pixels of this kind.
+    static bool fits(cmsHPROFILE source, PixelKind kind) {
+        const cmsColorSpaceSignature space = cmsGetColorSpace(source);
+        switch (kind) {
+        case PixelKind::Grey:
+            return space == cmsSigGrayData;
+        case PixelKind::Cmyk:
+            return space == cmsSigCmykData;
+        case PixelKind::Rgb:
+            break;
+        }
+        return space == cmsSigRgbData;
+    }
+
     // The conversion of one profile to sRGB, or null when there is nothing
-    // to convert or the profile cannot be used for the picture.
+    // to convert; `usable` tells whether the profile could be used for the
+    // picture at all.
     static std::unique_ptr<Conversion> make(const std::uint8_t* bytes, std::size_t size,
-                                            bool grey) {
+                                            PixelKind kind, bool& usable) {
+        usable = false;
         cmsHPROFILE source = cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size));
         if (source == nullptr)
             return nullptr;
         cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-        auto conversion = std::make_unique<Conversion>();
-        if (srgb != nullptr && cmsGetColorSpace(source) == (grey ? cmsSigGrayData : cmsSigRgbData))
-            // No one-pixel cache, which only costs time on pictures.
-            conversion->transform = cmsCreateTransform(source, grey ? kGreyx : kRgbx, srgb, kRgbx,
-                                                       INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
-        if (conversion->transform == nullptr) {
-            conversion.reset();
-        } else {
+        // CMYK as such JPEGs store it: inverted, 255 for no ink.
+        const cmsUInt32Number format = kind == PixelKind::Grey   ? kGreyx
+                                       : kind == PixelKind::Cmyk ? TYPE_CMYK_8_REV
+                                                                 : kRgbx;
+        // Little CMS's exact result, unoptimised: cheap to build, and all
+        // that is needed to judge the faster paths. No one-pixel cache,
+        // which only costs time on pictures.
+        cmsHTRANSFORM exact = nullptr;
+        if (srgb != nullptr && fits(source, kind))
+            exact = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
+                                       cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE);
+        auto conversion = exact != nullptr ? std::make_unique<Conversion>() : nullptr;
+        usable = conversion != nullptr;
+        if (conversion && kind != PixelKind::Cmyk) {
+            const bool grey = kind == PixelKind::Grey;
             const std::vector<std::uint8_t> in = sampleColours(grey);
-            std::vector<std::uint8_t> exact(in.size());
-            cmsDoTransform(conversion->transform, in.data(), exact.data(),
+            std::vector<std::uint8_t> expected(in.size());
+            cmsDoTransform(exact, in.data(), expected.data(),
                            static_cast<cmsUInt32Number>(in.size() / 4));
-            if (withinAStep(in, exact)) {
+            if (withinAStep(in, expected)) {
                 conversion.reset(); // sRGB under another name
             } else if (grey) {
                 std::uint8_t levels[256 * 4];
                 for (int v = 0; v < 256; ++v)
                     levels[v * 4] = static_cast<std::uint8_t>(v);
-                cmsDoTransform(conversion->transform, levels, levels, 256);
+                cmsDoTransform(exact, levels, levels, 256);
                 for (int v = 0; v < 256; ++v)
                     std::copy(levels + v * 4, levels + v * 4 + 3, &conversion->greyTable[v * 3]);
                 conversion->kind = Kind::GreyTable;
             } else if (conversion->buildMatrixShaper(source, srgb)) {
                 std::vector<std::uint8_t> fast = in;
                 conversion->apply(fast.data(), fast.size() / 4);
-                if (!withinAStep(fast, exact))
+                if (!withinAStep(fast, expected))
                     conversion->kind = Kind::Transform;
             }
-            if (conversion && conversion->kind != Kind::Transform) {
-                cmsDeleteTransform(conversion->transform);
-                conversion->transform = nullptr;
-            }
         }
+        if (conversion && conversion->kind == Kind::Transform) {
+            // Optimised by Little CMS for speed on the pixels.
+            conversion->transform = cmsCreateTransform(source, format, srgb, kRgbx,
+                                                       INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+            if (conversion->transform == nullptr)
+                std::swap(conversion->transform, exact);
+        }
+        if (exact != nullptr)
+            cmsDeleteTransform(exact);
         if (srgb != nullptr)
             cmsCloseProfile(srgb);
         cmsCloseProfile(source);
@@ -401,13 +437,10 @@ ColourConverter::Known::~Known() = default;
 ColourConverter::ColourConverter() = default;
 ColourConverter::~ColourConverter() = default;
 
-void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, bool grey,
-                             std::uint8_t* pixels, std::size_t count) {
-    if (profile == nullptr || profileSize == 0 || profileSize > ColourProfile::kMaxProfileBytes ||
-        count == 0)
-        return;
+ColourConverter::Known& ColourConverter::remember(const std::uint8_t* profile,
+                                                  std::size_t profileSize, PixelKind kind) {
     auto same = [&](const Known& k) {
-        return k.grey == grey && k.profile.size() == profileSize &&
+        return k.kind == kind && k.profile.size() == profileSize &&
                std::memcmp(k.profile.data(), profile, profileSize) == 0;
     };
     auto found = std::find_if(known.begin(), known.end(), same);
@@ -416,12 +449,25 @@ void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSiz
             known.erase(known.begin());
         Known k;
         k.profile.assign(profile, profile + profileSize);
-        k.grey = grey;
-        k.conversion = Conversion::make(profile, profileSize, grey);
+        k.kind = kind;
+        k.conversion = Conversion::make(profile, profileSize, kind, k.usable);
         known.push_back(std::move(k));
     } else {
         std::rotate(found, found + 1, known.end());
     }
-    if (known.back().conversion)
-        known.back().conversion->apply(pixels, count);
+    return known.back();
+}
+
+bool ColourConverter::usable(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind) {
+    if (profile == nullptr || profileSize == 0 || profileSize > ColourProfile::kMaxProfileBytes)
+        return false;
+    return remember(profile, profileSize, kind).usable;
+}
+
+void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind,
+                             std::uint8_t* pixels, std::size_t count) {
+    if (count == 0 || !usable(profile, profileSize, kind))
+        return;
+    if (const Conversion* conversion = known.back().conversion.get())
+        conversion->apply(pixels, count);
 }

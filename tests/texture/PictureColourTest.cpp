@@ -82,6 +82,8 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
     const std::vector<std::uint16_t> samples(picture.rgb.begin(), picture.rgb.end());
     const std::vector<std::uint8_t> adobe = iccProfile(Space::AdobeRgb);
     const std::vector<std::uint8_t> p3 = iccProfile(Space::DisplayP3);
+    const std::vector<std::uint8_t> proPhoto = iccProfile(Space::ProPhoto);
+    const PngChunk gamma18{"gAMA", {0, 0, 0xD9, 0x04}}; // 1/1.8, which the profile overrules
     std::vector<std::uint8_t> srgb(4096);
     {
         cmsHPROFILE h = cmsCreate_sRGBProfile();
@@ -101,6 +103,8 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
         {"Display P3 JPEG over three markers", withJpegProfile(jpeg, p3, 3), &p3},
         {"Adobe RGB PNG", png(64, 64, 2, 8, samples, {iccpChunk(adobe)}), &adobe},
         {"Display P3 PNG", png(64, 64, 2, 8, samples, {iccpChunk(p3)}), &p3},
+        {"ProPhoto PNG with gAMA", png(64, 64, 2, 8, samples, {gamma18, iccpChunk(proPhoto)}),
+         &proPhoto},
         {"sRGB JPEG", withJpegProfile(jpeg, srgb, 2), nullptr},
         {"damaged profile JPEG", withJpegProfile(jpeg, damaged), nullptr},
         {"untagged PNG", png(64, 64, 2, 8, samples), nullptr},
@@ -147,5 +151,46 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
             EXPECT_GT(distance({out[0], out[1], out[2]}, {30, 200, 60}), 10) << c.name;
             cmsDeleteTransform(transform);
         }
+    }
+}
+
+TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {
+    // 10/80/90/0 % ink, inverted as stored.
+    const std::uint8_t stored[4] = {229, 51, 25, 255};
+    const std::vector<std::uint8_t> plain = cmykJpeg(16, 16, stored);
+    const std::vector<std::uint8_t> cmyk = cmykProfile();
+    const std::vector<std::uint8_t> rgbProfile = iccProfile(Space::AdobeRgb);
+    // Without a usable profile, the plain inversion: each ink times black.
+    const Colour inverted = {stored[0] * stored[3] / 255, stored[1] * stored[3] / 255,
+                             stored[2] * stored[3] / 255};
+    Colour managed;
+    {
+        cmsHPROFILE from =
+            cmsOpenProfileFromMem(cmyk.data(), static_cast<cmsUInt32Number>(cmyk.size()));
+        cmsHPROFILE to = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM t =
+            cmsCreateTransform(from, TYPE_CMYK_8_REV, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+        ASSERT_NE(t, nullptr);
+        std::uint8_t out[3];
+        cmsDoTransform(t, stored, out, 1);
+        managed = {out[0], out[1], out[2]};
+        cmsDeleteTransform(t);
+        cmsCloseProfile(from);
+        cmsCloseProfile(to);
+    }
+    ASSERT_GT(distance(managed, inverted), 10);
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        Colour expected;
+    } cases[] = {
+        {"CMYK profile", withJpegProfile(plain, cmyk, 2), managed},
+        {"no profile", plain, inverted},
+        {"RGB profile", withJpegProfile(plain, rgbProfile), inverted},
+    };
+    for (const auto& c : cases) {
+        const DecodedTexture d = load("x.jpg", c.file);
+        ASSERT_TRUE(d.ok) << c.name;
+        EXPECT_LE(distance(texel(d, 8, 8), c.expected), 2) << c.name;
     }
 }
