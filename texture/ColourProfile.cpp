@@ -148,15 +148,21 @@ constexpr cmsUInt32Number kRgbx = TYPE_RGBA_8;
 constexpr cmsUInt32Number kGreyx =
     COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
 
-// Every 17th level of each channel: 4096 colours spanning the cube.
+// Colours spanning the cube: nine levels of each channel, black and white
+// included (729 colours); for grey every level.
 std::vector<std::uint8_t> sampleColours(bool grey) {
     std::vector<std::uint8_t> colours;
-    for (int r = 0; r < 256; r += 17)
-        for (int g = 0; g < 256; g += 17)
-            for (int b = 0; b < 256; b += 17) {
-                const int sample[4] = {r, grey ? r : g, grey ? r : b, 255};
-                colours.insert(colours.end(), sample, sample + 4);
-            }
+    if (grey) {
+        for (int v = 0; v < 256; ++v)
+            colours.insert(colours.end(), {std::uint8_t(v), std::uint8_t(v), std::uint8_t(v), 255});
+        return colours;
+    }
+    for (int r = 0; r <= 256; r += 32)
+        for (int g = 0; g <= 256; g += 32)
+            for (int b = 0; b <= 256; b += 32)
+                colours.insert(colours.end(),
+                               {std::uint8_t(std::min(r, 255)), std::uint8_t(std::min(g, 255)),
+                                std::uint8_t(std::min(b, 255)), 255});
     return colours;
 }
 
@@ -209,8 +215,17 @@ bool invert(const Matrix& m, Matrix& out) {
 // Little CMS within a step on colours across the whole cube.
 struct ColourConverter::Conversion {
     enum class Kind { GreyTable, MatrixShaper, Transform } kind = Kind::Transform;
-    cmsHTRANSFORM transform = nullptr;
-    std::array<std::uint8_t, 256 * 3> greyTable{}; // grey level to red, green, blue
+    // For Kind::Transform: Little CMS's transform as built, and the one it
+    // optimises for speed, made when a picture is large enough to repay its
+    // cost of a few milliseconds (from the profile kept open for it).
+    cmsHTRANSFORM exact = nullptr;
+    cmsHTRANSFORM optimised = nullptr;
+    bool optimisedTried = false;
+    cmsHPROFILE source = nullptr;
+    cmsHPROFILE srgb = nullptr;
+    cmsUInt32Number format = 0;
+    static constexpr std::size_t kOptimiseFrom = 128 * 128; // pixels
+    std::array<std::uint8_t, 256 * 3> greyTable{};          // grey level to red, green, blue
 
     // The three output channels side by side in one 64-bit word, 21 bits
     // each: what each level of each input channel adds to them (its linear
@@ -224,11 +239,23 @@ struct ColourConverter::Conversion {
     std::vector<std::uint8_t> encode;
 
     ~Conversion() {
-        if (transform != nullptr)
-            cmsDeleteTransform(transform);
+        for (cmsHTRANSFORM t : {exact, optimised})
+            if (t != nullptr)
+                cmsDeleteTransform(t);
+        if (source != nullptr)
+            cmsCloseProfile(source);
     }
 
-    void apply(std::uint8_t* pixels, std::size_t count) const {
+    cmsHTRANSFORM transformFor(std::size_t count) {
+        if (count >= kOptimiseFrom && !optimisedTried) {
+            optimisedTried = true;
+            optimised = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
+                                           cmsFLAGS_NOCACHE);
+        }
+        return count >= kOptimiseFrom && optimised != nullptr ? optimised : exact;
+    }
+
+    void apply(std::uint8_t* pixels, std::size_t count) {
         switch (kind) {
         case Kind::GreyTable:
             for (std::size_t i = 0; i < count; ++i) {
@@ -245,6 +272,7 @@ struct ColourConverter::Conversion {
         case Kind::Transform:
             // In slices: the pixel count of one call is 32-bit.
             constexpr std::size_t kSlice = std::size_t(1) << 24;
+            cmsHTRANSFORM transform = transformFor(count);
             for (std::size_t done = 0; done < count; done += kSlice)
                 cmsDoTransform(transform, pixels + done * 4, pixels + done * 4,
                                static_cast<cmsUInt32Number>(std::min(kSlice, count - done)));
@@ -353,9 +381,13 @@ struct ColourConverter::Conversion {
         return true;
     }
 
-    // Whether `source` describes pixels of this kind.
-    static bool fits(cmsHPROFILE source, PixelKind kind) {
-        const cmsColorSpaceSignature space = cmsGetColorSpace(source);
+    // Whether the profile describes pixels of this kind, by the colour
+    // space its header states (read from the bytes: Little CMS hands any
+    // value of a damaged header on as its enumeration).
+    static bool fits(const std::uint8_t* bytes, std::size_t size, PixelKind kind) {
+        if (size < 20)
+            return false;
+        const std::uint32_t space = ColourProfile::read32(bytes + 16);
         switch (kind) {
         case PixelKind::Grey:
             return space == cmsSigGrayData;
@@ -371,12 +403,11 @@ struct ColourConverter::Conversion {
     // to convert; `usable` tells whether the profile could be used for the
     // picture at all.
     static std::unique_ptr<Conversion> make(const std::uint8_t* bytes, std::size_t size,
-                                            PixelKind kind, bool& usable) {
+                                            PixelKind kind, cmsHPROFILE srgb, bool& usable) {
         usable = false;
         cmsHPROFILE source = cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size));
         if (source == nullptr)
             return nullptr;
-        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
         // CMYK as such JPEGs store it: inverted, 255 for no ink.
         const cmsUInt32Number format = kind == PixelKind::Grey   ? kGreyx
                                        : kind == PixelKind::Cmyk ? TYPE_CMYK_8_REV
@@ -385,7 +416,7 @@ struct ColourConverter::Conversion {
         // that is needed to judge the faster paths. No one-pixel cache,
         // which only costs time on pictures.
         cmsHTRANSFORM exact = nullptr;
-        if (srgb != nullptr && fits(source, kind))
+        if (srgb != nullptr && fits(bytes, size, kind))
             exact = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
                                        cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE);
         auto conversion = exact != nullptr ? std::make_unique<Conversion>() : nullptr;
@@ -414,16 +445,14 @@ struct ColourConverter::Conversion {
             }
         }
         if (conversion && conversion->kind == Kind::Transform) {
-            // Optimised by Little CMS for speed on the pixels.
-            conversion->transform = cmsCreateTransform(source, format, srgb, kRgbx,
-                                                       INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
-            if (conversion->transform == nullptr)
-                std::swap(conversion->transform, exact);
+            conversion->exact = exact;
+            conversion->source = source;
+            conversion->srgb = srgb;
+            conversion->format = format;
+            return conversion;
         }
         if (exact != nullptr)
             cmsDeleteTransform(exact);
-        if (srgb != nullptr)
-            cmsCloseProfile(srgb);
         cmsCloseProfile(source);
         return conversion;
     }
@@ -435,7 +464,12 @@ ColourConverter::Known& ColourConverter::Known::operator=(Known&&) noexcept = de
 ColourConverter::Known::~Known() = default;
 
 ColourConverter::ColourConverter() = default;
-ColourConverter::~ColourConverter() = default;
+
+ColourConverter::~ColourConverter() {
+    known.clear();
+    if (srgb != nullptr)
+        cmsCloseProfile(srgb);
+}
 
 ColourConverter::Known& ColourConverter::remember(const std::uint8_t* profile,
                                                   std::size_t profileSize, PixelKind kind) {
@@ -450,7 +484,9 @@ ColourConverter::Known& ColourConverter::remember(const std::uint8_t* profile,
         Known k;
         k.profile.assign(profile, profile + profileSize);
         k.kind = kind;
-        k.conversion = Conversion::make(profile, profileSize, kind, k.usable);
+        if (srgb == nullptr)
+            srgb = cmsCreate_sRGBProfile();
+        k.conversion = Conversion::make(profile, profileSize, kind, srgb, k.usable);
         known.push_back(std::move(k));
     } else {
         std::rotate(found, found + 1, known.end());
@@ -468,6 +504,6 @@ void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSiz
                              std::uint8_t* pixels, std::size_t count) {
     if (count == 0 || !usable(profile, profileSize, kind))
         return;
-    if (const Conversion* conversion = known.back().conversion.get())
+    if (Conversion* conversion = known.back().conversion.get())
         conversion->apply(pixels, count);
 }

@@ -67,4 +67,5 @@ class ColourConverter {
     Known& remember(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind);
     static constexpr std::size_t kRemembered = 4;
     std::vector<Known> known; // most recently used last
+    void* srgb = nullptr;     // the sRGB profile, made once
 };

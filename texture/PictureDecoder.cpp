@@ -60,15 +60,19 @@ bool withinCap(std::size_t width, std::size_t height) {
 
 // A picture that fails to load shows nothing and writes nothing: the image
 // reader's complaints about damaged files (its own, in the "qt.gui.imageio"
-// categories, and the PNG library's, which it passes on uncategorised as
+// categories, its plugin's for SVG in "qt.svg", those about damaged colour
+// profiles in "qt.gui.icc", and the PNG library's, which it passes on uncategorised as
 // "libpng ...") are dropped. Every other message goes on to the handler that
 // was in place before.
 std::atomic<QtMessageHandler> previousHandler{nullptr};
 std::atomic<bool> handlerKnown{false};
 
 void quietImageReader(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (context.category != nullptr && std::strncmp(context.category, "qt.gui.imageio", 14) == 0)
-        return;
+    static const char* const quiet[] = {"qt.gui.imageio", "qt.gui.icc", "qt.svg"};
+    for (const char* prefix : quiet)
+        if (context.category != nullptr &&
+            std::strncmp(context.category, prefix, std::strlen(prefix)) == 0)
+            return;
     if (type == QtWarningMsg && message.startsWith(QLatin1String("libpng ")))
         return;
     // A message of another thread in the instant between installing and
