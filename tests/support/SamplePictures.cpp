@@ -116,6 +116,9 @@ std::vector<std::uint8_t> iccProfile(Space space) {
     if (space == Space::AdobeRgb) {
         primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
         curve = cmsBuildGamma(nullptr, 563.0 / 256.0);
+    } else if (space == Space::LinearSrgb) {
+        primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+        curve = cmsBuildGamma(nullptr, 1.0);
     } else if (space == Space::ProPhoto) {
         primaries = {{0.7347, 0.2653, 1.0}, {0.1596, 0.8404, 1.0}, {0.0366, 0.0001, 1.0}};
         curve = cmsBuildGamma(nullptr, 1.8);

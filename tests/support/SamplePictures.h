@@ -9,7 +9,7 @@
 // carry one, PNGs of any bit depth with the chunks a test chooses.
 namespace SamplePictures {
 
-enum class Space { AdobeRgb, DisplayP3, ProPhoto };
+enum class Space { AdobeRgb, DisplayP3, ProPhoto, LinearSrgb };
 
 // An ICC profile of the colour space, as a camera, phone or raw converter
 // embeds it.
