@@ -237,8 +237,18 @@ struct ColourConverter::Conversion {
     static constexpr int kLaneBits = 21;
     std::array<std::uint64_t, 3 * 256> contribution{}; // [input channel][level]
     std::vector<std::uint8_t> encode;
+    // The same for sixteen-bit levels, made when a picture has them: the
+    // tone curves and the matrix and offsets they are made from.
+    std::vector<std::uint64_t> contribution16; // [input channel][level]
+    std::array<cmsToneCurve*, 3> curves{};
+    Matrix matrix{};
+    double base[3][3] = {}; // [input channel][output lane]
+    bool sixteenTried = false;
 
     ~Conversion() {
+        for (cmsToneCurve* c : curves)
+            if (c != nullptr)
+                cmsFreeToneCurve(c);
         for (cmsHTRANSFORM t : {exact, optimised})
             if (t != nullptr)
                 cmsDeleteTransform(t);
@@ -301,6 +311,67 @@ struct ColourConverter::Conversion {
         }
     }
 
+    // The sixteen-bit tables of the matrix path, checked on the sample
+    // colours against the eight-bit path; false when they cannot be had.
+    bool buildSixteenBit() {
+        if (sixteenTried)
+            return !contribution16.empty();
+        sixteenTried = true;
+        if (kind != Kind::MatrixShaper)
+            return false;
+        std::vector<std::uint64_t> table(3 * 65536);
+        std::uint64_t most[3][3] = {}; // [in][lane]
+        for (int in = 0; in < 3; ++in)
+            for (int v = 0; v < 65536; ++v) {
+                const double light =
+                    cmsEvalToneCurve16(curves[in], static_cast<cmsUInt16Number>(v)) / 65535.0;
+                for (int o = 0; o < 3; ++o) {
+                    const double units = matrix[o * 3 + in] * light + base[in][o];
+                    const long long value =
+                        std::llround(units * kSteps * kFraction) + (in == 0 ? kFraction / 2 : 0);
+                    if (value < 0 || value >= (1LL << kLaneBits))
+                        return false;
+                    table[in * 65536 + v] |= std::uint64_t(value) << (o * kLaneBits);
+                    most[in][o] = std::max(most[in][o], std::uint64_t(value));
+                }
+            }
+        for (int o = 0; o < 3; ++o)
+            if ((most[0][o] + most[1][o] + most[2][o]) / kFraction >= encode.size())
+                return false;
+        contribution16 = std::move(table);
+        std::vector<std::uint8_t> eight = sampleColours(false);
+        std::vector<std::uint8_t> sixteen(eight.size() * 2);
+        for (std::size_t i = 0; i < eight.size(); ++i)
+            sixteen[i * 2] = sixteen[i * 2 + 1] = eight[i];
+        applyMatrixShaper(eight.data(), eight.size() / 4);
+        applySixteenBit(sixteen.data(), eight.size() / 4);
+        if (!withinAStep(
+                eight, std::vector<std::uint8_t>(sixteen.begin(), sixteen.begin() + eight.size())))
+            contribution16.clear();
+        return !contribution16.empty();
+    }
+
+    // Red, green, blue and alpha of sixteen bits, most significant byte
+    // first, to eight-bit sRGB and the alpha's high byte, in place: pixel i
+    // moves from byte 8i to byte 4i, after it has been read.
+    void applySixteenBit(std::uint8_t* pixels, std::size_t count) const {
+        const std::uint64_t* tr = contribution16.data();
+        const std::uint8_t* out = encode.data();
+        constexpr std::uint64_t lane = (std::uint64_t(1) << kLaneBits) - 1;
+        constexpr int shift = 4; // log2 of kFraction
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = pixels + i * 8;
+            const std::uint64_t sum = tr[(p[0] << 8) | p[1]] + tr[65536 + ((p[2] << 8) | p[3])] +
+                                      tr[131072 + ((p[4] << 8) | p[5])];
+            const std::uint8_t alpha = p[6];
+            std::uint8_t* q = pixels + i * 4;
+            q[0] = out[(sum & lane) >> shift];
+            q[1] = out[((sum >> kLaneBits) & lane) >> shift];
+            q[2] = out[(sum >> (2 * kLaneBits)) >> shift];
+            q[3] = alpha;
+        }
+    }
+
     // The table and matrix path for a profile of three tone curves and a
     // matrix; false for any other.
     bool buildMatrixShaper(cmsHPROFILE source, cmsHPROFILE srgb) {
@@ -312,18 +383,18 @@ struct ColourConverter::Conversion {
         Matrix toInverse{};
         if (!ok || !invert(to, toInverse))
             return false;
-        Matrix matrix{}; // linear source light to linear sRGB
+        // linear source light to linear sRGB
         for (int row = 0; row < 3; ++row)
             for (int col = 0; col < 3; ++col)
                 for (int k = 0; k < 3; ++k)
                     matrix[row * 3 + col] += toInverse[row * 3 + k] * from[k * 3 + col];
-        const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        const cmsTagSignature tags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
         // added[in][level][out]: linear sRGB light that an input level adds.
         std::vector<double> added(3 * 256 * 3);
         double lowest[3][3] = {}; // [in][out], at most 0
         for (int in = 0; in < 3; ++in) {
-            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, curves[in]));
-            if (curve == nullptr)
+            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, tags[in]));
+            if (curve == nullptr || (curves[in] = cmsDupToneCurve(curve)) == nullptr)
                 return false;
             for (int v = 0; v < 256; ++v) {
                 const double light = cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
@@ -343,9 +414,9 @@ struct ColourConverter::Conversion {
             std::uint64_t most[3] = {};
             for (int in = 0; in < 3; ++in) {
                 // Red's entries carry the rest of the offset and the rounding.
-                const double base = in == 0 ? offset + lowest[1][o] + lowest[2][o] : -lowest[in][o];
+                base[in][o] = in == 0 ? offset + lowest[1][o] + lowest[2][o] : -lowest[in][o];
                 for (int v = 0; v < 256; ++v) {
-                    const double units = added[(in * 256 + v) * 3 + o] + base;
+                    const double units = added[(in * 256 + v) * 3 + o] + base[in][o];
                     const auto value = static_cast<std::uint64_t>(
                         std::llround(units * kSteps * kFraction) + (in == 0 ? kFraction / 2 : 0));
                     if (value >= (std::uint64_t(1) << kLaneBits))
@@ -498,6 +569,19 @@ bool ColourConverter::usable(const std::uint8_t* profile, std::size_t profileSiz
     if (profile == nullptr || profileSize == 0 || profileSize > ColourProfile::kMaxProfileBytes)
         return false;
     return remember(profile, profileSize, kind).usable;
+}
+
+bool ColourConverter::convertsSixteenBits(const std::uint8_t* profile, std::size_t profileSize) {
+    if (!usable(profile, profileSize, PixelKind::Rgb))
+        return false;
+    Conversion* conversion = known.back().conversion.get();
+    return conversion != nullptr && conversion->buildSixteenBit();
+}
+
+void ColourConverter::toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
+                                            std::uint8_t* pixels, std::size_t count) {
+    if (convertsSixteenBits(profile, profileSize))
+        known.back().conversion->applySixteenBit(pixels, count);
 }
 
 void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind,

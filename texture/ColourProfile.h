@@ -51,6 +51,16 @@ class ColourConverter {
     void toSrgb(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind,
                 std::uint8_t* pixels, std::size_t count);
 
+    // Whether RGB pixels of sixteen bits with this profile can be converted
+    // from those bits (its conversion is three tone curves and a matrix).
+    bool convertsSixteenBits(const std::uint8_t* profile, std::size_t profileSize);
+
+    // Converts `count` pixels of sixteen-bit red, green, blue and alpha, most
+    // significant byte first, to eight-bit sRGB and alpha, in place: the
+    // result fills the first count * 4 bytes. Only where convertsSixteenBits().
+    void toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
+                               std::uint8_t* pixels, std::size_t count);
+
   private:
     struct Conversion;
     struct Known {

@@ -116,17 +116,18 @@ void readPngBytes(png_structp png, png_bytep out, png_size_t count) {
 
 void ignorePngWarning(png_structp, png_const_charp) {}
 
-// Reads a width x height PNG as red, green, blue and alpha, eight bits each
-// (sixteen-bit samples rounded), whatever its colour type.
+// Reads a width x height PNG as red, green, blue and alpha, whatever its
+// colour type: eight bits each (sixteen-bit samples rounded), or with
+// `sixteen` sixteen bits each, most significant byte first.
 bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int height,
-                     std::uint8_t* pixels) {
+                     std::uint8_t* pixels, bool sixteen) {
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, failPng, ignorePngWarning);
     if (png == nullptr)
         return false;
     png_infop info = png_create_info_struct(png);
     PngSource source{data, size, 0};
-    const std::size_t stride = static_cast<std::size_t>(width) * 4;
+    const std::size_t stride = static_cast<std::size_t>(width) * (sixteen ? 8 : 4);
     volatile bool read = false;
     if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
         png_set_read_fn(png, &source, readPngBytes);
@@ -134,9 +135,12 @@ bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int 
         if (png_get_image_width(png, info) == static_cast<png_uint_32>(width) &&
             png_get_image_height(png, info) == static_cast<png_uint_32>(height)) {
             png_set_expand(png); // palette, small grey depths, transparency
-            png_set_scale_16(png);
+            if (sixteen)
+                png_set_expand_16(png);
+            else
+                png_set_scale_16(png);
             png_set_gray_to_rgb(png);
-            png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+            png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
             const int passes = png_set_interlace_handling(png);
             png_read_update_info(png, info);
             if (png_get_rowbytes(png, info) == stride) {
@@ -149,6 +153,22 @@ bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int 
     }
     png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
     return read;
+}
+
+// Sixteen-bit red, green, blue and alpha, most significant byte first, as
+// if drawn over black.
+void drawSixteenBitsOverBlack(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint8_t* p = pixels + i * 8;
+        const std::uint32_t a = (p[6] << 8) | p[7];
+        if (a == 65535)
+            continue;
+        for (int c = 0; c < 3; ++c) {
+            const std::uint32_t v = ((p[c * 2] << 8) | p[c * 2 + 1]) * a / 65535;
+            p[c * 2] = static_cast<std::uint8_t>(v >> 8);
+            p[c * 2 + 1] = static_cast<std::uint8_t>(v);
+        }
+    }
 }
 
 } // namespace
@@ -311,12 +331,28 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
     if (isPng) {
         const PixelKind kind = grey ? PixelKind::Grey : PixelKind::Rgb;
         const std::size_t stride = static_cast<std::size_t>(width) * 4;
+        const std::size_t count = static_cast<std::size_t>(width) * height;
+        // Sixteen-bit colour converted from its sixteen bits, which keeps
+        // the shadows of linear-light pictures from banding.
+        const bool sixteen = (png->image.format & PNG_FORMAT_FLAG_LINEAR) != 0 &&
+                             kind == PixelKind::Rgb &&
+                             colour.convertsSixteenBits(profile.data(), profile.size()) &&
+                             buffer.reserve(count * 8) != nullptr;
         std::uint8_t* pixels = buffer.reserve(stride * height);
         memoryShort = pixels == nullptr;
         bool read = false;
-        if (pixels != nullptr && colour.usable(profile.data(), profile.size(), kind)) {
+        if (pixels != nullptr && sixteen) {
             png->close();
-            read = readPngAsStored(data, size, width, height, pixels);
+            read = readPngAsStored(data, size, width, height, pixels, true);
+            if (read) {
+                drawSixteenBitsOverBlack(pixels, count);
+                colour.toSrgbFromSixteenBits(profile.data(), profile.size(), pixels, count);
+                picture = {pixels, width, height, stride, kind, nullptr, 0}; // converted
+                return true;
+            }
+        } else if (pixels != nullptr && colour.usable(profile.data(), profile.size(), kind)) {
+            png->close();
+            read = readPngAsStored(data, size, width, height, pixels, false);
         } else if (pixels != nullptr) {
             png->image.format = PNG_FORMAT_RGBA;
             // Sixteen-bit values without a gAMA, sRGB or iCCP chunk are taken
@@ -330,7 +366,6 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         if (!read)
             return false;
         // As if drawn over black, like the other formats.
-        const std::size_t count = static_cast<std::size_t>(width) * height;
         for (std::size_t i = 0; i < count; ++i) {
             std::uint8_t* p = pixels + i * 4;
             const unsigned a = p[3];

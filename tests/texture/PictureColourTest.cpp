@@ -194,3 +194,28 @@ TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {
         EXPECT_LE(distance(texel(d, 8, 8), c.expected), 2) << c.name;
     }
 }
+
+TEST_F(PictureColour, SixteenBitPngsWithAProfileConvertFromTheirSixteenBits) {
+    // Linear light: these shadows lie between the steps of eight bits.
+    const std::vector<std::uint8_t> linear = iccProfile(Space::LinearSrgb);
+    const std::uint16_t levels[8] = {30, 60, 100, 150, 200, 400, 3000, 20000};
+    std::vector<std::uint16_t> samples;
+    for (const std::uint16_t v : levels)
+        for (int i = 0; i < 8 * 8; ++i)
+            samples.insert(samples.end(), {v, v, static_cast<std::uint16_t>(v / 2)});
+    const DecodedTexture d = load("x.png", png(8, 64, 2, 16, samples, {iccpChunk(linear)}));
+    ASSERT_TRUE(d.ok);
+    cmsHPROFILE from =
+        cmsOpenProfileFromMem(linear.data(), static_cast<cmsUInt32Number>(linear.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_RGB_16, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    ASSERT_NE(t, nullptr);
+    for (int k = 0; k < 8; ++k) {
+        std::uint8_t out[3];
+        cmsDoTransform(t, &samples[k * 8 * 8 * 3], out, 1);
+        EXPECT_LE(distance(texel(d, 4, 63 - 8 * k - 4), {out[0], out[1], out[2]}), 1) << levels[k];
+    }
+    cmsDeleteTransform(t);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
+}
