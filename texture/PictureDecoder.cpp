@@ -171,6 +171,16 @@ void drawSixteenBitsOverBlack(std::uint8_t* pixels, std::size_t count) {
     }
 }
 
+// The reverse of the reading: sixteen-bit channels rounded to eight bits as
+// libpng rounds them, pixel i moving from byte 8i to byte 4i.
+void roundToEightBits(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        for (int c = 0; c < 4; ++c) {
+            const std::uint32_t v = (pixels[i * 8 + c * 2] << 8) | pixels[i * 8 + c * 2 + 1];
+            pixels[i * 4 + c] = static_cast<std::uint8_t>((v * 255 + 32895) >> 16);
+        }
+}
+
 } // namespace
 
 void PictureDecoder::limitDecodedBytes(std::size_t bytes) {
@@ -336,7 +346,7 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         // the shadows of linear-light pictures from banding.
         const bool sixteen = (png->image.format & PNG_FORMAT_FLAG_LINEAR) != 0 &&
                              kind == PixelKind::Rgb &&
-                             colour.convertsSixteenBits(profile.data(), profile.size()) &&
+                             colour.usable(profile.data(), profile.size(), kind) &&
                              buffer.reserve(count * 8) != nullptr;
         std::uint8_t* pixels = buffer.reserve(stride * height);
         memoryShort = pixels == nullptr;
@@ -346,6 +356,12 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             read = readPngAsStored(data, size, width, height, pixels, true);
             if (read) {
                 drawSixteenBitsOverBlack(pixels, count);
+                if (!colour.convertsSixteenBits(profile.data(), profile.size())) {
+                    // Rounded to eight bits, converted at the texture size.
+                    roundToEightBits(pixels, count);
+                    picture = {pixels, width, height, stride, kind, profile.data(), profile.size()};
+                    return true;
+                }
                 colour.toSrgbFromSixteenBits(profile.data(), profile.size(), pixels, count);
                 picture = {pixels, width, height, stride, kind, nullptr, 0}; // converted
                 return true;
