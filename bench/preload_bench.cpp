@@ -58,16 +58,43 @@ double elapsedMs(Clock::time_point since) {
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-// Runs one mode on the set; the milliseconds per photograph.
-double runMode(const Run& run, const std::vector<std::string>& photos) {
-    const Mode mode = run.mode;
-    const TextureOptions options = optionsFor(run);
-    OrbivueSettings record;
+// Runs `body` in a child process and returns what it made (a plain value),
+// or `failed` when the child did not deliver it.
+template <typename T, typename Body> T inChild(Body body, T failed = T()) {
+    int channel[2];
+    if (pipe(channel) != 0)
+        return failed;
+    std::fflush(stdout); // the child must not print what the parent has buffered
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        const T made = body();
+        _exit(write(channel[1], &made, sizeof made) == sizeof made ? 0 : 1);
+    }
+    close(channel[1]);
+    T made = failed;
+    if (read(channel[0], &made, sizeof made) != sizeof made)
+        made = failed;
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return made;
+}
+
+// The set as three series of kPerSeries photographs.
+void fillRecord(OrbivueSettings& record, const std::vector<std::string>& photos) {
     for (int i = 0; i < kPerSeries; ++i) {
         record.addFileName1(photos[i].c_str());
         record.addFileName2(photos[kPerSeries + i].c_str());
         record.addFileName3(photos[2 * kPerSeries + i].c_str());
     }
+}
+
+// Runs one mode on the set; the milliseconds per photograph.
+double runMode(const Run& run, const std::vector<std::string>& photos) {
+    const Mode mode = run.mode;
+    const TextureOptions options = optionsFor(run);
+    OrbivueSettings record;
+    fillRecord(record, photos);
     std::vector<const char*> files;
     for (const std::string& p : photos)
         files.push_back(p.c_str());
@@ -141,29 +168,18 @@ double runMode(const Run& run, const std::vector<std::string>& photos) {
 
 // Runs a mode in a child process: its time and peak memory.
 Measure once(const Run& run, const std::vector<std::string>& photos) {
-    int channel[2];
-    if (pipe(channel) != 0)
-        return {};
-    std::fflush(stdout); // the child must not print what the parent has buffered
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        Measure m;
-        m.ms = runMode(run, photos);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        m.maxRssMb = usage.ru_maxrss / 1024.0;
-        if (write(channel[1], &m, sizeof m) != sizeof m)
-            _exit(1);
-        _exit(0);
-    }
-    close(channel[1]);
-    Measure m;
-    if (read(channel[0], &m, sizeof m) != sizeof m)
-        m.ms = -1;
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return m;
+    Measure failed;
+    failed.ms = -1;
+    return inChild<Measure>(
+        [&] {
+            Measure m;
+            m.ms = runMode(run, photos);
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            m.maxRssMb = usage.ru_maxrss / 1024.0;
+            return m;
+        },
+        failed);
 }
 
 // The process's resident size now, in MB.
@@ -185,20 +201,9 @@ struct Kept {
 };
 
 Kept threeStarts(const std::vector<std::string>& photos) {
-    Kept kept;
-    int channel[2];
-    if (pipe(channel) != 0)
-        return kept;
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
+    return inChild<Kept>([&] {
         OrbivueSettings record;
-        for (int i = 0; i < kPerSeries; ++i) {
-            record.addFileName1(photos[i].c_str());
-            record.addFileName2(photos[kPerSeries + i].c_str());
-            record.addFileName3(photos[2 * kPerSeries + i].c_str());
-        }
+        fillRecord(record, photos);
         Kept k;
         k.before = residentMb();
         using namespace OrbivueGL;
@@ -216,14 +221,16 @@ Kept threeStarts(const std::vector<std::string>& photos) {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         k.peak = usage.ru_maxrss / 1024.0;
-        _exit(write(channel[1], &k, sizeof k) == sizeof k ? 0 : 1);
-    }
-    close(channel[1]);
-    if (read(channel[0], &kept, sizeof kept) != sizeof kept)
-        kept = Kept();
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return kept;
+        return k;
+    });
+}
+
+// CPU seconds the process has used so far, all threads.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // One viewer start as the editor makes it, without the event loop: the
@@ -242,48 +249,49 @@ double timedStart(OrbivueSettings& record) {
     return ms;
 }
 
-// Runs `starts` viewer starts of the set in a child process with the cache
-// in `folder` bounded by `size`; the milliseconds of each (at most two) and
-// the cache's bytes on disk once the child's cache has settled.
+// The CPU stage of the preload alone, without GL: the milliseconds the
+// workers take for the whole set.
+double timedDecode(const std::vector<std::string>& photos) {
+    std::vector<const char*> files;
+    for (const std::string& p : photos)
+        files.push_back(p.c_str());
+    const auto start = Clock::now();
+    PreloadPipeline pipeline(files, viewerTextureOptions(), 16384,
+                             PreloadPipeline::defaultWorkers(), TextureCache::forUser());
+    pipeline.run([](std::size_t, const DecodedTexture&) {});
+    return elapsedMs(start);
+}
+
+// Runs `starts` viewer starts of the set (or CPU stages alone) in a child
+// process with the cache in `folder` bounded by `size`: the milliseconds and
+// CPU seconds of each (at most two), and the cache's bytes on disk once the
+// child's cache has settled.
 struct CacheRun {
     double ms[2] = {-1, -1};
+    double cpu[2] = {0, 0};
     double cacheMb = 0;
 };
 
 CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& folder,
-                     const char* size, int starts) {
-    CacheRun run;
-    int channel[2];
-    if (pipe(channel) != 0)
-        return run;
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
+                     const char* size, int starts, bool decodeOnly = false) {
+    return inChild<CacheRun>([&] {
         setenv("XDG_CACHE_HOME", folder.c_str(), 1);
         setenv("ORBIVUE_CACHE_SIZE", size, 1);
         OrbivueSettings record;
-        for (int i = 0; i < kPerSeries; ++i) {
-            record.addFileName1(photos[i].c_str());
-            record.addFileName2(photos[kPerSeries + i].c_str());
-            record.addFileName3(photos[2 * kPerSeries + i].c_str());
-        }
+        fillRecord(record, photos);
         CacheRun r;
-        for (int i = 0; i < starts; ++i)
-            r.ms[i] = timedStart(record);
+        for (int i = 0; i < starts; ++i) {
+            const double cpu = cpuSeconds();
+            r.ms[i] = decodeOnly ? timedDecode(photos) : timedStart(record);
+            r.cpu[i] = cpuSeconds() - cpu;
+        }
         OrbivueGL::closeTextureCache(); // as the editor does when it ends
         if (auto cache = TextureCache::forUser()) {
             cache->settle();
             r.cacheMb = static_cast<double>(cache->sizeOnDisk()) / 1048576.0;
         }
-        _exit(write(channel[1], &r, sizeof r) == sizeof r ? 0 : 1);
-    }
-    close(channel[1]);
-    if (read(channel[0], &run, sizeof run) != sizeof run)
-        run = CacheRun();
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return run;
+        return r;
+    });
 }
 
 double median(std::vector<double> values) {
@@ -291,30 +299,44 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The texture cache on the 12 MP set: each round starts with an empty cache.
+// The texture cache on the 12 MP set: each round starts with an empty cache,
+// and the runs of a round alternate, so that a slow moment of the machine
+// falls on all of them alike.
 void cacheFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
-    int kRounds = getenv("ROUNDS") ? atoi(getenv("ROUNDS")) : 3;
-    std::vector<double> off, first, sameProcess, newProcess;
+    const char* rounds = std::getenv("ORBIVUE_BENCH_ROUNDS");
+    const int kRounds = rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 5;
+    std::vector<double> off, first, sameProcess, newProcess, offCpu, firstCpu, newCpu, decodeOff,
+        decodeWarm;
     double cacheMb = 0;
     for (int round = 0; round < kRounds; ++round) {
         const std::string folder = (dir / ("cache-" + std::to_string(round))).string();
-        off.push_back(cacheStarts(photos, folder, "0", 1).ms[0]);
+        const CacheRun plain = cacheStarts(photos, folder, "0", 1);
+        off.push_back(plain.ms[0]);
+        offCpu.push_back(plain.cpu[0]);
         const CacheRun fresh = cacheStarts(photos, folder, "", 2);
         first.push_back(fresh.ms[0]);
+        firstCpu.push_back(fresh.cpu[0]);
         sameProcess.push_back(fresh.ms[1]);
         const CacheRun again = cacheStarts(photos, folder, "", 1);
         newProcess.push_back(again.ms[0]);
+        newCpu.push_back(again.cpu[0]);
         cacheMb = again.cacheMb;
+        decodeOff.push_back(cacheStarts(photos, folder, "0", 1, true).ms[0]);
+        decodeWarm.push_back(cacheStarts(photos, folder, "", 1, true).ms[0]);
         std::filesystem::remove_all(folder);
     }
     const double offMs = median(off), firstMs = median(first);
-    std::printf("\nTexture cache, %d photographs of 12 MP, median of %d rounds, ms per start:\n"
-                "cache off %.0f; first start, empty cache %.0f (%.3f x off);\n"
-                "second start, same process %.0f (%.3f x first), new process %.0f (%.3f x "
-                "first);\ncache on disk %.0f MB.\n",
-                kPhotos, kRounds, offMs, firstMs, firstMs / offMs, median(sameProcess),
-                median(sameProcess) / firstMs, median(newProcess), median(newProcess) / firstMs,
-                cacheMb);
+    std::printf("\nTexture cache, %d photographs of 12 MP, median of %d rounds, ms per start\n"
+                "(CPU seconds of all threads in brackets):\n"
+                "cache off %.0f (%.2f s); first start, empty cache %.0f (%.2f s), %.3f x off;\n"
+                "second start, same process %.0f (%.3f x first), new process %.0f (%.2f s), "
+                "%.3f x first;\n"
+                "the CPU stage alone (workers, no GL): cache off %.0f, warm cache %.0f (%.3f x);\n"
+                "cache on disk %.0f MB.\n",
+                kPhotos, kRounds, offMs, median(offCpu), firstMs, median(firstCpu), firstMs / offMs,
+                median(sameProcess), median(sameProcess) / firstMs, median(newProcess),
+                median(newCpu), median(newProcess) / firstMs, median(decodeOff), median(decodeWarm),
+                median(decodeWarm) / median(decodeOff), cacheMb);
 }
 
 // The median time of several runs, and the largest peak memory.

@@ -1,6 +1,9 @@
 // Prints how long the texture loader's CPU stage takes per photo at three
 // photo sizes, and for the largest once more with an Adobe RGB profile that
 // has to be converted, next to a naive pipeline measured in the same run.
+// Then how far converting the colours after the area average (what the
+// stage does) lands from converting before it, on the sample photographs
+// and on photo-like ones, tagged with each of the sample profiles.
 #include "AreaResample.h"
 #include "PhotoLikeJpeg.h"
 #include "SamplePictures.h"
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -50,6 +54,130 @@ void naiveLoad(const std::vector<std::uint8_t>& jpeg, int textureW, int textureH
     tjDestroy(handle);
 }
 
+// Converting after the area average against converting before it: the
+// share of colour values of the texture within one step, and the largest
+// difference.
+struct Agreement {
+    double withinStep = 100;
+    int worst = 0;
+};
+
+Agreement averageThenConvert(const std::vector<std::uint8_t>& file, const TextureOptions& options,
+                             TextureScratch& scratch) {
+    int w = 0, h = 0;
+    PictureDecoder::Picture picture;
+    if (!scratch.picture.open(file.data(), file.size(), w, h))
+        return {};
+    const TextureRules::Size texture = TextureRules::textureSize(w, h, 16384, options.highQuality);
+    if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
+                                scratch.colour))
+        return {};
+    const std::size_t count = static_cast<std::size_t>(texture.width) * texture.height;
+    std::vector<std::uint8_t> after(count * 4), before(count * 4);
+    scratch.resampler.resample(picture.pixels, picture.width, picture.height, picture.stride,
+                               after.data(), texture.width, texture.height);
+    scratch.colour.toSrgb(picture.profile, picture.profileSize, picture.kind, after.data(), count);
+    std::vector<std::uint8_t> converted(static_cast<std::size_t>(picture.width) * picture.height *
+                                        4);
+    for (int y = 0; y < picture.height; ++y)
+        std::copy_n(picture.pixels + y * picture.stride, picture.width * 4,
+                    converted.data() + static_cast<std::size_t>(y) * picture.width * 4);
+    scratch.colour.toSrgb(picture.profile, picture.profileSize, picture.kind, converted.data(),
+                          converted.size() / 4);
+    scratch.resampler.resample(converted.data(), picture.width, picture.height,
+                               static_cast<std::size_t>(picture.width) * 4, before.data(),
+                               texture.width, texture.height);
+    std::size_t close = 0;
+    Agreement a;
+    for (std::size_t i = 0; i < count * 4; ++i) {
+        if (i % 4 == 3)
+            continue;
+        const int d = std::abs(int(after[i]) - int(before[i]));
+        close += d <= 1;
+        a.worst = std::max(a.worst, d);
+    }
+    a.withinStep = 100.0 * static_cast<double>(close) / static_cast<double>(count * 3);
+    return a;
+}
+
+void printAgreement(const TextureOptions& options) {
+    using SamplePictures::Space;
+    const struct {
+        const char* name;
+        Space space;
+    } spaces[] = {{"Adobe RGB", Space::AdobeRgb},
+                  {"Display P3", Space::DisplayP3},
+                  {"ProPhoto", Space::ProPhoto}};
+    std::vector<std::vector<std::uint8_t>> samples, photoLike;
+    for (const auto& entry : std::filesystem::directory_iterator(ORBIVUE_SAMPLE_IMAGES)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        samples.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    for (std::uint32_t seed = 1; seed <= 3; ++seed)
+        photoLike.push_back(makePhotoLikeJpeg(4000, 3000, seed));
+    std::printf("\nConverting after the area average, against converting before it,\n"
+                "at the viewer's texture size: colour values within one step, %% (worst step)\n");
+    std::printf("%-11s %-30s %-30s\n", "profile", "sample photographs", "12 MP photo-like");
+    TextureScratch scratch;
+    for (const auto& space : spaces) {
+        const std::vector<std::uint8_t> profile = SamplePictures::iccProfile(space.space);
+        char columns[2][64];
+        int column = 0;
+        for (const auto* set : {&samples, &photoLike}) {
+            double lowest = 100, highest = 0;
+            int worst = 0;
+            for (const std::vector<std::uint8_t>& jpeg : *set) {
+                const Agreement a = averageThenConvert(
+                    SamplePictures::withJpegProfile(jpeg, profile), options, scratch);
+                lowest = std::min(lowest, a.withinStep);
+                highest = std::max(highest, a.withinStep);
+                worst = std::max(worst, a.worst);
+            }
+            std::snprintf(columns[column++], sizeof columns[0], "%.2f-%.2f (%d) of %zu", lowest,
+                          highest, worst, set->size());
+        }
+        std::printf("%-11s %-30s %-30s\n", space.name, columns[0], columns[1]);
+    }
+}
+
+// A 12 MP 16-bit PNG in linear light: the stage with its profile, converted
+// from the sixteen-bit values at the picture's size, against the stage of
+// the same picture untagged (read at eight bits, nothing converted).
+void printSixteenBit(const TextureOptions& options) {
+    const int w = 4000, h = 3000;
+    std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * h * 3);
+    std::uint32_t noise = 1;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const std::size_t x = (i / 3) % w, y = i / 3 / w;
+        samples[i] = static_cast<std::uint16_t>((x * 16 + y * 5 + (i % 3) * 9000 + (noise >> 24)) %
+                                                65536 / (1 + y % 7));
+    }
+    const std::vector<std::uint8_t> linear =
+        SamplePictures::iccProfile(SamplePictures::Space::LinearSrgb);
+    std::vector<std::uint8_t> pngs[2];
+    TextureScratch scratch[2];
+    std::vector<double> stage[2];
+    for (int tagged = 0; tagged < 2; ++tagged)
+        pngs[tagged] = SamplePictures::png(
+            w, h, 2, 16, samples,
+            tagged ? std::vector<SamplePictures::PngChunk>{SamplePictures::iccpChunk(linear)}
+                   : std::vector<SamplePictures::PngChunk>{});
+    // Alternately, so that other work on the machine weighs on both alike.
+    for (int run = 0; run < 14; ++run) {
+        const int tagged = run % 2;
+        DecodedTexture result;
+        stage[tagged].push_back(timeMs([&] {
+            decodeTextureData("x.png", pngs[tagged].data(), pngs[tagged].size(), options, 16384,
+                              scratch[tagged], result);
+        }));
+    }
+    const double ms[2] = {median(stage[0]), median(stage[1])};
+    std::printf("\n4000x3000 16-bit PNG: stage %.1f ms untagged, %.1f ms with a linear-light\n"
+                "profile converted from its 16-bit values (+%.1f %%).\n",
+                ms[0], ms[1], (ms[1] / ms[0] - 1) * 100);
+}
+
 } // namespace
 
 int main() {
@@ -72,7 +200,7 @@ int main() {
     std::printf("Texture loader CPU stage, one thread, median ms per photo\n");
     std::printf("%-16s %6s %9s %9s %9s %9s %7s\n", "photo", "bpp", "texture", "decode", "stage",
                 "naive", "naive/x");
-    double untaggedMs = 0, adobeMs = 0; // the 12 MP photo's stage
+    std::vector<std::string> twelve[2]; // the 12 MP photos: untagged, Adobe RGB
     for (const auto& s : sizes) {
         std::vector<std::string> paths;
         double bits = 0;
@@ -113,13 +241,14 @@ int main() {
                 int w = 0, h = 0;
                 PictureDecoder::Picture picture;
                 scratch.picture.open(file.data(), file.size(), w, h);
-                scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture);
+                scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
+                                       scratch.colour);
             }));
             naive.push_back(timeMs([&] { naiveLoad(file, texture.width, texture.height); }));
         }
         const double stageMs = median(stage), naiveMs = median(naive);
         if (s.w == 4000)
-            (s.adobe ? adobeMs : untaggedMs) = stageMs;
+            twelve[s.adobe] = paths;
         char photo[32], tex[32];
         std::snprintf(photo, sizeof photo, "%dx%d%s", s.w, s.h, s.adobe ? " Adobe" : "");
         std::snprintf(tex, sizeof tex, "%dx%d", texture.width, texture.height);
@@ -130,8 +259,24 @@ int main() {
                 "chosen scale into a reused buffer; stage: read, decode, stretch and convert\n"
                 "(with the colour conversion to sRGB on the Adobe row);\n"
                 "naive: full-size decode into fresh memory, then the same stretch.\n");
-    std::printf("The Adobe RGB profile's conversion to sRGB adds %.1f %% to the 12 MP stage.\n",
-                (adobeMs / untaggedMs - 1) * 100);
+    // The profile's cost from untagged and tagged loads taken by turns, so
+    // that other work on the machine weighs on both alike.
+    std::vector<double> twelveMs[2];
+    TextureScratch scratches[2];
+    for (int run = 0; run < 18; ++run) {
+        const int adobeRun = run % 2;
+        DecodedTexture result;
+        const std::string& path = twelve[adobeRun][run / 2 % twelve[adobeRun].size()];
+        twelveMs[adobeRun].push_back(timeMs([&] {
+            decodeTexture(path.c_str(), options, maxTextureSize, scratches[adobeRun], result);
+        }));
+    }
+    std::printf("The Adobe RGB profile's conversion to sRGB adds %.1f %% to the 12 MP stage\n"
+                "(%.1f against %.1f ms, untagged and tagged loads taken by turns).\n",
+                (median(twelveMs[1]) / median(twelveMs[0]) - 1) * 100, median(twelveMs[1]),
+                median(twelveMs[0]));
     std::filesystem::remove_all(dir);
+    printAgreement(options);
+    printSixteenBit(options);
     return 0;
 }

@@ -1,7 +1,8 @@
 // Writes the seed corpora of the fuzz harnesses: valid files of each kind the
 // readers take, and truncations of them.
 //
-//   make_corpus OUTPUT_DIR      (makes OUTPUT_DIR/{targa,picture,ini,list,cache_entry})
+//   make_corpus OUTPUT_DIR
+//       (makes OUTPUT_DIR/{targa,picture,profile,ini,list,cache_entry})
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
@@ -146,6 +147,25 @@ int main(int argc, char** argv) {
         samples.push_back(static_cast<std::uint16_t>(i * 1111));
     picturePut("p3.png", 5, asBytes(png(5, 4, 2, 16, samples, {iccpChunk(p3)})));
     picturePut("cutprofile.png", 5, asBytes(png(5, 4, 2, 8, samples, {iccpChunk(cut)})));
+    const std::vector<std::uint8_t> cmyk = cmykProfile();
+    const std::uint8_t inks[4] = {229, 51, 25, 255};
+    picturePut("cmyk.jpg", 0, asBytes(withJpegProfile(cmykJpeg(8, 8, inks), cmyk, 2)));
+    picturePut(
+        "prophoto-gama.png", 5,
+        asBytes(png(5, 4, 2, 8, samples,
+                    {{"gAMA", {0, 0, 0xD9, 0x04}}, iccpChunk(iccProfile(Space::ProPhoto))})));
+
+    // Profile readers: JPEG markers (whole, in pieces, cut), PNG chunks
+    // (iCCP whole, cut, behind an sRGB chunk), and profiles alone for the
+    // round trip.
+    const fs::path profiles = out / "profile";
+    put(profiles, "adobe.jpg", asBytes(withJpegProfile(plain, adobe)), true);
+    put(profiles, "p3-3.jpg", asBytes(withJpegProfile(plain, p3, 3)), true);
+    put(profiles, "p3.png", asBytes(png(5, 4, 2, 8, samples, {iccpChunk(p3)})), true);
+    put(profiles, "srgb-first.png",
+        asBytes(png(5, 4, 2, 8, samples, {{"sRGB", {0}}, iccpChunk(adobe)})), false);
+    put(profiles, "adobe.icc", asBytes(adobe), false);
+    put(profiles, "cut.icc", asBytes(cut), false);
 
     // INI: "section\0key\0value\0file".
     const Bytes sample = "[Lower Series]\r\nImageList1=/data/sets/tower1.txt\r\nClockwise1=1\r\n"

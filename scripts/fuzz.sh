@@ -12,8 +12,8 @@ jobs=${2:-1}
 bash scripts/install-deps.sh
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORBIVUE_FUZZ=ON -DORBIVUE_BUILD_TESTS=OFF -DORBIVUE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_targa fuzz_picture fuzz_ini fuzz_list fuzz_cache_entry \
-  make_corpus
+cmake --build build-fuzz -j2 --target fuzz_targa fuzz_picture fuzz_profile fuzz_ini fuzz_list \
+  fuzz_cache_entry make_corpus
 rm -rf build-fuzz/seeds build-fuzz/work
 mkdir -p build-fuzz/findings
 QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/make_corpus build-fuzz/seeds
@@ -22,7 +22,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 total=0
 status=0
 fuzz=$PWD/build-fuzz
-for harness in targa picture ini list cache_entry; do
+for harness in targa picture profile ini list cache_entry; do
   # Each run in a folder of its own: with -jobs libFuzzer writes a
   # fuzz-N.log per job into the current folder.
   run="$fuzz/work/$harness-run"

@@ -29,7 +29,7 @@ namespace CacheEntry {
 // Changed whenever the pixels a decode makes change: the decoders, the colour
 // conversion, the resampling, the mipmap levels. Entries of another version
 // are never used.
-constexpr std::uint32_t kDecodingVersion = 1;
+constexpr std::uint32_t kDecodingVersion = 2;
 
 // What an entry must match to stand for a decode of the file now: the file
 // (its path as given, device, inode, size, modification and change time,

@@ -148,15 +148,21 @@ constexpr cmsUInt32Number kRgbx = TYPE_RGBA_8;
 constexpr cmsUInt32Number kGreyx =
     COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
 
-// Every 17th level of each channel: 4096 colours spanning the cube.
+// Colours spanning the cube: nine levels of each channel, black and white
+// included (729 colours); for grey every level.
 std::vector<std::uint8_t> sampleColours(bool grey) {
     std::vector<std::uint8_t> colours;
-    for (int r = 0; r < 256; r += 17)
-        for (int g = 0; g < 256; g += 17)
-            for (int b = 0; b < 256; b += 17) {
-                const int sample[4] = {r, grey ? r : g, grey ? r : b, 255};
-                colours.insert(colours.end(), sample, sample + 4);
-            }
+    if (grey) {
+        for (int v = 0; v < 256; ++v)
+            colours.insert(colours.end(), {std::uint8_t(v), std::uint8_t(v), std::uint8_t(v), 255});
+        return colours;
+    }
+    for (int r = 0; r <= 256; r += 32)
+        for (int g = 0; g <= 256; g += 32)
+            for (int b = 0; b <= 256; b += 32)
+                colours.insert(colours.end(),
+                               {std::uint8_t(std::min(r, 255)), std::uint8_t(std::min(g, 255)),
+                                std::uint8_t(std::min(b, 255)), 255});
     return colours;
 }
 
@@ -209,8 +215,17 @@ bool invert(const Matrix& m, Matrix& out) {
 // Little CMS within a step on colours across the whole cube.
 struct ColourConverter::Conversion {
     enum class Kind { GreyTable, MatrixShaper, Transform } kind = Kind::Transform;
-    cmsHTRANSFORM transform = nullptr;
-    std::array<std::uint8_t, 256 * 3> greyTable{}; // grey level to red, green, blue
+    // For Kind::Transform: Little CMS's transform as built, and the one it
+    // optimises for speed, made when a picture is large enough to repay its
+    // cost of a few milliseconds (from the profile kept open for it).
+    cmsHTRANSFORM exact = nullptr;
+    cmsHTRANSFORM optimised = nullptr;
+    bool optimisedTried = false;
+    cmsHPROFILE source = nullptr;
+    cmsHPROFILE srgb = nullptr;
+    cmsUInt32Number format = 0;
+    static constexpr std::size_t kOptimiseFrom = 128 * 128; // pixels
+    std::array<std::uint8_t, 256 * 3> greyTable{};          // grey level to red, green, blue
 
     // The three output channels side by side in one 64-bit word, 21 bits
     // each: what each level of each input channel adds to them (its linear
@@ -222,13 +237,35 @@ struct ColourConverter::Conversion {
     static constexpr int kLaneBits = 21;
     std::array<std::uint64_t, 3 * 256> contribution{}; // [input channel][level]
     std::vector<std::uint8_t> encode;
+    // The same for sixteen-bit levels, made when a picture has them: the
+    // tone curves and the matrix and offsets they are made from.
+    std::vector<std::uint64_t> contribution16; // [input channel][level]
+    std::array<cmsToneCurve*, 3> curves{};
+    Matrix matrix{};
+    double base[3][3] = {}; // [input channel][output lane]
+    bool sixteenTried = false;
 
     ~Conversion() {
-        if (transform != nullptr)
-            cmsDeleteTransform(transform);
+        for (cmsToneCurve* c : curves)
+            if (c != nullptr)
+                cmsFreeToneCurve(c);
+        for (cmsHTRANSFORM t : {exact, optimised})
+            if (t != nullptr)
+                cmsDeleteTransform(t);
+        if (source != nullptr)
+            cmsCloseProfile(source);
     }
 
-    void apply(std::uint8_t* pixels, std::size_t count) const {
+    cmsHTRANSFORM transformFor(std::size_t count) {
+        if (count >= kOptimiseFrom && !optimisedTried) {
+            optimisedTried = true;
+            optimised = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
+                                           cmsFLAGS_NOCACHE);
+        }
+        return count >= kOptimiseFrom && optimised != nullptr ? optimised : exact;
+    }
+
+    void apply(std::uint8_t* pixels, std::size_t count) {
         switch (kind) {
         case Kind::GreyTable:
             for (std::size_t i = 0; i < count; ++i) {
@@ -245,6 +282,7 @@ struct ColourConverter::Conversion {
         case Kind::Transform:
             // In slices: the pixel count of one call is 32-bit.
             constexpr std::size_t kSlice = std::size_t(1) << 24;
+            cmsHTRANSFORM transform = transformFor(count);
             for (std::size_t done = 0; done < count; done += kSlice)
                 cmsDoTransform(transform, pixels + done * 4, pixels + done * 4,
                                static_cast<cmsUInt32Number>(std::min(kSlice, count - done)));
@@ -273,6 +311,67 @@ struct ColourConverter::Conversion {
         }
     }
 
+    // The sixteen-bit tables of the matrix path, checked on the sample
+    // colours against the eight-bit path; false when they cannot be had.
+    bool buildSixteenBit() {
+        if (sixteenTried)
+            return !contribution16.empty();
+        sixteenTried = true;
+        if (kind != Kind::MatrixShaper)
+            return false;
+        std::vector<std::uint64_t> table(3 * 65536);
+        std::uint64_t most[3][3] = {}; // [in][lane]
+        for (int in = 0; in < 3; ++in)
+            for (int v = 0; v < 65536; ++v) {
+                const double light =
+                    cmsEvalToneCurve16(curves[in], static_cast<cmsUInt16Number>(v)) / 65535.0;
+                for (int o = 0; o < 3; ++o) {
+                    const double units = matrix[o * 3 + in] * light + base[in][o];
+                    const long long value =
+                        std::llround(units * kSteps * kFraction) + (in == 0 ? kFraction / 2 : 0);
+                    if (value < 0 || value >= (1LL << kLaneBits))
+                        return false;
+                    table[in * 65536 + v] |= std::uint64_t(value) << (o * kLaneBits);
+                    most[in][o] = std::max(most[in][o], std::uint64_t(value));
+                }
+            }
+        for (int o = 0; o < 3; ++o)
+            if ((most[0][o] + most[1][o] + most[2][o]) / kFraction >= encode.size())
+                return false;
+        contribution16 = std::move(table);
+        std::vector<std::uint8_t> eight = sampleColours(false);
+        std::vector<std::uint8_t> sixteen(eight.size() * 2);
+        for (std::size_t i = 0; i < eight.size(); ++i)
+            sixteen[i * 2] = sixteen[i * 2 + 1] = eight[i];
+        applyMatrixShaper(eight.data(), eight.size() / 4);
+        applySixteenBit(sixteen.data(), eight.size() / 4);
+        if (!withinAStep(
+                eight, std::vector<std::uint8_t>(sixteen.begin(), sixteen.begin() + eight.size())))
+            contribution16.clear();
+        return !contribution16.empty();
+    }
+
+    // Red, green, blue and alpha of sixteen bits, most significant byte
+    // first, to eight-bit sRGB and the alpha's high byte, in place: pixel i
+    // moves from byte 8i to byte 4i, after it has been read.
+    void applySixteenBit(std::uint8_t* pixels, std::size_t count) const {
+        const std::uint64_t* tr = contribution16.data();
+        const std::uint8_t* out = encode.data();
+        constexpr std::uint64_t lane = (std::uint64_t(1) << kLaneBits) - 1;
+        constexpr int shift = 4; // log2 of kFraction
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = pixels + i * 8;
+            const std::uint64_t sum = tr[(p[0] << 8) | p[1]] + tr[65536 + ((p[2] << 8) | p[3])] +
+                                      tr[131072 + ((p[4] << 8) | p[5])];
+            const std::uint8_t alpha = p[6];
+            std::uint8_t* q = pixels + i * 4;
+            q[0] = out[(sum & lane) >> shift];
+            q[1] = out[((sum >> kLaneBits) & lane) >> shift];
+            q[2] = out[(sum >> (2 * kLaneBits)) >> shift];
+            q[3] = alpha;
+        }
+    }
+
     // The table and matrix path for a profile of three tone curves and a
     // matrix; false for any other.
     bool buildMatrixShaper(cmsHPROFILE source, cmsHPROFILE srgb) {
@@ -284,18 +383,18 @@ struct ColourConverter::Conversion {
         Matrix toInverse{};
         if (!ok || !invert(to, toInverse))
             return false;
-        Matrix matrix{}; // linear source light to linear sRGB
+        // linear source light to linear sRGB
         for (int row = 0; row < 3; ++row)
             for (int col = 0; col < 3; ++col)
                 for (int k = 0; k < 3; ++k)
                     matrix[row * 3 + col] += toInverse[row * 3 + k] * from[k * 3 + col];
-        const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        const cmsTagSignature tags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
         // added[in][level][out]: linear sRGB light that an input level adds.
         std::vector<double> added(3 * 256 * 3);
         double lowest[3][3] = {}; // [in][out], at most 0
         for (int in = 0; in < 3; ++in) {
-            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, curves[in]));
-            if (curve == nullptr)
+            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, tags[in]));
+            if (curve == nullptr || (curves[in] = cmsDupToneCurve(curve)) == nullptr)
                 return false;
             for (int v = 0; v < 256; ++v) {
                 const double light = cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
@@ -315,9 +414,9 @@ struct ColourConverter::Conversion {
             std::uint64_t most[3] = {};
             for (int in = 0; in < 3; ++in) {
                 // Red's entries carry the rest of the offset and the rounding.
-                const double base = in == 0 ? offset + lowest[1][o] + lowest[2][o] : -lowest[in][o];
+                base[in][o] = in == 0 ? offset + lowest[1][o] + lowest[2][o] : -lowest[in][o];
                 for (int v = 0; v < 256; ++v) {
-                    const double units = added[(in * 256 + v) * 3 + o] + base;
+                    const double units = added[(in * 256 + v) * 3 + o] + base[in][o];
                     const auto value = static_cast<std::uint64_t>(
                         std::llround(units * kSteps * kFraction) + (in == 0 ? kFraction / 2 : 0));
                     if (value >= (std::uint64_t(1) << kLaneBits))
@@ -331,63 +430,100 @@ struct ColourConverter::Conversion {
                 return false; // too wide a gamut for the lanes
         }
         const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
-        cmsToneCurve* reverse = srgbCurve != nullptr ? cmsReverseToneCurve(srgbCurve) : nullptr;
-        if (reverse == nullptr)
+        if (srgbCurve == nullptr)
             return false;
+        // Each step of the table encodes to the level whose rounding range
+        // holds its light: level k starts where the curve gives k - 1/2.
+        // 255 evaluations of the curve instead of one per step.
         encode.resize(std::max({highest[0], highest[1], highest[2]}) / kFraction + 1);
-        for (std::size_t i = 0; i < encode.size(); ++i) {
-            const double light = std::clamp(double(i) / kSteps - offset, 0.0, 1.0);
-            const float v = cmsEvalToneCurveFloat(reverse, static_cast<float>(light));
-            encode[i] = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
+        std::size_t step = 0;
+        for (int level = 0; level < 256; ++level) {
+            const double next =
+                level == 255
+                    ? 2.0
+                    : cmsEvalToneCurveFloat(srgbCurve, static_cast<float>((level + 0.5) / 255));
+            // Steps whose light lies below where the next level starts.
+            while (step < encode.size() && double(step) / kSteps - offset < next)
+                encode[step++] = static_cast<std::uint8_t>(level);
         }
-        cmsFreeToneCurve(reverse);
+        while (step < encode.size())
+            encode[step++] = 255;
         kind = Kind::MatrixShaper;
         return true;
     }
 
+    // Whether the profile describes pixels of this kind, by the colour
+    // space its header states (read from the bytes: Little CMS hands any
+    // value of a damaged header on as its enumeration).
+    static bool fits(const std::uint8_t* bytes, std::size_t size, PixelKind kind) {
+        if (size < 20)
+            return false;
+        const std::uint32_t space = ColourProfile::read32(bytes + 16);
+        switch (kind) {
+        case PixelKind::Grey:
+            return space == cmsSigGrayData;
+        case PixelKind::Cmyk:
+            return space == cmsSigCmykData;
+        case PixelKind::Rgb:
+            break;
+        }
+        return space == cmsSigRgbData;
+    }
+
     // The conversion of one profile to sRGB, or null when there is nothing
-    // to convert or the profile cannot be used for the picture.
+    // to convert; `usable` tells whether the profile could be used for the
+    // picture at all.
     static std::unique_ptr<Conversion> make(const std::uint8_t* bytes, std::size_t size,
-                                            bool grey) {
+                                            PixelKind kind, cmsHPROFILE srgb, bool& usable) {
+        usable = false;
         cmsHPROFILE source = cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size));
         if (source == nullptr)
             return nullptr;
-        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-        auto conversion = std::make_unique<Conversion>();
-        if (srgb != nullptr && cmsGetColorSpace(source) == (grey ? cmsSigGrayData : cmsSigRgbData))
-            // No one-pixel cache, which only costs time on pictures.
-            conversion->transform = cmsCreateTransform(source, grey ? kGreyx : kRgbx, srgb, kRgbx,
-                                                       INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
-        if (conversion->transform == nullptr) {
-            conversion.reset();
-        } else {
+        // CMYK as such JPEGs store it: inverted, 255 for no ink.
+        const cmsUInt32Number format = kind == PixelKind::Grey   ? kGreyx
+                                       : kind == PixelKind::Cmyk ? TYPE_CMYK_8_REV
+                                                                 : kRgbx;
+        // Little CMS's exact result, unoptimised: cheap to build, and all
+        // that is needed to judge the faster paths. No one-pixel cache,
+        // which only costs time on pictures.
+        cmsHTRANSFORM exact = nullptr;
+        if (srgb != nullptr && fits(bytes, size, kind))
+            exact = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
+                                       cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE);
+        auto conversion = exact != nullptr ? std::make_unique<Conversion>() : nullptr;
+        usable = conversion != nullptr;
+        if (conversion && kind != PixelKind::Cmyk) {
+            const bool grey = kind == PixelKind::Grey;
             const std::vector<std::uint8_t> in = sampleColours(grey);
-            std::vector<std::uint8_t> exact(in.size());
-            cmsDoTransform(conversion->transform, in.data(), exact.data(),
+            std::vector<std::uint8_t> expected(in.size());
+            cmsDoTransform(exact, in.data(), expected.data(),
                            static_cast<cmsUInt32Number>(in.size() / 4));
-            if (withinAStep(in, exact)) {
+            if (withinAStep(in, expected)) {
                 conversion.reset(); // sRGB under another name
             } else if (grey) {
                 std::uint8_t levels[256 * 4];
                 for (int v = 0; v < 256; ++v)
                     levels[v * 4] = static_cast<std::uint8_t>(v);
-                cmsDoTransform(conversion->transform, levels, levels, 256);
+                cmsDoTransform(exact, levels, levels, 256);
                 for (int v = 0; v < 256; ++v)
                     std::copy(levels + v * 4, levels + v * 4 + 3, &conversion->greyTable[v * 3]);
                 conversion->kind = Kind::GreyTable;
             } else if (conversion->buildMatrixShaper(source, srgb)) {
                 std::vector<std::uint8_t> fast = in;
                 conversion->apply(fast.data(), fast.size() / 4);
-                if (!withinAStep(fast, exact))
+                if (!withinAStep(fast, expected))
                     conversion->kind = Kind::Transform;
             }
-            if (conversion && conversion->kind != Kind::Transform) {
-                cmsDeleteTransform(conversion->transform);
-                conversion->transform = nullptr;
-            }
         }
-        if (srgb != nullptr)
-            cmsCloseProfile(srgb);
+        if (conversion && conversion->kind == Kind::Transform) {
+            conversion->exact = exact;
+            conversion->source = source;
+            conversion->srgb = srgb;
+            conversion->format = format;
+            return conversion;
+        }
+        if (exact != nullptr)
+            cmsDeleteTransform(exact);
         cmsCloseProfile(source);
         return conversion;
     }
@@ -399,15 +535,17 @@ ColourConverter::Known& ColourConverter::Known::operator=(Known&&) noexcept = de
 ColourConverter::Known::~Known() = default;
 
 ColourConverter::ColourConverter() = default;
-ColourConverter::~ColourConverter() = default;
 
-void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, bool grey,
-                             std::uint8_t* pixels, std::size_t count) {
-    if (profile == nullptr || profileSize == 0 || profileSize > ColourProfile::kMaxProfileBytes ||
-        count == 0)
-        return;
+ColourConverter::~ColourConverter() {
+    known.clear();
+    if (srgb != nullptr)
+        cmsCloseProfile(srgb);
+}
+
+ColourConverter::Known& ColourConverter::remember(const std::uint8_t* profile,
+                                                  std::size_t profileSize, PixelKind kind) {
     auto same = [&](const Known& k) {
-        return k.grey == grey && k.profile.size() == profileSize &&
+        return k.kind == kind && k.profile.size() == profileSize &&
                std::memcmp(k.profile.data(), profile, profileSize) == 0;
     };
     auto found = std::find_if(known.begin(), known.end(), same);
@@ -416,12 +554,40 @@ void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSiz
             known.erase(known.begin());
         Known k;
         k.profile.assign(profile, profile + profileSize);
-        k.grey = grey;
-        k.conversion = Conversion::make(profile, profileSize, grey);
+        k.kind = kind;
+        if (srgb == nullptr)
+            srgb = cmsCreate_sRGBProfile();
+        k.conversion = Conversion::make(profile, profileSize, kind, srgb, k.usable);
         known.push_back(std::move(k));
     } else {
         std::rotate(found, found + 1, known.end());
     }
-    if (known.back().conversion)
-        known.back().conversion->apply(pixels, count);
+    return known.back();
+}
+
+bool ColourConverter::usable(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind) {
+    if (profile == nullptr || profileSize == 0 || profileSize > ColourProfile::kMaxProfileBytes)
+        return false;
+    return remember(profile, profileSize, kind).usable;
+}
+
+bool ColourConverter::convertsSixteenBits(const std::uint8_t* profile, std::size_t profileSize) {
+    if (!usable(profile, profileSize, PixelKind::Rgb))
+        return false;
+    Conversion* conversion = known.back().conversion.get();
+    return conversion != nullptr && conversion->buildSixteenBit();
+}
+
+void ColourConverter::toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
+                                            std::uint8_t* pixels, std::size_t count) {
+    if (convertsSixteenBits(profile, profileSize))
+        known.back().conversion->applySixteenBit(pixels, count);
+}
+
+void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind,
+                             std::uint8_t* pixels, std::size_t count) {
+    if (count == 0 || !usable(profile, profileSize, kind))
+        return;
+    if (Conversion* conversion = known.back().conversion.get())
+        conversion->apply(pixels, count);
 }

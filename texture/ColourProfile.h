@@ -25,6 +25,11 @@ bool fromPng(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_
 
 } // namespace ColourProfile
 
+// What the four bytes of a decoded pixel hold: red, green, blue and an
+// unused byte; grey in the first (red = green = blue); or cyan, magenta,
+// yellow and black inverted (255 for no ink), as CMYK JPEGs store them.
+enum class PixelKind : std::uint8_t { Rgb, Grey, Cmyk };
+
 // Converts decoded pixels from the colours their profile describes to sRGB.
 // Remembers what it made of the last few profiles, so that a set of photos
 // from one camera builds its conversion once. One per thread.
@@ -35,25 +40,42 @@ class ColourConverter {
     ColourConverter(const ColourConverter&) = delete;
     ColourConverter& operator=(const ColourConverter&) = delete;
 
-    // Converts `count` pixels of red, green, blue and an unused byte in
-    // place; `grey` says the picture is grey (red = green = blue), which
-    // takes a grey profile. Leaves the pixels as they are when there is no
-    // profile, when it describes sRGB, or when it is damaged or unusable for
-    // this picture.
-    void toSrgb(const std::uint8_t* profile, std::size_t profileSize, bool grey,
+    // Whether the profile can be used for pixels of this kind: it is intact
+    // and describes their colour space (grey pixels take a grey profile,
+    // CMYK ones a CMYK profile). Builds the conversion, which is remembered.
+    bool usable(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind);
+
+    // Converts `count` pixels of the kind in place, to red, green, blue and
+    // the fourth byte left as it was. Leaves the pixels as they are when
+    // there is no profile, when it describes sRGB, or when it is not usable.
+    void toSrgb(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind,
                 std::uint8_t* pixels, std::size_t count);
+
+    // Whether RGB pixels of sixteen bits with this profile can be converted
+    // from those bits (its conversion is three tone curves and a matrix).
+    bool convertsSixteenBits(const std::uint8_t* profile, std::size_t profileSize);
+
+    // Converts `count` pixels of sixteen-bit red, green, blue and alpha, most
+    // significant byte first, to eight-bit sRGB and alpha, in place: the
+    // result fills the first count * 4 bytes. Only where convertsSixteenBits().
+    void toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
+                               std::uint8_t* pixels, std::size_t count);
 
   private:
     struct Conversion;
     struct Known {
         std::vector<std::uint8_t> profile;
-        bool grey = false;
+        PixelKind kind = PixelKind::Rgb;
+        bool usable = false;
         std::unique_ptr<Conversion> conversion; // null: the pixels stay as they are
         Known();
         Known(Known&&) noexcept;
         Known& operator=(Known&&) noexcept;
         ~Known();
     };
+    // The entry of the profile, made now when it is not known yet.
+    Known& remember(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind);
     static constexpr std::size_t kRemembered = 4;
     std::vector<Known> known; // most recently used last
+    void* srgb = nullptr;     // the sRGB profile, made once
 };

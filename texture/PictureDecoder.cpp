@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <csetjmp>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -54,20 +55,24 @@ bool looksLikePng(const std::uint8_t* data, std::size_t size) {
 }
 
 bool withinCap(std::size_t width, std::size_t height) {
-    return width > 0 && height > 0 && width * height <= PictureDecoder::kMaxDecodedBytes / 4;
+    return width > 0 && height > 0 && width * height <= decodedLimit.load() / 4;
 }
 
 // A picture that fails to load shows nothing and writes nothing: the image
 // reader's complaints about damaged files (its own, in the "qt.gui.imageio"
-// categories, and the PNG library's, which it passes on uncategorised as
+// categories, its plugin's for SVG in "qt.svg", those about damaged colour
+// profiles in "qt.gui.icc", and the PNG library's, which it passes on uncategorised as
 // "libpng ...") are dropped. Every other message goes on to the handler that
 // was in place before.
 std::atomic<QtMessageHandler> previousHandler{nullptr};
 std::atomic<bool> handlerKnown{false};
 
 void quietImageReader(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (context.category != nullptr && std::strncmp(context.category, "qt.gui.imageio", 14) == 0)
-        return;
+    static const char* const quiet[] = {"qt.gui.imageio", "qt.gui.icc", "qt.svg"};
+    for (const char* prefix : quiet)
+        if (context.category != nullptr &&
+            std::strncmp(context.category, prefix, std::strlen(prefix)) == 0)
+            return;
     if (type == QtWarningMsg && message.startsWith(QLatin1String("libpng ")))
         return;
     // A message of another thread in the instant between installing and
@@ -86,6 +91,101 @@ void installQuietImageReader() {
         previousHandler.store(qInstallMessageHandler(quietImageReader), std::memory_order_release);
         handlerKnown.store(true, std::memory_order_release);
     });
+}
+
+// Whether a decoder's error message is that of memory running out (libjpeg
+// says "Insufficient memory", TurboJPEG "Memory allocation failure", libpng
+// "out of memory").
+bool saysOutOfMemory(const char* message) {
+    return message != nullptr && std::strstr(message, "emory") != nullptr;
+}
+
+// The low-level PNG reader, for pictures whose profile is used: their
+// samples as stored, with no gamma correction. Errors end the read through
+// libpng's jump; warnings are dropped, as the simplified reader does.
+struct PngSource {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at;
+};
+
+void readPngBytes(png_structp png, png_bytep out, png_size_t count) {
+    auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+    if (count > source->size - source->at)
+        png_error(png, "truncated");
+    std::memcpy(out, source->data + source->at, count);
+    source->at += count;
+}
+
+[[noreturn]] void failPng(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void ignorePngWarning(png_structp, png_const_charp) {}
+
+// Reads a width x height PNG as red, green, blue and alpha, whatever its
+// colour type: eight bits each (sixteen-bit samples rounded), or with
+// `sixteen` sixteen bits each, most significant byte first.
+bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int height,
+                     std::uint8_t* pixels, bool sixteen) {
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, failPng, ignorePngWarning);
+    if (png == nullptr)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    PngSource source{data, size, 0};
+    const std::size_t stride = static_cast<std::size_t>(width) * (sixteen ? 8 : 4);
+    volatile bool read = false;
+    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+        png_set_read_fn(png, &source, readPngBytes);
+        png_read_info(png, info);
+        if (png_get_image_width(png, info) == static_cast<png_uint_32>(width) &&
+            png_get_image_height(png, info) == static_cast<png_uint_32>(height)) {
+            png_set_expand(png); // palette, small grey depths, transparency
+            if (sixteen)
+                png_set_expand_16(png);
+            else
+                png_set_scale_16(png);
+            png_set_gray_to_rgb(png);
+            png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+            const int passes = png_set_interlace_handling(png);
+            png_read_update_info(png, info);
+            if (png_get_rowbytes(png, info) == stride) {
+                for (int pass = 0; pass < passes; ++pass)
+                    for (int y = 0; y < height; ++y)
+                        png_read_row(png, pixels + y * stride, nullptr);
+                read = true;
+            }
+        }
+    }
+    png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+    return read;
+}
+
+// Sixteen-bit red, green, blue and alpha, most significant byte first, as
+// if drawn over black.
+void drawSixteenBitsOverBlack(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint8_t* p = pixels + i * 8;
+        const std::uint32_t a = (p[6] << 8) | p[7];
+        if (a == 65535)
+            continue;
+        for (int c = 0; c < 3; ++c) {
+            const std::uint32_t v = ((p[c * 2] << 8) | p[c * 2 + 1]) * a / 65535;
+            p[c * 2] = static_cast<std::uint8_t>(v >> 8);
+            p[c * 2 + 1] = static_cast<std::uint8_t>(v);
+        }
+    }
+}
+
+// The reverse of the reading: sixteen-bit channels rounded to eight bits as
+// libpng rounds them, pixel i moving from byte 8i to byte 4i.
+void roundToEightBits(std::uint8_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        for (int c = 0; c < 4; ++c) {
+            const std::uint32_t v = (pixels[i * 8 + c * 2] << 8) | pixels[i * 8 + c * 2 + 1];
+            pixels[i * 4 + c] = static_cast<std::uint8_t>((v * 255 + 32895) >> 16);
+        }
 }
 
 } // namespace
@@ -112,6 +212,7 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
     size = byteCount;
     isJpeg = false;
     isPng = false;
+    isCmyk = false;
     grey = false;
     profile.clear();
     if (qt)
@@ -136,6 +237,7 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
             png->close();
             return false;
         }
+        ColourProfile::fromPng(data, size, profile);
         w = width;
         h = height;
         return true;
@@ -147,42 +249,17 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
         int subsampling = 0, colorspace = 0;
         if (jpeg != nullptr &&
             tjDecompressHeader3(static_cast<tjhandle>(jpeg), data, static_cast<unsigned long>(size),
-                                &width, &height, &subsampling, &colorspace) == 0 &&
-            colorspace != TJCS_CMYK && colorspace != TJCS_YCCK) {
-            isJpeg = true;
+                                &width, &height, &subsampling, &colorspace) == 0) {
+            ColourProfile::fromJpeg(data, size, profile);
+            // A CMYK JPEG goes to Qt, which shows it by a plain inversion,
+            // unless its profile can say what its inks look like.
+            isCmyk = (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) && !profile.empty();
+            isJpeg = isCmyk || (colorspace != TJCS_CMYK && colorspace != TJCS_YCCK);
             grey = colorspace == TJCS_GRAY;
         }
     }
-    if (!isJpeg) {
-        // Everything TurboJPEG does not take (CMYK JPEGs included) goes to Qt.
-        if (size > static_cast<std::size_t>(INT_MAX))
-            return false;
-        if (!qt) {
-            qt = std::make_unique<Qt>();
-            QImageReader::setAllocationLimit(
-                static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
-        }
-        qt->reader.setDevice(nullptr);
-        qt->device.close();
-        qt->bytes =
-            QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
-        qt->device.setBuffer(&qt->bytes);
-        qt->device.open(QIODevice::ReadOnly);
-        qt->reader.setDevice(&qt->device);
-        qt->reader.setDecideFormatFromContent(true);
-        qt->reader.setAutoTransform(false);
-        const QSize s = qt->reader.size();
-        if (!s.isValid()) {
-            // Some formats only know their size after reading.
-            if (!qt->reader.read(&qt->image))
-                return false;
-            width = qt->image.width();
-            height = qt->image.height();
-        } else {
-            width = s.width();
-            height = s.height();
-        }
-    }
+    if (!isJpeg && !openWithQt())
+        return false;
     if (!withinCap(static_cast<std::size_t>(width), static_cast<std::size_t>(height)))
         return false;
     w = width;
@@ -190,8 +267,53 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
     return true;
 }
 
-bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture) {
+// Everything TurboJPEG does not take (CMYK JPEGs without a profile
+// included) goes to Qt.
+bool PictureDecoder::openWithQt() {
+    isJpeg = false;
+    isCmyk = false;
+    if (size > static_cast<std::size_t>(INT_MAX))
+        return false;
+    if (!qt) {
+        qt = std::make_unique<Qt>();
+        QImageReader::setAllocationLimit(
+            static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
+    }
+    qt->reader.setDevice(nullptr);
+    qt->device.close();
+    qt->image = QImage();
+    qt->bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    qt->device.setBuffer(&qt->bytes);
+    qt->device.open(QIODevice::ReadOnly);
+    qt->reader.setDevice(&qt->device);
+    qt->reader.setDecideFormatFromContent(true);
+    qt->reader.setAutoTransform(false);
+    const QSize s = qt->reader.size();
+    if (!s.isValid()) {
+        // Some formats only know their size after reading.
+        if (!qt->reader.read(&qt->image))
+            return false;
+        width = qt->image.width();
+        height = qt->image.height();
+    } else {
+        width = s.width();
+        height = s.height();
+    }
+    return true;
+}
+
+bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture,
+                            ColourConverter& colour) {
     memoryShort = false;
+    if (isCmyk && !colour.usable(profile.data(), profile.size(), PixelKind::Cmyk)) {
+        // A profile that cannot describe the inks (damaged, or one for RGB
+        // pixels): shown as without one.
+        const int w = width, h = height;
+        if (!openWithQt() || width != w || height != h)
+            return false;
+        return decodeWithQt(picture, /*withProfile=*/false);
+    }
     if (isJpeg) {
         // The fast scales; the others decode slower than full size.
         static const tjscalingfactor scales[] = {{1, 8}, {1, 4}, {1, 2}, {1, 1}};
@@ -211,33 +333,67 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             return false;
         }
         if (tjDecompress2(static_cast<tjhandle>(jpeg), data, static_cast<unsigned long>(size),
-                          pixels, w, static_cast<int>(stride), h, TJPF_RGBX, 0) != 0) {
+                          pixels, w, static_cast<int>(stride), h, isCmyk ? TJPF_CMYK : TJPF_RGBX,
+                          0) != 0) {
             // A damaged but readable file decodes with a warning, as other
-            // viewers show it; only a hard error fails the picture.
-            if (tjGetErrorCode(static_cast<tjhandle>(jpeg)) != TJERR_WARNING)
+            // viewers show it; only a hard error fails the picture. The
+            // decoder's own working memory running out is such an error
+            // ("Insufficient memory"): a smaller picture may still decode.
+            if (tjGetErrorCode(static_cast<tjhandle>(jpeg)) != TJERR_WARNING) {
+                memoryShort = saysOutOfMemory(tjGetErrorStr2(static_cast<tjhandle>(jpeg)));
                 return false;
+            }
         }
-        ColourProfile::fromJpeg(data, size, profile);
-        picture = {pixels, w, h, stride, grey, profile.data(), profile.size()};
+        const PixelKind kind = isCmyk ? PixelKind::Cmyk : grey ? PixelKind::Grey : PixelKind::Rgb;
+        picture = {pixels, w, h, stride, kind, profile.data(), profile.size()};
         return true;
     }
 
     if (isPng) {
-        png->image.format = PNG_FORMAT_RGBA;
-        // Sixteen-bit values without a gAMA, sRGB or iCCP chunk are taken as
-        // sRGB-encoded, as tools that write them mean them, not as linear.
-        png->image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
+        const PixelKind kind = grey ? PixelKind::Grey : PixelKind::Rgb;
         const std::size_t stride = static_cast<std::size_t>(width) * 4;
+        const std::size_t count = static_cast<std::size_t>(width) * height;
+        // Sixteen-bit colour converted from its sixteen bits, which keeps
+        // the shadows of linear-light pictures from banding.
+        const bool sixteen = (png->image.format & PNG_FORMAT_FLAG_LINEAR) != 0 &&
+                             kind == PixelKind::Rgb &&
+                             colour.usable(profile.data(), profile.size(), kind) &&
+                             buffer.reserve(count * 8) != nullptr;
         std::uint8_t* pixels = buffer.reserve(stride * height);
         memoryShort = pixels == nullptr;
-        const bool read = pixels != nullptr &&
-                          png_image_finish_read(&png->image, nullptr, pixels,
-                                                static_cast<png_int_32>(stride), nullptr) != 0;
+        bool read = false;
+        if (pixels != nullptr && sixteen) {
+            png->close();
+            read = readPngAsStored(data, size, width, height, pixels, true);
+            if (read) {
+                drawSixteenBitsOverBlack(pixels, count);
+                if (!colour.convertsSixteenBits(profile.data(), profile.size())) {
+                    // Rounded to eight bits, converted at the texture size.
+                    roundToEightBits(pixels, count);
+                    picture = {pixels, width, height, stride, kind, profile.data(), profile.size()};
+                    return true;
+                }
+                colour.toSrgbFromSixteenBits(profile.data(), profile.size(), pixels, count);
+                picture = {pixels, width, height, stride, kind, nullptr, 0}; // converted
+                return true;
+            }
+        } else if (pixels != nullptr && colour.usable(profile.data(), profile.size(), kind)) {
+            png->close();
+            read = readPngAsStored(data, size, width, height, pixels, false);
+        } else if (pixels != nullptr) {
+            png->image.format = PNG_FORMAT_RGBA;
+            // Sixteen-bit values without a gAMA, sRGB or iCCP chunk are taken
+            // as sRGB-encoded, as tools that write them mean them, not as
+            // linear.
+            png->image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
+            read = png_image_finish_read(&png->image, nullptr, pixels,
+                                         static_cast<png_int_32>(stride), nullptr) != 0;
+            memoryShort = !read && saysOutOfMemory(png->image.message);
+        }
         png->close();
         if (!read)
             return false;
         // As if drawn over black, like the other formats.
-        const std::size_t count = static_cast<std::size_t>(width) * height;
         for (std::size_t i = 0; i < count; ++i) {
             std::uint8_t* p = pixels + i * 4;
             const unsigned a = p[3];
@@ -246,26 +402,34 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
                     p[c] = static_cast<std::uint8_t>((p[c] * a + 127) / 255);
             }
         }
-        ColourProfile::fromPng(data, size, profile);
-        picture = {pixels, width, height, stride, grey, profile.data(), profile.size()};
+        picture = {pixels, width, height, stride, kind, profile.data(), profile.size()};
         return true;
     }
+    return decodeWithQt(picture, /*withProfile=*/true);
+}
 
+bool PictureDecoder::decodeWithQt(Picture& picture, bool withProfile) {
     if (qt->image.isNull() && !qt->reader.read(&qt->image))
         return false;
     grey = qt->image.isGrayscale();
-    const QByteArray icc = qt->image.colorSpace().iccProfile();
-    profile.assign(icc.constData(), icc.constData() + icc.size());
+    profile.clear();
+    if (withProfile) {
+        const QByteArray icc = qt->image.colorSpace().iccProfile();
+        profile.assign(icc.constData(), icc.constData() + icc.size());
+    }
     // Premultiplied RGBA: the colour bytes are the picture drawn over black.
-    if (qt->image.format() != QImage::Format_RGBA8888_Premultiplied)
+    if (qt->image.format() != QImage::Format_RGBA8888_Premultiplied) {
         qt->image.convertTo(QImage::Format_RGBA8888_Premultiplied);
+        // Converting a picture that was read fails only for want of memory.
+        memoryShort = qt->image.isNull();
+    }
     if (qt->image.isNull() || qt->image.width() != width || qt->image.height() != height)
         return false;
     picture = {qt->image.constBits(),
                width,
                height,
                static_cast<std::size_t>(qt->image.bytesPerLine()),
-               grey,
+               grey ? PixelKind::Grey : PixelKind::Rgb,
                profile.data(),
                profile.size()};
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ColourProfile.h"
 #include "PixelBuffer.h"
 
 #include <cstddef>
@@ -11,9 +12,12 @@
 // (1/8, 1/4, 1/2, 1/1) that still covers the size the caller needs, PNG
 // pictures with libpng, and the other picture formats (BMP, GIF, ICO, ...)
 // with Qt's image reader. None of them writes anything on the terminal.
-// The result is four bytes per pixel, red, green, blue and an unused byte,
-// top row first; transparent pixels come out as if drawn over black. The
-// colour profile the file embeds comes with it, unapplied.
+// The result is four bytes per pixel, red, green, blue and an unused byte
+// (or, for a CMYK JPEG with a CMYK profile, its inverted inks), top row
+// first; transparent pixels come out as if drawn over black. The colour
+// profile the file embeds comes with it, unapplied. A PNG whose profile is
+// used comes as stored: its gAMA and cHRM chunks are then ignored, as the
+// PNG format wants; without a usable profile they are applied.
 class PictureDecoder {
   public:
     // Largest decoded picture accepted, in bytes (four per pixel): refused
@@ -39,7 +43,7 @@ class PictureDecoder {
         int width = 0;
         int height = 0;
         std::size_t stride = 0;
-        bool grey = false; // a grey picture: red = green = blue
+        PixelKind kind = PixelKind::Rgb;
         // The embedded ICC profile; null when the file has none.
         const std::uint8_t* profile = nullptr;
         std::size_t profileSize = 0;
@@ -47,7 +51,10 @@ class PictureDecoder {
 
     // Decodes the opened picture at a size of at least minWidth x minHeight
     // where the decoder can scale, into `buffer` or memory of its own.
-    bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture);
+    // `colour` tells whether the embedded profile can be used, which
+    // decides how a PNG or a CMYK JPEG is read.
+    bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture,
+                ColourConverter& colour);
 
     // Whether the last decode failed for want of memory for its pixels.
     bool outOfMemory() const { return memoryShort; }
@@ -55,11 +62,14 @@ class PictureDecoder {
   private:
     struct Qt;
     struct Png;
+    bool openWithQt();
+    bool decodeWithQt(Picture& picture, bool withProfile);
     void* jpeg = nullptr; // TurboJPEG decompressor, kept for the next picture
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     bool isJpeg = false;
     bool isPng = false;
+    bool isCmyk = false; // a CMYK JPEG with a profile, decoded by TurboJPEG
     int width = 0;
     int height = 0;
     bool grey = false;

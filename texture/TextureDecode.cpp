@@ -134,7 +134,8 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
         return;
     const TextureRules::Size texture = plannedSize(w, h, maxTextureSize, options, result);
     PictureDecoder::Picture picture;
-    if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture)) {
+    if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
+                                scratch.colour)) {
         result.outOfMemory = scratch.picture.outOfMemory();
         return;
     }
@@ -149,7 +150,7 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
                                texture.width, texture.height);
     // At the texture size, where it costs least: averaging first and
     // converting after gives the same colours within a step.
-    scratch.colour.toSrgb(picture.profile, picture.profileSize, picture.grey, out, count);
+    scratch.colour.toSrgb(picture.profile, picture.profileSize, picture.kind, out, count);
     applyAlpha(out, count, options);
 
     result.width = texture.width;

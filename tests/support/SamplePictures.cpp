@@ -1,9 +1,11 @@
 #include "SamplePictures.h"
 
 #include <lcms2.h>
+#include <turbojpeg.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace SamplePictures {
 
@@ -31,29 +33,105 @@ std::vector<std::uint8_t> deflated(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-} // namespace
-
-std::vector<std::uint8_t> iccProfile(Space space) {
-    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
-    cmsCIExyYTRIPLE primaries;
-    cmsToneCurve* curve = nullptr;
-    if (space == Space::AdobeRgb) {
-        primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-        curve = cmsBuildGamma(nullptr, 563.0 / 256.0);
-    } else {
-        primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
-        const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-        curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
-    }
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsFreeToneCurve(curve);
+std::vector<std::uint8_t> saved(cmsHPROFILE profile) {
     cmsUInt32Number size = 0;
     cmsSaveProfileToMem(profile, nullptr, &size);
     std::vector<std::uint8_t> bytes(size);
     cmsSaveProfileToMem(profile, bytes.data(), &size);
     cmsCloseProfile(profile);
     return bytes;
+}
+
+// Inks to Lab: each ink lets through a share of each primary's linear
+// light, and its dots grow on paper.
+int sampleInks(const cmsUInt16Number in[], cmsUInt16Number out[], void* toLab) {
+    static const double passes[4][3] = {
+        {0.12, 0.85, 0.97}, {0.95, 0.20, 0.70}, {0.97, 0.92, 0.10}, {0.06, 0.06, 0.07}};
+    double rgb[3] = {1, 1, 1};
+    for (int ink = 0; ink < 4; ++ink) {
+        const double amount = std::pow(in[ink] / 65535.0, 0.8);
+        for (int c = 0; c < 3; ++c)
+            rgb[c] *= 1 - amount * (1 - passes[ink][c]);
+    }
+    cmsCIELab lab;
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(toLab), rgb, &lab, 1);
+    cmsFloat2LabEncoded(out, &lab);
+    return 1;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> cmykProfile() {
+    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+    cmsToneCurve* curves[3] = {linear, linear, linear};
+    cmsHPROFILE light = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(linear);
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(light, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(table, sampleInks, toLab, 0);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    // As the format stores it: curves, table, curves (here straight lines).
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsPipelineFree(pipeline);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(light);
+    return saved(profile);
+}
+
+std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&stored)[4]) {
+    std::vector<std::uint8_t> pixels;
+    for (int i = 0; i < width * height; ++i)
+        pixels.insert(pixels.end(), stored, stored + 4);
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, pixels.data(), width, 0, height, TJPF_CMYK, &out, &size, TJSAMP_444, 100,
+                0);
+    std::vector<std::uint8_t> bytes(out, out + size);
+    tjFree(out);
+    tjDestroy(handle);
+    return bytes;
+}
+
+std::vector<std::uint8_t> iccProfile(Space space) {
+    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const cmsCIExyY d50 = {0.3457, 0.3585, 1.0};
+    cmsCIExyYTRIPLE primaries;
+    cmsToneCurve* curve = nullptr;
+    if (space == Space::AdobeRgb) {
+        primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+        curve = cmsBuildGamma(nullptr, 563.0 / 256.0);
+    } else if (space == Space::LinearSrgb) {
+        primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+        curve = cmsBuildGamma(nullptr, 1.0);
+    } else if (space == Space::ProPhoto) {
+        primaries = {{0.7347, 0.2653, 1.0}, {0.1596, 0.8404, 1.0}, {0.0366, 0.0001, 1.0}};
+        curve = cmsBuildGamma(nullptr, 1.8);
+    } else {
+        primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+        const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+        curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+    }
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile =
+        cmsCreateRGBProfile(space == Space::ProPhoto ? &d50 : &d65, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    return saved(profile);
 }
 
 std::vector<std::uint8_t> withJpegProfile(const std::vector<std::uint8_t>& jpeg,

@@ -9,10 +9,19 @@
 // carry one, PNGs of any bit depth with the chunks a test chooses.
 namespace SamplePictures {
 
-enum class Space { AdobeRgb, DisplayP3 };
+enum class Space { AdobeRgb, DisplayP3, ProPhoto, LinearSrgb };
 
-// An ICC profile of the colour space, as a camera or phone embeds it.
+// An ICC profile of the colour space, as a camera, phone or raw converter
+// embeds it.
 std::vector<std::uint8_t> iccProfile(Space space);
+
+// A CMYK printing profile (a table from inks to colours, with inks that are
+// less pure than a plain inversion assumes).
+std::vector<std::uint8_t> cmykProfile();
+
+// A CMYK JPEG of one colour, stored as such files store it: each ink
+// inverted (255 for none), for cyan, magenta, yellow and black.
+std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&stored)[4]);
 
 // The JPEG with `profile` in APP2 "ICC_PROFILE" markers straight after its
 // start marker, split into `pieces` markers.

@@ -82,6 +82,8 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
     const std::vector<std::uint16_t> samples(picture.rgb.begin(), picture.rgb.end());
     const std::vector<std::uint8_t> adobe = iccProfile(Space::AdobeRgb);
     const std::vector<std::uint8_t> p3 = iccProfile(Space::DisplayP3);
+    const std::vector<std::uint8_t> proPhoto = iccProfile(Space::ProPhoto);
+    const PngChunk gamma18{"gAMA", {0, 0, 0xD9, 0x04}}; // 1/1.8, which the profile overrules
     std::vector<std::uint8_t> srgb(4096);
     {
         cmsHPROFILE h = cmsCreate_sRGBProfile();
@@ -101,6 +103,8 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
         {"Display P3 JPEG over three markers", withJpegProfile(jpeg, p3, 3), &p3},
         {"Adobe RGB PNG", png(64, 64, 2, 8, samples, {iccpChunk(adobe)}), &adobe},
         {"Display P3 PNG", png(64, 64, 2, 8, samples, {iccpChunk(p3)}), &p3},
+        {"ProPhoto PNG with gAMA", png(64, 64, 2, 8, samples, {gamma18, iccpChunk(proPhoto)}),
+         &proPhoto},
         {"sRGB JPEG", withJpegProfile(jpeg, srgb, 2), nullptr},
         {"damaged profile JPEG", withJpegProfile(jpeg, damaged), nullptr},
         {"untagged PNG", png(64, 64, 2, 8, samples), nullptr},
@@ -148,4 +152,70 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
             cmsDeleteTransform(transform);
         }
     }
+}
+
+TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {
+    // 10/80/90/0 % ink, inverted as stored.
+    const std::uint8_t stored[4] = {229, 51, 25, 255};
+    const std::vector<std::uint8_t> plain = cmykJpeg(16, 16, stored);
+    const std::vector<std::uint8_t> cmyk = cmykProfile();
+    const std::vector<std::uint8_t> rgbProfile = iccProfile(Space::AdobeRgb);
+    // Without a usable profile, the plain inversion: each ink times black.
+    const Colour inverted = {stored[0] * stored[3] / 255, stored[1] * stored[3] / 255,
+                             stored[2] * stored[3] / 255};
+    Colour managed;
+    {
+        cmsHPROFILE from =
+            cmsOpenProfileFromMem(cmyk.data(), static_cast<cmsUInt32Number>(cmyk.size()));
+        cmsHPROFILE to = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM t =
+            cmsCreateTransform(from, TYPE_CMYK_8_REV, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+        ASSERT_NE(t, nullptr);
+        std::uint8_t out[3];
+        cmsDoTransform(t, stored, out, 1);
+        managed = {out[0], out[1], out[2]};
+        cmsDeleteTransform(t);
+        cmsCloseProfile(from);
+        cmsCloseProfile(to);
+    }
+    ASSERT_GT(distance(managed, inverted), 10);
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        Colour expected;
+    } cases[] = {
+        {"CMYK profile", withJpegProfile(plain, cmyk, 2), managed},
+        {"no profile", plain, inverted},
+        {"RGB profile", withJpegProfile(plain, rgbProfile), inverted},
+    };
+    for (const auto& c : cases) {
+        const DecodedTexture d = load("x.jpg", c.file);
+        ASSERT_TRUE(d.ok) << c.name;
+        EXPECT_LE(distance(texel(d, 8, 8), c.expected), 2) << c.name;
+    }
+}
+
+TEST_F(PictureColour, SixteenBitPngsWithAProfileConvertFromTheirSixteenBits) {
+    // Linear light: these shadows lie between the steps of eight bits.
+    const std::vector<std::uint8_t> linear = iccProfile(Space::LinearSrgb);
+    const std::uint16_t levels[8] = {30, 60, 100, 150, 200, 400, 3000, 20000};
+    std::vector<std::uint16_t> samples;
+    for (const std::uint16_t v : levels)
+        for (int i = 0; i < 8 * 8; ++i)
+            samples.insert(samples.end(), {v, v, static_cast<std::uint16_t>(v / 2)});
+    const DecodedTexture d = load("x.png", png(8, 64, 2, 16, samples, {iccpChunk(linear)}));
+    ASSERT_TRUE(d.ok);
+    cmsHPROFILE from =
+        cmsOpenProfileFromMem(linear.data(), static_cast<cmsUInt32Number>(linear.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_RGB_16, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    ASSERT_NE(t, nullptr);
+    for (int k = 0; k < 8; ++k) {
+        std::uint8_t out[3];
+        cmsDoTransform(t, &samples[k * 8 * 8 * 3], out, 1);
+        EXPECT_LE(distance(texel(d, 4, 63 - 8 * k - 4), {out[0], out[1], out[2]}), 1) << levels[k];
+    }
+    cmsDeleteTransform(t);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
 }
