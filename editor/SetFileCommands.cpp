@@ -55,6 +55,13 @@ QString shown(const QString& value) {
 }
 
 // A file's size, exact, and a limit, in whole MiB.
+// The file of the set a message is about: the image list of a series
+// (`seriesName`, e.g. "lower series"), or the settings file when `series` is 0.
+QString fileOfSet(int series, const QString& seriesName) {
+    return series > 0 ? QStringLiteral("image list of the ") + seriesName
+                      : QStringLiteral("settings file");
+}
+
 QString bytesText(std::uint64_t bytes) {
     return QLocale(QLocale::English).toString(static_cast<qulonglong>(bytes)) +
            QStringLiteral(" bytes");
@@ -182,14 +189,12 @@ void Form1::saveSetToolStripMenuItem_Click() {
     case SetFile::SaveResult::FolderClosed:
         message = QStringLiteral("The set was not saved: this folder takes no new files, and the "
                                  "%1 is not there yet to be written over.")
-                      .arg(result.series > 0 ? QStringLiteral("image list of the ") + series
-                                             : QStringLiteral("settings file"));
+                      .arg(fileOfSet(result.series, series));
         break;
     case SetFile::SaveResult::FolderMissing:
         message = QStringLiteral("The set was not saved: the folder the %1 goes into does not "
                                  "exist.")
-                      .arg(result.series > 0 ? QStringLiteral("image list of the ") + series
-                                             : QStringLiteral("settings file"));
+                      .arg(fileOfSet(result.series, series));
         break;
     case SetFile::SaveResult::OthersFile:
         message = QStringLiteral("The set was not saved: this file belongs to another user, who "

@@ -220,7 +220,7 @@ bool isEntryName(const char* name) {
     if (std::strlen(name) != 20 || std::strcmp(name + 16, ".tex") != 0)
         return false;
     for (int i = 0; i < 16; ++i)
-        if (std::strchr("0123456789abcdef", name[i]) == nullptr || name[i] == '\0')
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
             return false;
     return true;
 }
