@@ -13,7 +13,9 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,17 @@ QString shown(const QString& value) {
 QString fileOfSet(int series, const QString& seriesName) {
     return series > 0 ? QStringLiteral("image list of the ") + seriesName
                       : QStringLiteral("settings file");
+}
+
+// The reason the system gave for a refusal, in its own words as a message
+// continues them: "permission denied", "read-only file system", ...
+QString reason(int error) {
+    QString text = QString::fromLocal8Bit(error != 0 ? ::strerrordesc_np(error) : nullptr);
+    if (text.isEmpty())
+        return QStringLiteral("error %1").arg(error);
+    if (text.size() > 1 && text[1].isLower())
+        text[0] = text[0].toLower();
+    return text;
 }
 
 QString bytesText(std::uint64_t bytes) {
@@ -187,14 +200,23 @@ void Form1::saveSetToolStripMenuItem_Click() {
                             .arg(bytesText(result.size), limitText(SetFile::kMaxSettingsBytes));
         break;
     case SetFile::SaveResult::FolderClosed:
-        message = QStringLiteral("The set was not saved: this folder takes no new files, and the "
-                                 "%1 is not there yet to be written over.")
-                      .arg(fileOfSet(result.series, series));
+        message = result.error == ENOENT
+                      ? QStringLiteral("The set was not saved: this folder takes no new files "
+                                       "(%2), and the %1 is not there yet to be written over.")
+                            .arg(fileOfSet(result.series, series), reason(result.folderError))
+                      : QStringLiteral("The set was not saved: this folder takes no new files "
+                                       "(%2), and the %1 may not be written over (%3).")
+                            .arg(fileOfSet(result.series, series), reason(result.folderError),
+                                 reason(result.error));
         break;
-    case SetFile::SaveResult::FolderMissing:
-        message = QStringLiteral("The set was not saved: the folder the %1 goes into does not "
-                                 "exist.")
-                      .arg(fileOfSet(result.series, series));
+    case SetFile::SaveResult::FolderNotOpened:
+        message = result.error == ENOENT || result.error == ENOTDIR
+                      ? QStringLiteral("The set was not saved: the folder the %1 goes into does "
+                                       "not exist.")
+                            .arg(fileOfSet(result.series, series))
+                      : QStringLiteral("The set was not saved: the folder the %1 goes into "
+                                       "cannot be opened (%2).")
+                            .arg(fileOfSet(result.series, series), reason(result.error));
         break;
     case SetFile::SaveResult::OthersFile:
         message = QStringLiteral("The set was not saved: this file belongs to another user, who "
