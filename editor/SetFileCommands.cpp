@@ -34,24 +34,43 @@ QString fromText(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// A value from a file or a name as a message shows it: control and format
-// characters (the marks that change the direction of text, zero-width
-// characters among them) and line and paragraph separators as <U+XXXX>, so
-// that no value can hide, split or reorder the words around it, and two names
-// that look alike can be told apart.
+// Unicode's Default_Ignorable_Code_Point property: code points that show
+// nothing where a font has no glyph for them (the format characters among
+// them, and also the combining grapheme joiner, the Hangul fillers, the
+// variation selectors and the ranges kept for more of them).
+bool defaultIgnorable(char32_t u) {
+    static constexpr char32_t kRanges[][2] = {
+        {0x00AD, 0x00AD},  {0x034F, 0x034F}, {0x061C, 0x061C},   {0x115F, 0x1160},
+        {0x17B4, 0x17B5},  {0x180B, 0x180F}, {0x200B, 0x200F},   {0x202A, 0x202E},
+        {0x2060, 0x206F},  {0x3164, 0x3164}, {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},
+        {0xFFA0, 0xFFA0},  {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+        {0xE0000, 0xE0FFF}};
+    for (const auto& range : kRanges)
+        if (u >= range[0] && u <= range[1])
+            return true;
+    return false;
+}
+
+// A value from a file or a name as a message shows it: every character that
+// is blank or invisible but not a plain space as <U+XXXX>, so that no value
+// can hide, split or reorder the words around it, and two names that look
+// alike can be told apart. Blank or invisible: white space (the space
+// separators, among them no-break, figure and ideographic spaces, and the
+// line and paragraph separators), control and format characters (the marks
+// that change the direction of text, zero-width characters), and the default
+// ignorable code points; and the braille pattern blank, the one symbol drawn
+// without ink.
 QString shown(const QString& value) {
     QString out;
     for (const char32_t u : value.toUcs4()) {
-        switch (QChar::category(u)) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
+        const QChar::Category category = QChar::category(u);
+        const bool blank =
+            u != U' ' && (QChar::isSpace(u) || category == QChar::Other_Control ||
+                          category == QChar::Other_Format || defaultIgnorable(u) || u == 0x2800);
+        if (blank)
             out += QStringLiteral("<U+%1>").arg(unsigned(u), 4, 16, QLatin1Char('0')).toUpper();
-            break;
-        default:
+        else
             out += QString::fromUcs4(&u, 1);
-        }
     }
     return out;
 }
