@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using TestImages::TempDir;
@@ -365,48 +364,6 @@ TEST_F(SetFiles, UnwritableFolderLeavesTheEarlierSetIntact) {
     EXPECT_EQ(readText(folder + "/tower.ini"), settingsBefore);
     EXPECT_EQ(readText(folder + "/tower1.txt"), listBefore);
     EXPECT_EQ(filesIn(folder), 4);
-}
-
-// A save refused by the system says why, in the system's words: a list file
-// there that the user may not write is not "not there yet", and a folder the
-// user may not open is not one that "does not exist".
-TEST_F(SetFiles, RefusedSavesNameTheReasonTheSystemGave) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "acting as another user needs root";
-    ::chmod(dir.path.c_str(), 0755);
-    std::filesystem::create_directories(dir.file("closed"));
-    ASSERT_TRUE(writeText(dir.file("closed/tower1.txt"), "/a.jpg\r\n")); // root's, 0644
-    std::filesystem::create_directories(dir.file("locked/sub"));
-    ::chmod(dir.file("locked").c_str(), 0700);
-    const struct {
-        const char* saved;
-        const char* says;
-    } cases[] = {
-        {"closed/tower.ini", "takes no new files (permission denied), and the image list of the "
-                             "lower series may not be written over (permission denied)."},
-        {"locked/sub/tower.ini", "the folder the image list of the lower series goes into cannot "
-                                 "be opened (permission denied)."},
-    };
-    series({"/b.jpg"}, {}, {});
-    toolkit.askAnswers.assign(4, true); // replacing tower1.txt is asked first
-    for (const auto& c : cases) {
-        int message[2];
-        ASSERT_EQ(::pipe(message), 0);
-        if (fork() == 0) { // as the user nobody
-            if (::setgid(65534) == 0 && ::setuid(65534) == 0)
-                save(dir.file(c.saved));
-            const QByteArray said = fileErrors().join('\n').toUtf8();
-            _exit(::write(message[1], said.data(), said.size()) == said.size() ? 0 : 1);
-        }
-        ::close(message[1]);
-        std::string said(4096, '\0');
-        said.resize(
-            static_cast<std::size_t>(std::max<ssize_t>(0, ::read(message[0], said.data(), 4096))));
-        ::close(message[0]);
-        ::wait(nullptr);
-        EXPECT_NE(said.find(c.says), std::string::npos) << c.saved << ": " << said;
-    }
-    EXPECT_EQ(readText(dir.file("closed/tower1.txt")), "/a.jpg\r\n");
 }
 
 TEST_F(SetFiles, ListNameTakenByAFolderIsRefusedBeforeWriting) {

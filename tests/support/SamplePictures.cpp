@@ -100,18 +100,6 @@ std::vector<std::uint8_t> greyProfile() {
     return saved(profile);
 }
 
-std::vector<std::uint8_t> greyJpeg(int width, int height, const std::vector<std::uint8_t>& levels) {
-    tjhandle handle = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(handle, levels.data(), width, 0, height, TJPF_GRAY, &out, &size, TJSAMP_GRAY, 100,
-                0);
-    std::vector<std::uint8_t> bytes(out, out + size);
-    tjFree(out);
-    tjDestroy(handle);
-    return bytes;
-}
-
 std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&stored)[4]) {
     std::vector<std::uint8_t> pixels;
     for (int i = 0; i < width * height; ++i)

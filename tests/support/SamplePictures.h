@@ -15,13 +15,9 @@ enum class Space { AdobeRgb, DisplayP3, ProPhoto, LinearSrgb };
 // embeds it.
 std::vector<std::uint8_t> iccProfile(Space space);
 
-// A grey profile with the tone curve and white of the grey profiles that
-// systems ship for black-and-white pictures (one parametric curve of gamma
-// 1.0, linear light, and the D50 white, as Gray.icc and ps_gray.icc hold).
+// The grey profile systems ship for black-and-white pictures: its curve and
+// white, as Gray.icc and ps_gray.icc hold them (gamma 1.0, D50).
 std::vector<std::uint8_t> greyProfile();
-
-// A one-channel grey JPEG of `levels`, width by height, top row first.
-std::vector<std::uint8_t> greyJpeg(int width, int height, const std::vector<std::uint8_t>& levels);
 
 // A CMYK printing profile (a table from inks to colours, with inks that are
 // less pure than a plain inversion assumes).
