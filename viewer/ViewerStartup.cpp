@@ -106,17 +106,21 @@ void answerWindowSystem() {
         throw PreloadCancelled{};
 }
 
-// Sets the pointer shape of the viewer window. freeglut's own cursor cache
-// outlives its display connection, so after the first viewer has closed it
-// would hand the next one a cursor that no longer exists, and the X error
-// would end the program; the shape is therefore made on the current
-// connection each time.
-void setPointer(unsigned int shape) {
+// Sets the pointer of the viewer window to the GLUT_CURSOR_ shape, with the
+// glyph of the X cursor font that freeglut shows for it. glutSetCursor itself
+// cannot serve: freeglut keeps the cursors it made in a cache that outlives
+// its display connection, so after the first viewer has closed (glutExit) it
+// would hand the next viewer of the process a cursor of the closed
+// connection, and the X error (BadCursor) would end the program. The cursor
+// is therefore made on the current connection each time, and sent at once:
+// the preload answers the window system only between photographs.
+void setPointer(int shape) {
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
     if (display == nullptr || window == 0)
         return;
-    const Cursor cursor = XCreateFontCursor(display, shape);
+    const Cursor cursor =
+        XCreateFontCursor(display, shape == GLUT_CURSOR_WAIT ? XC_watch : XC_top_left_arrow);
     XDefineCursor(display, window, cursor);
     XFreeCursor(display, cursor);
     XFlush(display);
@@ -300,7 +304,7 @@ void SetupRC() {
     if (answering)
         registerPreloadCallbacks();
 
-    setPointer(XC_watch); // the wait cursor while images load
+    setPointer(GLUT_CURSOR_WAIT); // while images load
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glColor3f(1.0f, 1.0f, 1.0f);
 
@@ -374,7 +378,7 @@ void SetupRC() {
     delete pTextureLoader;
     pTextureLoader = nullptr;
 
-    setPointer(XC_left_ptr);
+    setPointer(GLUT_CURSOR_LEFT_ARROW);
     if (answering) {
         // Any resize during the preload reaches the scene's projection now.
         registerViewerCallbacks();

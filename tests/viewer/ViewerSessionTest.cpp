@@ -11,6 +11,10 @@
 #include "XWindows.h"
 
 #include <GL/gl.h>
+#include <X11/Xlib.h>
+#include <X11/cursorfont.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +27,16 @@
 
 using TestImages::Rgb;
 using ViewerSession = OnDisplay;
+
+// The glyphs of the X cursor font the viewer's pointers are made from,
+// recorded on their way to the X library.
+static std::vector<unsigned> pointerGlyphs;
+extern "C" Cursor XCreateFontCursor(Display* display, unsigned shape) {
+    static const auto xlib =
+        reinterpret_cast<Cursor (*)(Display*, unsigned)>(dlsym(RTLD_NEXT, "XCreateFontCursor"));
+    pointerGlyphs.push_back(shape);
+    return xlib(display, shape);
+}
 
 TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     TestImages::TempDir dir;
@@ -38,6 +52,7 @@ TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        pointerGlyphs.clear(); // those of the tests before
         OrbivueSettings one;
         for (const std::string& path : firstSet)
             one.addFileName1(path.c_str());
@@ -46,7 +61,12 @@ TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
         two.addFileName1(secondSet.c_str());
         const int r2 = OrbivueGL::start(&two);
         const bool onlyNewSet = OrbivueGL::glTextures1.size() == 1 && OrbivueGL::numImages == 1;
-        _exit(r1 == 0 && r2 == 0 && onlyNewSet ? 0 : 3);
+        // Each start shows GLUT_CURSOR_WAIT while it loads, then
+        // GLUT_CURSOR_LEFT_ARROW, in the glyphs freeglut shows for them (as
+        // glutSetCursor's pointer image with the core cursor font shows).
+        const bool pointers = pointerGlyphs == std::vector<unsigned>{XC_watch, XC_top_left_arrow,
+                                                                     XC_watch, XC_top_left_arrow};
+        _exit(r1 == 0 && r2 == 0 && onlyNewSet ? (pointers ? 0 : 4) : 3);
     }
 
     XWindows::Display* display = XWindows::open();
@@ -68,7 +88,8 @@ TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     }
     XWindows::close(display);
     EXPECT_EQ(XWindows::awaitExit(child), 0)
-        << "start returned non-zero, kept the old set or never returned";
+        << "start returned non-zero, kept the old set or never returned (3), or set other "
+           "pointers than the wait cursor and then the left arrow (4)";
 }
 
 // Set by the leak checker when the program is built with it.
