@@ -4,11 +4,11 @@
 // Then how far converting the colours after the area average (what the
 // stage does) lands from converting before it, on the sample photographs
 // and on photo-like ones, tagged with each of the sample profiles.
-#include "AreaResample.h"
+#include "AreaResampler.h"
 #include "PhotoLikeJpeg.h"
 #include "SamplePictures.h"
 #include "TextureDecode.h"
-#include "TextureSize.h"
+#include "TextureRules.h"
 
 #include <turbojpeg.h>
 

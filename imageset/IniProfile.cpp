@@ -1,7 +1,7 @@
 #include "IniProfile.h"
 
 #include "AtomicFile.h"
-#include "TextEncoding.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <unistd.h>

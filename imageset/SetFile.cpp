@@ -3,7 +3,7 @@
 #include "AtomicFile.h"
 #include "IniProfile.h"
 #include "SetPaths.h"
-#include "TextEncoding.h"
+#include "Text.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 #include "MemoryPlan.h"
 
 #include "Mipmaps.h"
-#include "TextureSize.h"
+#include "TextureRules.h"
 
 #include <algorithm>
 #include <cstdio>

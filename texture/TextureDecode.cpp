@@ -2,7 +2,7 @@
 
 #include "Mipmaps.h"
 #include "TargaDecoder.h"
-#include "TextureSize.h"
+#include "TextureRules.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AreaResample.h"
+#include "AreaResampler.h"
 #include "ColourProfile.h"
 #include "PictureDecoder.h"
 #include "PixelBuffer.h"

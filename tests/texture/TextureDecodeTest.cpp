@@ -1,5 +1,5 @@
 #include "TextureDecode.h"
-#include "AreaResample.h"
+#include "AreaResampler.h"
 #include "Mipmaps.h"
 #include "TestImages.h"
 

@@ -1,4 +1,4 @@
-#include "AreaResample.h"
+#include "AreaResampler.h"
 
 #include <algorithm>
 #include <cmath>

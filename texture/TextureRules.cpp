@@ -1,4 +1,4 @@
-#include "TextureSize.h"
+#include "TextureRules.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "TextEncoding.h"
+#include "Text.h"
 
 namespace Text {
 
