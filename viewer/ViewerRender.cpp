@@ -6,16 +6,6 @@
 
 #include <cmath>
 
-// The camera frame's one GL call lives with the drawing, so that the frame's
-// arithmetic stays GL-free.
-void GLFrame::ApplyCameraTransform(bool rotationOnly) const {
-    M3DMatrix44f m;
-    GetCameraOrientation(m);
-    glMultMatrixf(m);
-    if (!rotationOnly)
-        glTranslatef(-origin[0], -origin[1], -origin[2]);
-}
-
 namespace OrbivueGL {
 
 void DrawOneImage(std::int32_t slot, float alpha, float series) {
