@@ -1,7 +1,10 @@
 #include "AtomicFile.h"
 
+#include "ReadWrite.h"
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -20,33 +23,18 @@ std::string folderOf(const std::string& path) {
 
 namespace {
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Reads an open file to its end (and closes it): only a regular file, of at
-// most `limit` bytes, measured before and while reading.
-bool readAll(int fd, std::string& bytes, std::size_t limit) {
+// Reads an open file to its end: only a regular file, of at most `limit`
+// bytes, measured before and while reading.
+bool readAll(const FileDescriptor& fd, std::string& bytes, std::size_t limit) {
     bytes.clear();
-    if (fd < 0)
+    if (!fd)
         return false;
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+    bool ok = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
               static_cast<unsigned long long>(info.st_size) <= limit;
     char chunk[65536];
     while (ok) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReadWrite::readSome(fd.get(), chunk, sizeof chunk);
         if (n < 0)
             ok = false;
         if (n <= 0)
@@ -54,8 +42,28 @@ bool readAll(int fd, std::string& bytes, std::size_t limit) {
         bytes.append(chunk, static_cast<std::size_t>(n));
         ok = bytes.size() <= limit; // grown since it was measured
     }
-    ::close(fd);
     return ok;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    return ReadWrite::writeAll(fd, bytes.data(), bytes.size());
+}
+
+// The process's file mode creation mask, read without changing it: umask()
+// tells it only by setting it, and a file another thread made meanwhile
+// would get the wrong mode. -1 when the system does not say.
+int creationMask() {
+    const FileDescriptor fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    std::string status;
+    if (!readAll(fd, status, 1 << 20))
+        return -1;
+    const std::size_t at = status.find("\nUmask:");
+    if (at == std::string::npos)
+        return -1;
+    const char* digits = status.c_str() + at + 7;
+    char* end = nullptr;
+    const long mask = std::strtol(digits, &end, 8);
+    return end != digits && mask >= 0 && mask <= 0777 ? static_cast<int>(mask) : -1;
 }
 
 void announce(const std::string& path) {
@@ -70,10 +78,7 @@ constexpr int kNoSurprises = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 Slot& Slot::operator=(Slot&& other) noexcept {
     if (this != &other) {
-        if (folder >= 0)
-            ::close(folder);
-        folder = other.folder;
-        other.folder = -1;
+        folder = std::move(other.folder);
         folderError = other.folderError;
         whole = std::move(other.whole);
         name = std::move(other.name);
@@ -88,25 +93,22 @@ Slot& Slot::operator=(Slot&& other) noexcept {
     return *this;
 }
 
-Slot::~Slot() {
-    if (folder >= 0)
-        ::close(folder);
-}
+Slot::~Slot() = default;
 
 bool Slot::open(const std::string& path) {
     *this = Slot();
     whole = path;
     const std::size_t slash = path.find_last_of('/');
     name = slash == std::string::npos ? path : path.substr(slash + 1);
-    folder = ::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folder.reset(::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
-    if (folder < 0 || ::fstat(folder, &info) != 0) {
+    if (!folder || ::fstat(folder.get(), &info) != 0) {
         folderError = errno;
         return false;
     }
     dirMode = info.st_mode;
     dirOwner = info.st_uid;
-    found = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    found = ::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (found) {
         device = info.st_dev;
         inode = info.st_ino;
@@ -121,7 +123,7 @@ bool Slot::regular() const {
 }
 
 int Slot::folderRefusal() const {
-    return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+    return ::faccessat(folder.get(), ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 int Slot::writeRefusal() const {
@@ -129,50 +131,45 @@ int Slot::writeRefusal() const {
         return ENOENT;
     if (!regular())
         return EISDIR; // only a regular file is written over
-    return ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+    return ::faccessat(folder.get(), name.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 bool Slot::unchanged() const {
     struct stat info {};
-    const bool there = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool there = ::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!there)
         return !found && errno == ENOENT;
     return found && info.st_dev == device && info.st_ino == inode &&
            (info.st_mode & S_IFMT) == (fileMode & S_IFMT);
 }
 
-int Slot::openChecked() const {
+FileDescriptor Slot::openChecked() const {
     if (!regular())
-        return -1;
+        return {};
     announce(whole);
-    const int fd = ::openat(folder, name.c_str(), O_WRONLY | kNoSurprises);
+    FileDescriptor fd(::openat(folder.get(), name.c_str(), O_WRONLY | kNoSurprises));
     struct stat info {};
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device &&
+    if (fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device &&
         info.st_ino == inode)
         return fd;
-    if (fd >= 0)
-        ::close(fd);
-    return -1;
+    return {};
 }
 
 bool Slot::read(std::string& bytes, std::size_t limit) const {
     bytes.clear();
-    const int fd = ::openat(folder, name.c_str(), O_RDONLY | kNoSurprises);
+    const FileDescriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | kNoSurprises));
     struct stat info {};
-    if (fd >= 0 && (::fstat(fd, &info) != 0 || info.st_dev != device || info.st_ino != inode)) {
-        ::close(fd);
+    if (fd && (::fstat(fd.get(), &info) != 0 || info.st_dev != device || info.st_ino != inode))
         return false;
-    }
     return readAll(fd, bytes, limit);
 }
 
 std::string Slot::writeTemporary(const std::string& bytes) const {
-    mode_t mode = fileMode & 07777;
-    if (!regular()) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
+    // A new file gets what the mask leaves of 0666. Without the mask, the
+    // file is made 0666 and the kernel applies it.
+    const int mask = regular() ? 0 : creationMask();
+    const bool kernelMasks = mask < 0;
+    const mode_t mode = regular() ? fileMode & 07777 : 0666 & ~static_cast<mode_t>(mask);
     static std::mt19937 random{std::random_device{}()};
     const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -182,15 +179,17 @@ std::string Slot::writeTemporary(const std::string& bytes) const {
         announce(whole);
         // O_EXCL: a name taken meanwhile, by a link or anything else, is never
         // opened.
-        const int fd = ::openat(folder, temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST)
+        FileDescriptor fd(::openat(folder.get(), temporary.c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                   kernelMasks ? 0666 : 0600));
+        if (!fd && errno == EEXIST)
             continue;
-        if (fd < 0)
+        if (!fd)
             return {};
-        const bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-        if (::close(fd) != 0 || !ok) {
-            ::unlinkat(folder, temporary.c_str(), 0);
+        const bool ok = (kernelMasks || ::fchmod(fd.get(), mode) == 0) &&
+                        writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+        if (!fd.close() || !ok) {
+            ::unlinkat(folder.get(), temporary.c_str(), 0);
             return {};
         }
         return temporary;
@@ -202,7 +201,8 @@ bool Slot::commit(const std::string& temporary) const {
     announce(whole);
     // A rename replaces whatever is at the name and follows no link; checked
     // once more just before, so that what the user approved is what goes.
-    if (!unchanged() || ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    if (!unchanged() ||
+        ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) != 0) {
         discard(temporary);
         return false;
     }
@@ -211,14 +211,15 @@ bool Slot::commit(const std::string& temporary) const {
 
 void Slot::discard(const std::string& temporary) const {
     if (!temporary.empty())
-        ::unlinkat(folder, temporary.c_str(), 0);
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
 }
 
-bool writeOver(int fd, const std::string& bytes) {
-    if (fd < 0)
+bool writeOver(FileDescriptor fd, const std::string& bytes) {
+    if (!fd)
         return false;
-    const bool ok = ::ftruncate(fd, 0) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    return ::close(fd) == 0 && ok;
+    const bool ok =
+        ::ftruncate(fd.get(), 0) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    return fd.close() && ok;
 }
 
 bool replace(const std::string& target, const std::string& bytes) {
@@ -230,8 +231,8 @@ bool replace(const std::string& target, const std::string& bytes) {
 }
 
 bool read(const std::string& path, std::string& bytes, std::size_t limit) {
-    return readAll(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), bytes,
-                   limit);
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return readAll(fd, bytes, limit);
 }
 
 } // namespace AtomicFile

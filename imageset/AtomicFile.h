@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -49,9 +51,9 @@ class Slot {
     // Whether the name still holds what was checked (or still nothing).
     bool unchanged() const;
 
-    // The checked regular file opened for writing, not yet cut short; -1 when
-    // the name holds anything else by now.
-    int openChecked() const;
+    // The checked regular file opened for writing, not yet cut short; empty
+    // when the name holds anything else by now.
+    FileDescriptor openChecked() const;
 
     // The whole content of the checked file; false as for read() below, and
     // when the name holds anything else by now.
@@ -67,7 +69,7 @@ class Slot {
     void discard(const std::string& temporary) const;
 
   private:
-    int folder = -1;
+    FileDescriptor folder;
     int folderError = 0;
     std::string whole, name;
     bool found = false;
@@ -78,9 +80,9 @@ class Slot {
 };
 
 // Writes `bytes` over a file opened by Slot::openChecked: cut short, written,
-// flushed and closed. Not a one-step replacement: a failure midway leaves the
-// file cut short.
-bool writeOver(int fd, const std::string& bytes);
+// flushed and closed (it takes the descriptor). Not a one-step replacement: a failure midway leaves
+// the file cut short.
+bool writeOver(FileDescriptor fd, const std::string& bytes);
 
 // Replaces the file at `target` by one holding `bytes`, in one step.
 bool replace(const std::string& target, const std::string& bytes);

@@ -344,14 +344,13 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     // file approved above; then the files to be replaced are checked again.
     // Whatever was put at a name since makes the save stop and name it,
     // before anything is written.
-    int descriptors[4] = {-1, -1, -1, -1};
+    FileDescriptor descriptors[4];
     auto closeAll = [&] {
-        for (int& fd : descriptors)
-            if (fd >= 0)
-                ::close(std::exchange(fd, -1));
+        for (FileDescriptor& fd : descriptors)
+            fd.reset();
     };
     for (int n = 0; n <= 3; ++n) {
-        if (inPlace[n] ? (descriptors[n] = slots[n].openChecked()) >= 0 : slots[n].unchanged())
+        if (inPlace[n] ? bool(descriptors[n] = slots[n].openChecked()) : slots[n].unchanged())
             continue;
         closeAll();
         return problem(SaveResult::Changed, n < 3 ? listPaths[n] : settingsPath, n < 3 ? n + 1 : 0);
@@ -382,7 +381,7 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
     }
     bool settingsWritten = false;
     if (inPlace[3]) {
-        settingsWritten = AtomicFile::writeOver(std::exchange(descriptors[3], -1), settingsBytes);
+        settingsWritten = AtomicFile::writeOver(std::move(descriptors[3]), settingsBytes);
     } else {
         const std::string temporary = settings.writeTemporary(settingsBytes);
         if (!temporary.empty() && !settings.unchanged()) {
@@ -399,9 +398,9 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
                        0);
     }
     for (int n = 0; n < 3; ++n) {
-        const bool moved =
-            inPlace[n] ? AtomicFile::writeOver(std::exchange(descriptors[n], -1), contents[n])
-                       : slots[n].commit(std::exchange(temporaries[n], {}));
+        const bool moved = inPlace[n]
+                               ? AtomicFile::writeOver(std::move(descriptors[n]), contents[n])
+                               : slots[n].commit(std::exchange(temporaries[n], {}));
         if (!moved) {
             const bool changed = !inPlace[n] && !slots[n].unchanged();
             discardAll();

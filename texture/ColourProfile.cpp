@@ -1,5 +1,7 @@
 #include "ColourProfile.h"
 
+#include "CmsHandles.h"
+
 #include <lcms2.h>
 #include <zlib.h>
 
@@ -218,11 +220,11 @@ struct ColourConverter::Conversion {
     // For Kind::Transform: Little CMS's transform as built, and the one it
     // optimises for speed, made when a picture is large enough to repay its
     // cost of a few milliseconds (from the profile kept open for it).
-    cmsHTRANSFORM exact = nullptr;
-    cmsHTRANSFORM optimised = nullptr;
+    CmsHandles::Transform exact;
+    CmsHandles::Transform optimised;
     bool optimisedTried = false;
-    cmsHPROFILE source = nullptr;
-    cmsHPROFILE srgb = nullptr;
+    CmsHandles::Profile source;
+    cmsHPROFILE srgb = nullptr; // the converter's, not closed here
     cmsUInt32Number format = 0;
     static constexpr std::size_t kOptimiseFrom = 128 * 128; // pixels
     std::array<std::uint8_t, 256 * 3> greyTable{};          // grey level to red, green, blue
@@ -240,29 +242,18 @@ struct ColourConverter::Conversion {
     // The same for sixteen-bit levels, made when a picture has them: the
     // tone curves and the matrix and offsets they are made from.
     std::vector<std::uint64_t> contribution16; // [input channel][level]
-    std::array<cmsToneCurve*, 3> curves{};
+    std::array<CmsHandles::ToneCurve, 3> curves;
     Matrix matrix{};
     double base[3][3] = {}; // [input channel][output lane]
     bool sixteenTried = false;
 
-    ~Conversion() {
-        for (cmsToneCurve* c : curves)
-            if (c != nullptr)
-                cmsFreeToneCurve(c);
-        for (cmsHTRANSFORM t : {exact, optimised})
-            if (t != nullptr)
-                cmsDeleteTransform(t);
-        if (source != nullptr)
-            cmsCloseProfile(source);
-    }
-
     cmsHTRANSFORM transformFor(std::size_t count) {
         if (count >= kOptimiseFrom && !optimisedTried) {
             optimisedTried = true;
-            optimised = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
-                                           cmsFLAGS_NOCACHE);
+            optimised.reset(cmsCreateTransform(source.get(), format, srgb, kRgbx, INTENT_PERCEPTUAL,
+                                               cmsFLAGS_NOCACHE));
         }
-        return count >= kOptimiseFrom && optimised != nullptr ? optimised : exact;
+        return (count >= kOptimiseFrom && optimised ? optimised : exact).get();
     }
 
     void apply(std::uint8_t* pixels, std::size_t count) {
@@ -324,7 +315,7 @@ struct ColourConverter::Conversion {
         for (int in = 0; in < 3; ++in)
             for (int v = 0; v < 65536; ++v) {
                 const double light =
-                    cmsEvalToneCurve16(curves[in], static_cast<cmsUInt16Number>(v)) / 65535.0;
+                    cmsEvalToneCurve16(curves[in].get(), static_cast<cmsUInt16Number>(v)) / 65535.0;
                 for (int o = 0; o < 3; ++o) {
                     const double units = matrix[o * 3 + in] * light + base[in][o];
                     const long long value =
@@ -394,7 +385,7 @@ struct ColourConverter::Conversion {
         double lowest[3][3] = {}; // [in][out], at most 0
         for (int in = 0; in < 3; ++in) {
             const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, tags[in]));
-            if (curve == nullptr || (curves[in] = cmsDupToneCurve(curve)) == nullptr)
+            if (curve == nullptr || !(curves[in] = CmsHandles::ToneCurve(cmsDupToneCurve(curve))))
                 return false;
             for (int v = 0; v < 256; ++v) {
                 const double light = cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
@@ -476,8 +467,9 @@ struct ColourConverter::Conversion {
     static std::unique_ptr<Conversion> make(const std::uint8_t* bytes, std::size_t size,
                                             PixelKind kind, cmsHPROFILE srgb, bool& usable) {
         usable = false;
-        cmsHPROFILE source = cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size));
-        if (source == nullptr)
+        CmsHandles::Profile source(
+            cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(size)));
+        if (!source)
             return nullptr;
         // CMYK as such JPEGs store it: inverted, 255 for no ink.
         const cmsUInt32Number format = kind == PixelKind::Grey   ? kGreyx
@@ -486,17 +478,17 @@ struct ColourConverter::Conversion {
         // Little CMS's exact result, unoptimised: cheap to build, and all
         // that is needed to judge the faster paths. No one-pixel cache,
         // which only costs time on pictures.
-        cmsHTRANSFORM exact = nullptr;
+        CmsHandles::Transform exact;
         if (srgb != nullptr && fits(bytes, size, kind))
-            exact = cmsCreateTransform(source, format, srgb, kRgbx, INTENT_PERCEPTUAL,
-                                       cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE);
-        auto conversion = exact != nullptr ? std::make_unique<Conversion>() : nullptr;
+            exact.reset(cmsCreateTransform(source.get(), format, srgb, kRgbx, INTENT_PERCEPTUAL,
+                                           cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
+        auto conversion = exact ? std::make_unique<Conversion>() : nullptr;
         usable = conversion != nullptr;
         if (conversion && kind != PixelKind::Cmyk) {
             const bool grey = kind == PixelKind::Grey;
             const std::vector<std::uint8_t> in = sampleColours(grey);
             std::vector<std::uint8_t> expected(in.size());
-            cmsDoTransform(exact, in.data(), expected.data(),
+            cmsDoTransform(exact.get(), in.data(), expected.data(),
                            static_cast<cmsUInt32Number>(in.size() / 4));
             if (withinAStep(in, expected)) {
                 conversion.reset(); // sRGB under another name
@@ -504,11 +496,11 @@ struct ColourConverter::Conversion {
                 std::uint8_t levels[256 * 4];
                 for (int v = 0; v < 256; ++v)
                     levels[v * 4] = static_cast<std::uint8_t>(v);
-                cmsDoTransform(exact, levels, levels, 256);
+                cmsDoTransform(exact.get(), levels, levels, 256);
                 for (int v = 0; v < 256; ++v)
                     std::copy(levels + v * 4, levels + v * 4 + 3, &conversion->greyTable[v * 3]);
                 conversion->kind = Kind::GreyTable;
-            } else if (conversion->buildMatrixShaper(source, srgb)) {
+            } else if (conversion->buildMatrixShaper(source.get(), srgb)) {
                 std::vector<std::uint8_t> fast = in;
                 conversion->apply(fast.data(), fast.size() / 4);
                 if (!withinAStep(fast, expected))
@@ -516,15 +508,11 @@ struct ColourConverter::Conversion {
             }
         }
         if (conversion && conversion->kind == Kind::Transform) {
-            conversion->exact = exact;
-            conversion->source = source;
+            conversion->exact = std::move(exact);
+            conversion->source = std::move(source);
             conversion->srgb = srgb;
             conversion->format = format;
-            return conversion;
         }
-        if (exact != nullptr)
-            cmsDeleteTransform(exact);
-        cmsCloseProfile(source);
         return conversion;
     }
 };
@@ -536,10 +524,13 @@ ColourConverter::Known::~Known() = default;
 
 ColourConverter::ColourConverter() = default;
 
+// The conversions, which use the sRGB profile, go first.
 ColourConverter::~ColourConverter() {
     known.clear();
-    if (srgb != nullptr)
-        cmsCloseProfile(srgb);
+}
+
+void ColourConverter::CloseProfile::operator()(void* profile) const noexcept {
+    CmsHandles::CloseProfile()(profile);
 }
 
 ColourConverter::Known& ColourConverter::remember(const std::uint8_t* profile,
@@ -555,9 +546,9 @@ ColourConverter::Known& ColourConverter::remember(const std::uint8_t* profile,
         Known k;
         k.profile.assign(profile, profile + profileSize);
         k.kind = kind;
-        if (srgb == nullptr)
-            srgb = cmsCreate_sRGBProfile();
-        k.conversion = Conversion::make(profile, profileSize, kind, srgb, k.usable);
+        if (!srgb)
+            srgb.reset(cmsCreate_sRGBProfile());
+        k.conversion = Conversion::make(profile, profileSize, kind, srgb.get(), k.usable);
         known.push_back(std::move(k));
     } else {
         std::rotate(found, found + 1, known.end());

@@ -77,5 +77,8 @@ class ColourConverter {
     Known& remember(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind);
     static constexpr std::size_t kRemembered = 4;
     std::vector<Known> known; // most recently used last
-    void* srgb = nullptr;     // the sRGB profile, made once
+    struct CloseProfile {
+        void operator()(void* profile) const noexcept;
+    };
+    std::unique_ptr<void, CloseProfile> srgb; // the sRGB profile, made once
 };

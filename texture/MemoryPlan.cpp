@@ -1,15 +1,19 @@
 #include "MemoryPlan.h"
 
+#include "FileDescriptor.h"
 #include "Mipmaps.h"
+#include "ReadWrite.h"
 #include "TextureRules.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace MemoryPlan {
 
@@ -202,22 +206,19 @@ Extent probe(const char* path, PictureDecoder& decoder) {
         return extent;
     PixelBuffer head;
     std::size_t size = 0;
-    std::FILE* file = std::fopen(path, "rbe");
-    if (file == nullptr)
-        return extent;
+    // Not waiting on a FIFO or device named like a picture: only a regular
+    // file is read.
+    const FileDescriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return extent;
-    }
     extent.fileBytes = static_cast<std::uint64_t>(info.st_size);
     if (TextureRules::isTargaPath(path)) {
         std::uint8_t header[18] = {};
-        if (std::fread(header, 1, sizeof header, file) == sizeof header) {
+        if (ReadWrite::readUpTo(file.get(), header, sizeof header) == sizeof header) {
             extent.width = header[12] | header[13] << 8;
             extent.height = header[14] | header[15] << 8;
         }
-        std::fclose(file);
         return extent;
     }
     // The header lies at the start, behind the metadata a camera writes
@@ -228,8 +229,10 @@ Extent probe(const char* path, PictureDecoder& decoder) {
         std::uint8_t* bytes = head.reserve(want);
         if (bytes == nullptr)
             break;
-        std::rewind(file);
-        size = std::fread(bytes, 1, want, file);
+        const ssize_t got = ::lseek(file.get(), 0, SEEK_SET) == 0
+                                ? ReadWrite::readUpTo(file.get(), bytes, want)
+                                : -1;
+        size = got > 0 ? static_cast<std::size_t>(got) : 0;
         int w = 0, h = 0;
         if (decoder.open(bytes, size, w, h) && w > 0 && h > 0) {
             extent.width = w;
@@ -240,7 +243,6 @@ Extent probe(const char* path, PictureDecoder& decoder) {
         if (want == extent.fileBytes)
             break;
     }
-    std::fclose(file);
     return extent;
 }
 

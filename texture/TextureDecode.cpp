@@ -1,11 +1,12 @@
 #include "TextureDecode.h"
 
+#include "FileDescriptor.h"
 #include "Mipmaps.h"
+#include "ReadWrite.h"
 #include "TargaDecoder.h"
 #include "TextureRules.h"
 
 #include <algorithm>
-#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -205,34 +206,25 @@ bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size, boo
     size = 0;
     // Non-blocking open and a regular-file check: a pipe or device named like
     // a picture must fail the load, not hang it.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const FileDescriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
         return false;
-    bool ok = false;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileBytes) {
-        const std::size_t length = static_cast<std::size_t>(info.st_size);
-        std::uint8_t* bytes = buffer.reserve(length);
-        if (bytes == nullptr && outOfMemory != nullptr)
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes)
+        return false;
+    const std::size_t length = static_cast<std::size_t>(info.st_size);
+    std::uint8_t* bytes = buffer.reserve(length);
+    if (bytes == nullptr) {
+        if (outOfMemory != nullptr)
             *outOfMemory = true;
-        if (bytes != nullptr) {
-            ok = true;
-            while (size < length) {
-                const ssize_t got = ::read(fd, bytes + size, length - size);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0) {
-                    ok = false;
-                    break;
-                }
-                if (got == 0)
-                    break; // the file shrank meanwhile: take what is there
-                size += static_cast<std::size_t>(got);
-            }
-        }
+        return false;
     }
-    ::close(fd);
-    return ok;
+    // A file that shrank meanwhile gives what is there.
+    const ssize_t got = ReadWrite::readUpTo(fd.get(), bytes, length);
+    if (got < 0)
+        return false;
+    size = static_cast<std::size_t>(got);
+    return true;
 }
 
 namespace {
