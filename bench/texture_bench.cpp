@@ -6,6 +6,7 @@
 // and on photo-like ones, tagged with each of the sample profiles.
 #include "AreaResampler.h"
 #include "PhotoLikeJpeg.h"
+#include "PictureDecoder.h"
 #include "SamplePictures.h"
 #include "TextureDecode.h"
 #include "TextureRules.h"
@@ -181,6 +182,7 @@ void printSixteenBit(const TextureOptions& options) {
 } // namespace
 
 int main() {
+    PictureDecoder::setUpProcess();
     const struct {
         int w, h, runs;
         bool adobe; // tagged with an Adobe RGB profile

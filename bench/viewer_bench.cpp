@@ -3,6 +3,7 @@
 // an X display (run it under xvfb-run).
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
+#include "PictureDecoder.h"
 
 #include <GL/freeglut.h>
 
@@ -56,6 +57,7 @@ void startRest(int) {
 } // namespace
 
 int main() {
+    PictureDecoder::setUpProcess();
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / "orbivue-viewer-bench";
     std::filesystem::create_directories(dir);

@@ -33,7 +33,8 @@ class Form1 : public QWidget {
                    QWidget* parent = nullptr);
     ~Form1() override;
 
-    // The viewer the start command runs; tests put in their own.
+    // The viewer the start command runs: the program hands in the real one,
+    // tests their own. Without one, the start command only checks the set.
     void setViewerLauncher(ViewerLauncher launcher) { viewerLauncher = std::move(launcher); }
 
     // Menu.
@@ -121,6 +122,10 @@ class Form1 : public QWidget {
     // Start command.
     void button25_Click();
 
+    // The set the controls show, and the controls set to show a set.
+    SetFile::StoredSet currentSet() const;
+    void applySet(const SetFile::StoredSet& set);
+
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -131,8 +136,6 @@ class Form1 : public QWidget {
     void removeSelected(QListWidget* list);
     void moveSelected(QListWidget* list, int offset);
     bool setIsComplete() const;
-    // Puts a loaded set into the controls.
-    void applyStoredSet(const SetFile::StoredSet& set);
     void showError();
     // Asks whether the files may be replaced; true for Yes.
     bool confirmReplace(const QStringList& paths);

@@ -149,20 +149,7 @@ void Form1::saveSetToolStripMenuItem_Click() {
     if (!foreign.isEmpty() && !confirmReplace(foreign))
         return;
 
-    SetFile::StoredSet set;
-    const QListWidget* lists[3] = {listBox1, listBox5, listBox6};
-    const QRadioButton* clockwise[3] = {radioButton1, radioButton14, radioButton10};
-    const QRadioButton* counter[3] = {radioButton2, radioButton13, radioButton9};
-    for (int n = 0; n < 3; ++n) {
-        set.lists[n] = entries(lists[n]);
-        set.clockwise[n] = clockwise[n]->isChecked();
-        set.counterClockwise[n] = counter[n]->isChecked();
-    }
-    set.skyscraper = checkBox1->isChecked();
-    set.zoom = checkBox2->isChecked();
-    set.speed = trackBar1->value();
-
-    const SetFile::SaveResult result = SetFile::save(osPath(chosen), set);
+    const SetFile::SaveResult result = SetFile::save(osPath(chosen), currentSet());
     if (result.problem == SetFile::SaveResult::None)
         return;
     const QString series = result.series > 0
@@ -280,7 +267,7 @@ void Form1::loadSetToolStripMenuItem_Click() {
     SetFile::StoredSet set;
     const SetFile::LoadResult result = SetFile::load(osPath(settingsPath), set);
     if (result.problem == SetFile::LoadResult::None) {
-        applyStoredSet(set);
+        applySet(set);
         return;
     }
     const QString file = QFile::decodeName(result.path.c_str());
@@ -327,7 +314,23 @@ void Form1::loadSetToolStripMenuItem_Click() {
     Toolkit::current().showModal(dialog);
 }
 
-void Form1::applyStoredSet(const SetFile::StoredSet& set) {
+SetFile::StoredSet Form1::currentSet() const {
+    SetFile::StoredSet set;
+    const QListWidget* lists[3] = {listBox1, listBox5, listBox6};
+    const QRadioButton* clockwise[3] = {radioButton1, radioButton14, radioButton10};
+    const QRadioButton* counter[3] = {radioButton2, radioButton13, radioButton9};
+    for (int n = 0; n < 3; ++n) {
+        set.lists[n] = entries(lists[n]);
+        set.clockwise[n] = clockwise[n]->isChecked();
+        set.counterClockwise[n] = counter[n]->isChecked();
+    }
+    set.skyscraper = checkBox1->isChecked();
+    set.zoom = checkBox2->isChecked();
+    set.speed = trackBar1->value();
+    return set;
+}
+
+void Form1::applySet(const SetFile::StoredSet& set) {
     QListWidget* lists[3] = {listBox1, listBox5, listBox6};
     QRadioButton* clockwise[3] = {radioButton1, radioButton14, radioButton10};
     QRadioButton* counter[3] = {radioButton2, radioButton13, radioButton9};

@@ -1,45 +1,42 @@
 #include "StartCommand.h"
 
 #include "Form1.h"
-#include "OrbivueGL.h"
-#include "Toolkit.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QListWidget>
-#include <QRadioButton>
-#include <QSlider>
 
 bool isCompleteSet(int lower, int centric, int upper) {
     return lower > 0 && (centric == 0 || centric == lower) && (upper == 0 || upper == lower);
 }
 
-std::unique_ptr<ViewerRecord> makeViewerRecord(const EditorSet& set) {
+std::unique_ptr<ViewerRecord> makeViewerRecord(const SetFile::StoredSet& set) {
     auto record = std::make_unique<ViewerRecord>();
     OrbivueSettings& s = record->settings;
-    s.setClockwise1(set.clockwise1);
-    s.setClockwise2(set.clockwise2);
-    s.setClockwise3(set.clockwise3);
+    s.setClockwise1(set.clockwise[0]);
+    s.setClockwise2(set.clockwise[1]);
+    s.setClockwise3(set.clockwise[2]);
     s.setSkyscraper(set.skyscraper);
     s.setZoom(set.zoom);
     s.setSpeed(set.speed);
-    // Paths in the file system's narrow encoding, as the image loader opens them.
-    auto narrow = [&](const QString& path) {
-        record->paths.push_back(QFile::encodeName(path));
+    // Paths in the file system's narrow encoding, as the image loader opens
+    // them (the set holds them as text, in UTF-8).
+    auto narrow = [&](const std::vector<std::string>& list, std::size_t i) {
+        const std::string& path = i < list.size() ? list[i] : std::string();
+        record->paths.push_back(
+            QFile::encodeName(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()))));
         return record->paths.back().constData();
     };
-    for (int i = 0; i < set.lower.size(); ++i) {
-        s.addFileName1(narrow(set.lower[i]));
-        if (!set.centric.isEmpty())
-            s.addFileName2(narrow(set.centric.value(i)));
-        if (!set.upper.isEmpty())
-            s.addFileName3(narrow(set.upper.value(i)));
+    const auto& [lower, centric, upper] = set.lists;
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        s.addFileName1(narrow(lower, i));
+        if (!centric.empty())
+            s.addFileName2(narrow(centric, i));
+        if (!upper.empty())
+            s.addFileName3(narrow(upper, i));
     }
     return record;
 }
-
-namespace {} // namespace
 
 bool Form1::setIsComplete() const {
     return isCompleteSet(listBox1->count(), listBox5->count(), listBox6->count());
@@ -50,19 +47,7 @@ void Form1::button25_Click() {
         showError();
         return;
     }
-    EditorSet set;
-    set.lower = listEntries(listBox1);
-    set.centric = listEntries(listBox5);
-    set.upper = listEntries(listBox6);
-    // Only the Clockwise buttons count: a series with neither button
-    // selected is passed as not clockwise.
-    set.clockwise1 = radioButton1->isChecked();
-    set.clockwise2 = radioButton14->isChecked();
-    set.clockwise3 = radioButton10->isChecked();
-    set.skyscraper = checkBox1->isChecked();
-    set.zoom = checkBox2->isChecked();
-    set.speed = trackBar1->value();
-    const std::unique_ptr<ViewerRecord> record = makeViewerRecord(set);
+    const std::unique_ptr<ViewerRecord> record = makeViewerRecord(currentSet());
 
     hide();
     // Let the window system take the editor away before the viewer blocks
@@ -70,7 +55,5 @@ void Form1::button25_Click() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (viewerLauncher)
         viewerLauncher(&record->settings);
-    else
-        OrbivueGL::start(&record->settings);
     show();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OrbivueSettings.h"
+#include "SetFile.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -12,15 +13,6 @@
 // two is empty or exactly as long as the lower one.
 bool isCompleteSet(int lower, int centric, int upper);
 
-// The editor's values of a set, as the start command reads them.
-struct EditorSet {
-    QStringList lower, centric, upper;
-    bool clockwise1 = true, clockwise2 = true, clockwise3 = true;
-    bool skyscraper = false;
-    bool zoom = true;
-    int speed = 5;
-};
-
 // A record for the viewer together with the narrow path strings it points
 // to: both live exactly as long as this object.
 struct ViewerRecord {
@@ -29,5 +21,7 @@ struct ViewerRecord {
 };
 
 // Fills a new record from a complete set, in the order the viewer expects:
-// flags and options first, then the series position by position.
-std::unique_ptr<ViewerRecord> makeViewerRecord(const EditorSet& set);
+// flags and options first, then the series position by position. Only the
+// Clockwise buttons count: a series with neither button selected is passed
+// as not clockwise.
+std::unique_ptr<ViewerRecord> makeViewerRecord(const SetFile::StoredSet& set);

@@ -1,6 +1,7 @@
 // Orbivue: the editor window, from which the viewer is started.
 #include "Form1.h"
 #include "OrbivueGL.h"
+#include "PictureDecoder.h"
 
 #include <QApplication>
 
@@ -12,8 +13,11 @@ int main(int, char**) {
     char* argv[] = {name, nullptr};
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orbivue"));
+    // Qt's share of decoding pictures, set before the viewer's workers start.
+    PictureDecoder::setUpProcess();
 
     Form1 window;
+    window.setViewerLauncher(OrbivueGL::start);
     window.show();
     application.exec();
     // What the last viewer kept for the next start is flushed before the end.

@@ -1,6 +1,7 @@
 // libFuzzer harness: the texture loader's CPU stage on arbitrary bytes, under
 // each extension the loader knows (the first byte picks one), with small and
 // large maximum texture sizes and each option.
+#include "PictureDecoder.h"
 #include "TextureDecode.h"
 
 #include <QBuffer>
@@ -22,6 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // and the time goes into it rather than into filling and averaging
     // pixels.
     PictureDecoder::limitDecodedBytes(std::size_t(64) << 10);
+    PictureDecoder::setUpProcess();
     // Load every image format plugin once now, so that what Qt keeps of
     // them is not taken for a leak of the first input that needs one.
     static TextureScratch warm;

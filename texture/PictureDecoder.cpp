@@ -83,14 +83,11 @@ void quietImageReader(QtMsgType type, const QMessageLogContext& context, const Q
         previous(type, context, message);
 }
 
-// Installed once, by the first decoder made; decoders are made on the thread
-// that starts the workers, before any of them can decode or log.
-void installQuietImageReader() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        previousHandler.store(qInstallMessageHandler(quietImageReader), std::memory_order_release);
-        handlerKnown.store(true, std::memory_order_release);
-    });
+// Qt's image reader refuses to allocate more than this for one picture, in
+// megabytes: the decoded-size limit.
+void limitImageReader() {
+    QImageReader::setAllocationLimit(
+        static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
 }
 
 // Whether a decoder's error message is that of memory running out (libjpeg
@@ -190,17 +187,25 @@ void roundToEightBits(std::uint8_t* pixels, std::size_t count) {
 
 } // namespace
 
+void PictureDecoder::setUpProcess() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        previousHandler.store(qInstallMessageHandler(quietImageReader), std::memory_order_release);
+        handlerKnown.store(true, std::memory_order_release);
+    });
+    limitImageReader();
+}
+
 void PictureDecoder::limitDecodedBytes(std::size_t bytes) {
     decodedLimit = std::min(bytes, kMaxDecodedBytes);
+    limitImageReader();
 }
 
 std::size_t PictureDecoder::decodedBytesLimit() {
     return decodedLimit.load();
 }
 
-PictureDecoder::PictureDecoder() {
-    installQuietImageReader();
-}
+PictureDecoder::PictureDecoder() = default;
 
 PictureDecoder::~PictureDecoder() {
     if (jpeg != nullptr)
@@ -274,11 +279,8 @@ bool PictureDecoder::openWithQt() {
     isCmyk = false;
     if (size > static_cast<std::size_t>(INT_MAX))
         return false;
-    if (!qt) {
+    if (!qt)
         qt = std::make_unique<Qt>();
-        QImageReader::setAllocationLimit(
-            static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
-    }
     qt->reader.setDevice(nullptr);
     qt->device.close();
     qt->image = QImage();

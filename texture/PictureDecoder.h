@@ -24,8 +24,17 @@ class PictureDecoder {
     // before decoding, so a forged header cannot ask for absurd memory.
     static constexpr std::size_t kMaxDecodedBytes = std::size_t(1) << 30;
 
-    // A lower limit for the whole process (fuzzing uses one, to spend its
-    // time on the decoders' logic rather than on huge buffers).
+    // Qt's side of decoding, for the whole process: called once by the
+    // program at its start, before any thread decodes. Qt's image reader
+    // then allocates no more than the decoded-size limit, and its complaints
+    // about damaged pictures are dropped (other messages go on to the handler
+    // in place before). Without it, damaged pictures are reported on the
+    // terminal and Qt's own allocation limit holds.
+    static void setUpProcess();
+
+    // A lower limit for the whole process, set at its start like the above
+    // (fuzzing uses one, to spend its time on the decoders' logic rather than
+    // on huge buffers).
     static void limitDecodedBytes(std::size_t bytes);
     static std::size_t decodedBytesLimit();
 

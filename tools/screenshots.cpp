@@ -5,18 +5,16 @@
 //   orbivue_screenshots SETTINGS_FILE OUTPUT_DIR
 #include "Form1.h"
 #include "OrbivueGL.h"
+#include "PictureDecoder.h"
 #include "StartCommand.h"
 #include "Toolkit.h"
 
 #include <GL/freeglut.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QImage>
 #include <QListWidget>
-#include <QRadioButton>
-#include <QSlider>
 #include <QThread>
 
 #include <cstdio>
@@ -55,6 +53,7 @@ int main(int argc, char** argv) {
     char name[] = "orbivue";
     char* qtArgv[] = {name, nullptr};
     QApplication application(qtArgc, qtArgv);
+    PictureDecoder::setUpProcess();
     const QString settingsFile = QString::fromLocal8Bit(argv[1]);
     const QDir out(QString::fromLocal8Bit(argv[2]));
     QDir().mkpath(out.path());
@@ -72,17 +71,7 @@ int main(int argc, char** argv) {
     if (!form.grab().save(out.filePath(QStringLiteral("editor.png"))))
         return 1;
 
-    EditorSet set;
-    set.lower = listEntries(form.listBox1);
-    set.centric = listEntries(form.listBox5);
-    set.upper = listEntries(form.listBox6);
-    set.clockwise1 = form.radioButton1->isChecked();
-    set.clockwise2 = form.radioButton14->isChecked();
-    set.clockwise3 = form.radioButton10->isChecked();
-    set.skyscraper = form.checkBox1->isChecked();
-    set.zoom = form.checkBox2->isChecked();
-    set.speed = form.trackBar1->value();
-    const auto record = makeViewerRecord(set);
+    const auto record = makeViewerRecord(form.currentSet());
     form.hide();
 
     using namespace OrbivueGL;

@@ -2,10 +2,10 @@
 // no GL or GLUT call, so that tests run it without a window.
 #include "OrbivueGL.h"
 
-#include "PreloadPipeline.h"
-
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace OrbivueGL {
 
@@ -46,7 +46,8 @@ std::vector<glTexture> glTextures1, glTextures2, glTextures3;
 TextureLoader* pTextureLoader = nullptr;
 GLFrame frameCamera;
 std::int32_t loadedCount = 0, totalCount = 0;
-unsigned preloadWorkers = PreloadPipeline::defaultWorkers();
+// One preloading worker per core, at least one.
+unsigned preloadWorkers = std::max(1u, std::thread::hardware_concurrency());
 void (*loaderObserver)(float fraction) = nullptr;
 std::uint64_t (*preloadRoom)() = nullptr;
 int preloadPlannedHalvings = 0;

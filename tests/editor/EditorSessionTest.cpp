@@ -5,6 +5,8 @@
 
 #include "Form1.h"
 #include "OnDisplay.h"
+#include "OrbivueGL.h"
+#include "PictureDecoder.h"
 #include "TestImages.h"
 #include "XWindows.h"
 
@@ -36,7 +38,10 @@ TEST_F(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
         char name[] = "orbivue";
         char* argv[] = {name, nullptr};
         QApplication application(argc, argv);
+        // As the program starts: the real viewer handed to the window.
+        PictureDecoder::setUpProcess();
         Form1 form;
+        form.setViewerLauncher(OrbivueGL::start);
         for (const std::string& p : photos)
             form.listBox1->addItem(QString::fromStdString(p));
         form.listBox1->setCurrentRow(1);

@@ -142,8 +142,9 @@ TEST_F(StartCommand, EditorHiddenWhileTheViewerRunsAndUnchangedAfter) {
 }
 
 TEST(ViewerRecordTest, NonAsciiPathsInTheNarrowEncoding) {
-    EditorSet set;
-    set.lower = {QStringLiteral("/fotos/Straße/häuser.jpg")};
+    SetFile::StoredSet set;
+    set.lists[0] = {"/fotos/Stra\xC3\x9F"
+                    "e/h\xC3\xA4user.jpg"};
     const auto record = makeViewerRecord(set);
     const auto list = record->settings.getFileNames1();
     ASSERT_EQ(list.size(), 1u);
