@@ -74,8 +74,8 @@ int TextureLoader::UploadPhotograph(const char* fileName, const DecodedTexture& 
     TextureOptions current = options();
     current.halvings = halvings;
     int reached = halvings;
-    const int result =
-        uploadPhotograph(fileName, decoded, current, buffers(), texture, releaseDecoded, &reached);
+    const int result = uploadOrRetrySmaller(fileName, decoded, current, buffers(), texture,
+                                            releaseDecoded, &reached);
     halvings = std::max(halvings, reached);
     return result;
 }
@@ -233,9 +233,9 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
     return uploadDecoded(decoded, options, texture) == UploadOutcome::Loaded ? 1 : 0;
 }
 
-int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
-                     const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
-                     const std::function<void()>& releaseDecoded, int* loadedHalvings) {
+int uploadOrRetrySmaller(const char* fileName, const DecodedTexture& decoded,
+                         const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
+                         const std::function<void()>& releaseDecoded, int* loadedHalvings) {
     int halvings = decoded.halvings;
     UploadOutcome outcome = UploadOutcome::OutOfMemory;
     if (decoded.halvings < options.halvings)

@@ -99,10 +99,10 @@ int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& op
 // photograph decoded with fewer halvings than options.halvings is decoded
 // again with that many. The halvings of the last attempt go to
 // *loadedHalvings when given.
-int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
-                     const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
-                     const std::function<void()>& releaseDecoded = {},
-                     int* loadedHalvings = nullptr);
+int uploadOrRetrySmaller(const char* fileName, const DecodedTexture& decoded,
+                         const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
+                         const std::function<void()>& releaseDecoded = {},
+                         int* loadedHalvings = nullptr);
 
 // Specifies level 0 and the mipmap levels below it on the texture bound now:
 // those the CPU stage built when there are any, else GLU builds them. False
