@@ -244,11 +244,13 @@ void Form1::saveSetToolStripMenuItem_Click() {
         message = QStringLiteral("The set was not saved: this name is a link that leads round "
                                  "in a loop and never reaches a file.");
         break;
-    default:
+    case SetFile::SaveResult::ListNotReplaced:
         message = QStringLiteral("The set was not saved completely: the image list of the %1 "
                                  "could not be moved into place.")
                       .arg(series);
         break;
+    case SetFile::SaveResult::None:
+        return; // returned above
     }
     FileError dialog(this,
                      message + QLatin1Char('\n') + shown(QFile::decodeName(result.path.c_str())));
@@ -303,12 +305,14 @@ void Form1::loadSetToolStripMenuItem_Click() {
                       .arg(series)
                       .arg(result.series);
         break;
-    default:
+    case SetFile::LoadResult::ListNotText:
         message = QStringLiteral("The set was not loaded: the image list of the %1 (ImageList%2 "
                                  "in the settings file) is not a readable text file.")
                       .arg(series)
                       .arg(result.series);
         break;
+    case SetFile::LoadResult::None:
+        return; // applied above
     }
     FileError dialog(this, message + QLatin1Char('\n') + shown(file));
     Toolkit::current().showModal(dialog);

@@ -202,9 +202,10 @@ std::string encode(const std::string& text, Encoding encoding) {
         return std::string("\0\0\xFE\xFF", 4) + utf8ToUtf32(text, true);
     case Encoding::Utf8Bom:
         return "\xEF\xBB\xBF" + text;
-    default:
-        return text;
+    case Encoding::Utf8:
+        break;
     }
+    return text;
 }
 
 std::size_t utf16Length(const std::string& text) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) and runs each for SECONDS (default 20) on
-# seed corpora made fresh by make_corpus. Exits non-zero on any finding; the
-# crashing input is left in build-fuzz/findings/.
+# seed corpora made fresh by make_corpus. The harnesses are those declared in
+# fuzz/CMakeLists.txt, which lists them in build-fuzz/fuzz/harnesses.txt.
+# Exits non-zero on any finding; the crashing input is left in
+# build-fuzz/findings/.
 #
 #   scripts/fuzz.sh [SECONDS] [JOBS]
 set -euo pipefail
@@ -12,8 +14,8 @@ jobs=${2:-1}
 bash scripts/install-deps.sh
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORBIVUE_FUZZ=ON -DORBIVUE_BUILD_TESTS=OFF -DORBIVUE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_targa fuzz_picture fuzz_profile fuzz_ini fuzz_list \
-  fuzz_cache_entry make_corpus
+cmake --build build-fuzz -j2 --target fuzzers
+mapfile -t harnesses <build-fuzz/fuzz/harnesses.txt
 rm -rf build-fuzz/seeds build-fuzz/work
 mkdir -p build-fuzz/findings
 QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/make_corpus build-fuzz/seeds
@@ -22,7 +24,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 total=0
 status=0
 fuzz=$PWD/build-fuzz
-for harness in targa picture profile ini list cache_entry; do
+for harness in "${harnesses[@]}"; do
   # Each run in a folder of its own: with -jobs libFuzzer writes a
   # fuzz-N.log per job into the current folder.
   run="$fuzz/work/$harness-run"
