@@ -1,4 +1,5 @@
 #include "FakeToolkit.h"
+#include "FileDescriptor.h"
 #include "Form1.h"
 #include "SetFile.h"
 #include "TestImages.h"
@@ -412,13 +413,13 @@ TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
         const std::string settingsBefore = readText(disk + "/tower.ini");
         const std::string listBefore = readText(disk + "/tower1.txt");
         ASSERT_FALSE(settingsBefore.empty());
-        const int fd = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        FileDescriptor fd(::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0644));
         const std::vector<char> page(4096, 'x');
         off_t size = 0;
-        while (::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size()))
+        while (::write(fd.get(), page.data(), page.size()) == static_cast<ssize_t>(page.size()))
             size += 4096;
-        ASSERT_EQ(::ftruncate(fd, size - 4096 * c.pagesLeft), 0);
-        ::close(fd);
+        ASSERT_EQ(::ftruncate(fd.get(), size - 4096 * c.pagesLeft), 0);
+        fd.reset();
 
         QStringList images;
         for (int i = 0; i < c.images; ++i)

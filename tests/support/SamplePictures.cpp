@@ -1,5 +1,7 @@
 #include "SamplePictures.h"
 
+#include "CmsHandles.h"
+
 #include <lcms2.h>
 #include <turbojpeg.h>
 #include <zlib.h>
@@ -33,12 +35,11 @@ std::vector<std::uint8_t> deflated(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-std::vector<std::uint8_t> saved(cmsHPROFILE profile) {
+std::vector<std::uint8_t> saved(const CmsHandles::Profile& profile) {
     cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
+    cmsSaveProfileToMem(profile.get(), nullptr, &size);
     std::vector<std::uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
+    cmsSaveProfileToMem(profile.get(), bytes.data(), &size);
     return bytes;
 }
 
@@ -64,40 +65,34 @@ int sampleInks(const cmsUInt16Number in[], cmsUInt16Number out[], void* toLab) {
 std::vector<std::uint8_t> cmykProfile() {
     const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
     const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
-    cmsToneCurve* curves[3] = {linear, linear, linear};
-    cmsHPROFILE light = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsFreeToneCurve(linear);
-    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab =
-        cmsCreateTransform(light, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    const CmsHandles::ToneCurve linear(cmsBuildGamma(nullptr, 1.0));
+    cmsToneCurve* curves[3] = {linear.get(), linear.get(), linear.get()};
+    const CmsHandles::Profile light(cmsCreateRGBProfile(&d65, &primaries, curves));
+    const CmsHandles::Profile lab(cmsCreateLab4Profile(nullptr));
+    const CmsHandles::Transform toLab(cmsCreateTransform(
+        light.get(), TYPE_RGB_DBL, lab.get(), TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
     cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(table, sampleInks, toLab, 0);
+    cmsStageSampleCLut16bit(table, sampleInks, toLab.get(), 0);
     cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
     // As the format stores it: curves, table, curves (here straight lines).
     cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
     cmsPipelineInsertStage(pipeline, cmsAT_END, table);
     cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
 
-    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(profile, 4.3);
-    cmsSetDeviceClass(profile, cmsSigOutputClass);
-    cmsSetColorSpace(profile, cmsSigCmykData);
-    cmsSetPCS(profile, cmsSigLabData);
-    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    const CmsHandles::Profile profile(cmsCreateProfilePlaceholder(nullptr));
+    cmsSetProfileVersion(profile.get(), 4.3);
+    cmsSetDeviceClass(profile.get(), cmsSigOutputClass);
+    cmsSetColorSpace(profile.get(), cmsSigCmykData);
+    cmsSetPCS(profile.get(), cmsSigLabData);
+    cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(profile.get(), cmsSigAToB0Tag, pipeline);
     cmsPipelineFree(pipeline);
-    cmsDeleteTransform(toLab);
-    cmsCloseProfile(lab);
-    cmsCloseProfile(light);
     return saved(profile);
 }
 
 std::vector<std::uint8_t> greyProfile() {
-    cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
-    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
-    cmsFreeToneCurve(linear);
-    return saved(profile);
+    const CmsHandles::ToneCurve linear(cmsBuildGamma(nullptr, 1.0));
+    return saved(CmsHandles::Profile(cmsCreateGrayProfile(cmsD50_xyY(), linear.get())));
 }
 
 std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&stored)[4]) {
@@ -119,26 +114,24 @@ std::vector<std::uint8_t> iccProfile(Space space) {
     const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
     const cmsCIExyY d50 = {0.3457, 0.3585, 1.0};
     cmsCIExyYTRIPLE primaries;
-    cmsToneCurve* curve = nullptr;
+    CmsHandles::ToneCurve curve;
     if (space == Space::AdobeRgb) {
         primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-        curve = cmsBuildGamma(nullptr, 563.0 / 256.0);
+        curve.reset(cmsBuildGamma(nullptr, 563.0 / 256.0));
     } else if (space == Space::LinearSrgb) {
         primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-        curve = cmsBuildGamma(nullptr, 1.0);
+        curve.reset(cmsBuildGamma(nullptr, 1.0));
     } else if (space == Space::ProPhoto) {
         primaries = {{0.7347, 0.2653, 1.0}, {0.1596, 0.8404, 1.0}, {0.0366, 0.0001, 1.0}};
-        curve = cmsBuildGamma(nullptr, 1.8);
+        curve.reset(cmsBuildGamma(nullptr, 1.8));
     } else {
         primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
         const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-        curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+        curve.reset(cmsBuildParametricToneCurve(nullptr, 4, srgbCurve));
     }
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    cmsHPROFILE profile =
-        cmsCreateRGBProfile(space == Space::ProPhoto ? &d50 : &d65, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    return saved(profile);
+    cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
+    return saved(CmsHandles::Profile(
+        cmsCreateRGBProfile(space == Space::ProPhoto ? &d50 : &d65, &primaries, curves)));
 }
 
 std::vector<std::uint8_t> withJpegProfile(const std::vector<std::uint8_t>& jpeg,

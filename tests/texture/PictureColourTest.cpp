@@ -1,3 +1,4 @@
+#include "CmsHandles.h"
 #include "SamplePictures.h"
 #include "TestImages.h"
 #include "TextureDecode.h"
@@ -33,6 +34,16 @@ class PictureColour : public ::testing::Test {
     }
     TextureScratch scratch;
 };
+
+// Little CMS's own transform from the colours of `profile` to sRGB.
+CmsHandles::Transform toSrgb(const std::vector<std::uint8_t>& profile, cmsUInt32Number in,
+                             cmsUInt32Number out) {
+    const CmsHandles::Profile from(
+        cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size())));
+    const CmsHandles::Profile to(cmsCreate_sRGBProfile());
+    return CmsHandles::Transform(
+        cmsCreateTransform(from.get(), in, to.get(), out, INTENT_PERCEPTUAL, 0));
+}
 
 int distance(const Colour& a, const Colour& b) {
     int most = 0;
@@ -87,11 +98,10 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
     const PngChunk gamma18{"gAMA", {0, 0, 0xD9, 0x04}}; // 1/1.8, which the profile overrules
     std::vector<std::uint8_t> srgb(4096);
     {
-        cmsHPROFILE h = cmsCreate_sRGBProfile();
+        const CmsHandles::Profile h(cmsCreate_sRGBProfile());
         cmsUInt32Number size = static_cast<cmsUInt32Number>(srgb.size());
-        cmsSaveProfileToMem(h, srgb.data(), &size);
+        cmsSaveProfileToMem(h.get(), srgb.data(), &size);
         srgb.resize(size);
-        cmsCloseProfile(h);
     }
     const std::vector<std::uint8_t> damaged(adobe.begin(), adobe.begin() + adobe.size() / 2);
 
@@ -120,14 +130,9 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
         const bool isPng = c.file[1] == 'P';
         const DecodedTexture d = load(isPng ? "x.png" : "x.jpg", c.file);
         ASSERT_TRUE(d.ok) << c.name;
-        cmsHTRANSFORM transform = nullptr;
+        CmsHandles::Transform transform;
         if (c.profile != nullptr) {
-            cmsHPROFILE from = cmsOpenProfileFromMem(
-                c.profile->data(), static_cast<cmsUInt32Number>(c.profile->size()));
-            cmsHPROFILE to = cmsCreate_sRGBProfile();
-            transform = cmsCreateTransform(from, TYPE_RGB_8, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
-            cmsCloseProfile(from);
-            cmsCloseProfile(to);
+            transform = toSrgb(*c.profile, TYPE_RGB_8, TYPE_RGB_8);
             ASSERT_NE(transform, nullptr);
         }
         for (int q = 0; q < 4; ++q) {
@@ -139,7 +144,7 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
                 std::uint8_t in[3], out[3];
                 for (int k = 0; k < 3; ++k)
                     in[k] = static_cast<std::uint8_t>(decoded[k]);
-                cmsDoTransform(transform, in, out, 1);
+                cmsDoTransform(transform.get(), in, out, 1);
                 expected = {out[0], out[1], out[2]};
             }
             EXPECT_LE(distance(texel(d, x, row), expected), 2) << c.name << ", quadrant " << q;
@@ -148,9 +153,8 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
             // The profile matters for the saturated colours: a load that
             // ignored it would be far off.
             std::uint8_t in[3] = {30, 200, 60}, out[3];
-            cmsDoTransform(transform, in, out, 1);
+            cmsDoTransform(transform.get(), in, out, 1);
             EXPECT_GT(distance({out[0], out[1], out[2]}, {30, 200, 60}), 10) << c.name;
-            cmsDeleteTransform(transform);
         }
     }
 }
@@ -166,20 +170,13 @@ TEST_F(PictureColour, GreyPicturesShowTheCurveOfTheirGreyProfile) {
         levels[v] = static_cast<std::uint16_t>(v);
     const DecodedTexture d = load("x.png", png(16, 16, 0, 8, levels, {iccpChunk(grey)}));
     ASSERT_TRUE(d.ok && d.width == 16 && d.height == 16);
-    cmsHPROFILE from =
-        cmsOpenProfileFromMem(grey.data(), static_cast<cmsUInt32Number>(grey.size()));
-    cmsHPROFILE to = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM exact =
-        cmsCreateTransform(from, TYPE_GRAY_FLT, to, TYPE_RGB_FLT, INTENT_PERCEPTUAL, 0);
+    const CmsHandles::Transform exact = toSrgb(grey, TYPE_GRAY_FLT, TYPE_RGB_FLT);
     for (int v = 0; v < 256; ++v) {
         float in = v / 255.0f, out[3];
-        cmsDoTransform(exact, &in, out, 1);
+        cmsDoTransform(exact.get(), &in, out, 1);
         const int level = static_cast<int>(std::lround(out[0] * 255));
         EXPECT_LE(distance(texel(d, v % 16, 15 - v / 16), {level, level, level}), 1) << v;
     }
-    cmsDeleteTransform(exact);
-    cmsCloseProfile(from);
-    cmsCloseProfile(to);
 }
 
 TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {
@@ -193,18 +190,11 @@ TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {
                              stored[2] * stored[3] / 255};
     Colour managed;
     {
-        cmsHPROFILE from =
-            cmsOpenProfileFromMem(cmyk.data(), static_cast<cmsUInt32Number>(cmyk.size()));
-        cmsHPROFILE to = cmsCreate_sRGBProfile();
-        cmsHTRANSFORM t =
-            cmsCreateTransform(from, TYPE_CMYK_8_REV, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+        const CmsHandles::Transform t = toSrgb(cmyk, TYPE_CMYK_8_REV, TYPE_RGB_8);
         ASSERT_NE(t, nullptr);
         std::uint8_t out[3];
-        cmsDoTransform(t, stored, out, 1);
+        cmsDoTransform(t.get(), stored, out, 1);
         managed = {out[0], out[1], out[2]};
-        cmsDeleteTransform(t);
-        cmsCloseProfile(from);
-        cmsCloseProfile(to);
     }
     ASSERT_GT(distance(managed, inverted), 10);
     const struct {
@@ -233,17 +223,11 @@ TEST_F(PictureColour, SixteenBitPngsWithAProfileConvertFromTheirSixteenBits) {
             samples.insert(samples.end(), {v, v, static_cast<std::uint16_t>(v / 2)});
     const DecodedTexture d = load("x.png", png(8, 64, 2, 16, samples, {iccpChunk(linear)}));
     ASSERT_TRUE(d.ok);
-    cmsHPROFILE from =
-        cmsOpenProfileFromMem(linear.data(), static_cast<cmsUInt32Number>(linear.size()));
-    cmsHPROFILE to = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_RGB_16, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    const CmsHandles::Transform t = toSrgb(linear, TYPE_RGB_16, TYPE_RGB_8);
     ASSERT_NE(t, nullptr);
     for (int k = 0; k < 8; ++k) {
         std::uint8_t out[3];
-        cmsDoTransform(t, &samples[k * 8 * 8 * 3], out, 1);
+        cmsDoTransform(t.get(), &samples[k * 8 * 8 * 3], out, 1);
         EXPECT_LE(distance(texel(d, 4, 63 - 8 * k - 4), {out[0], out[1], out[2]}), 1) << levels[k];
     }
-    cmsDeleteTransform(t);
-    cmsCloseProfile(from);
-    cmsCloseProfile(to);
 }

@@ -1,5 +1,6 @@
 #include "TextureDecode.h"
 #include "AreaResampler.h"
+#include "FileDescriptor.h"
 #include "Mipmaps.h"
 #include "TestImages.h"
 
@@ -396,11 +397,9 @@ TEST_F(TextureDecode, DamagedPicturesFailWithoutAWordOnTheTerminal) {
 
     // stderr goes to a file while the pictures load.
     std::fflush(stderr);
-    const int saved = dup(2);
+    const FileDescriptor saved(dup(2));
     const std::string log = dir.file("stderr.txt");
-    const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(file, 2);
-    close(file);
+    dup2(FileDescriptor(open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)).get(), 2);
     std::string loaded;
     for (const char* name : {"bad.jpg", "bad.png", "bad.gif"}) {
         TextureScratch fresh; // a new decoder each time, as each worker has
@@ -411,8 +410,7 @@ TEST_F(TextureDecode, DamagedPicturesFailWithoutAWordOnTheTerminal) {
     }
     qWarning("a warning that is not the image reader's");
     std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
+    dup2(saved.get(), 2);
 
     EXPECT_EQ(loaded, "");
     EXPECT_EQ(readText(log), "a warning that is not the image reader's\n");

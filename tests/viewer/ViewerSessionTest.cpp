@@ -4,6 +4,7 @@
 // manager's close request.
 #include <gtest/gtest.h>
 
+#include "FileDescriptor.h"
 #include "MemoryCgroup.h"
 #include "OnDisplay.h"
 #include "OrbivueGL.h"
@@ -208,16 +209,17 @@ template <typename Report, typename Viewers>
     int channel[2];
     if (pipe(channel) != 0)
         return ::testing::AssertionFailure() << "no pipe";
+    FileDescriptor fromChild(channel[0]), toParent(channel[1]);
     const pid_t child = fork();
     if (child < 0)
         return ::testing::AssertionFailure() << "no child";
     if (child == 0) {
-        close(channel[0]);
+        fromChild.reset();
         Report made{};
         viewers(made);
-        _exit(write(channel[1], &made, sizeof made) == sizeof made ? 0 : 3);
+        _exit(write(toParent.get(), &made, sizeof made) == sizeof made ? 0 : 3);
     }
-    close(channel[1]);
+    toParent.reset();
     XWindows::Display* display = XWindows::open();
     for (std::size_t i = 0; i < colours.size() && display != nullptr; ++i) {
         const Rgb& c = colours[i];
@@ -226,15 +228,14 @@ template <typename Report, typename Viewers>
         if (viewer == 0) {
             XWindows::close(display);
             XWindows::stop(child);
-            close(channel[0]);
             return ::testing::AssertionFailure() << "viewer " << i << " showed no window";
         }
         XWindows::requestClose(display, viewer);
     }
     if (display != nullptr)
         XWindows::close(display);
-    const bool read = ::read(channel[0], &report, sizeof report) == sizeof report;
-    close(channel[0]);
+    const bool read = ::read(fromChild.get(), &report, sizeof report) == sizeof report;
+    fromChild.reset();
     const int status = XWindows::awaitExit(child);
     if (display == nullptr || !read || status != 0)
         return ::testing::AssertionFailure() << "child ended with " << status;
