@@ -31,7 +31,8 @@ class GLFrame {
     // (x to the right, y up, z towards the viewer).
     void GetCameraOrientation(M3DMatrix44f m) const;
     // Multiplies the current GL matrix by the rotation and, unless
-    // rotationOnly, the translation by -origin.
+    // rotationOnly, the translation by -origin. The frame's one GL call:
+    // defined in GLFrameTransform.cpp, in the windowed viewer library.
     void ApplyCameraTransform(bool rotationOnly) const;
 
     const float* GetOrigin() const { return origin; }
