@@ -1,34 +1,28 @@
-// Viewer start-up: opening the window, preloading every image behind the
-// loading screen while answering the window system, and the reshape callback.
+// Viewer start-up: deriving the state and preloading every image behind the
+// loading screen while answering the window system, the texture cache's
+// lifetime, and the reshape callback. The window itself: ViewerWindow.cpp.
 #include "OrbivueGL.h"
 
 #include "MemoryPlan.h"
 #include "PreloadPipeline.h"
 #include "TextureCache.h"
 #include "TextureLoader.h"
+#include "ViewerWindow.h"
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>
-#include <GL/glx.h>
-#include <X11/Xlib.h>
-#include <X11/cursorfont.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <memory>
 #include <new>
-#include <sys/select.h>
 
 namespace OrbivueGL {
 
 namespace {
 
-// The display connection of the open viewer window, and whether it is open.
-Display* viewerDisplay = nullptr;
-bool viewerOpen = false;
 // The share of images loaded, for repainting the loading screen.
 float preloadFraction = 0;
 
@@ -48,19 +42,6 @@ std::shared_ptr<TextureCache> userTextureCache() {
     textureCache.reset();
     textureCache = TextureCache::forUser();
     return textureCache;
-}
-
-void onViewerClosed() {
-    viewerOpen = false;
-}
-
-void registerViewerCallbacks() {
-    glutReshapeFunc(ChangeSize);
-    glutDisplayFunc(RenderScene);
-    glutSpecialFunc(SpecialKeys);
-    glutMouseFunc(mouseButton);
-    glutMotionFunc(activeMouse);
-    glutPassiveMotionFunc(passiveMouse);
 }
 
 // Draws the loading screen with its text in white: texturing is off while the
@@ -102,28 +83,8 @@ void registerPreloadCallbacks() {
 // request ends the preload.
 void answerWindowSystem() {
     glutMainLoopEvent();
-    if (!viewerOpen)
+    if (!viewerWindowOpen())
         throw PreloadCancelled{};
-}
-
-// Sets the pointer of the viewer window to the GLUT_CURSOR_ shape, with the
-// glyph of the X cursor font that freeglut shows for it. glutSetCursor itself
-// cannot serve: freeglut keeps the cursors it made in a cache that outlives
-// its display connection, so after the first viewer has closed (glutExit) it
-// would hand the next viewer of the process a cursor of the closed
-// connection, and the X error (BadCursor) would end the program. The cursor
-// is therefore made on the current connection each time, and sent at once:
-// the preload answers the window system only between photographs.
-void setPointer(int shape) {
-    Display* display = glXGetCurrentDisplay();
-    const GLXDrawable window = glXGetCurrentDrawable();
-    if (display == nullptr || window == 0)
-        return;
-    const Cursor cursor =
-        XCreateFontCursor(display, shape == GLUT_CURSOR_WAIT ? XC_watch : XC_top_left_arrow);
-    XDefineCursor(display, window, cursor);
-    XFreeCursor(display, cursor);
-    XFlush(display);
 }
 
 // What the preload may take of the memory now: the process's limits and the
@@ -166,17 +127,22 @@ struct PreloadMemory {
     }
 };
 
-void giveMemoryBack() {
-    // The textures died with the context and the decode buffers with the
-    // workers, but the C library keeps freed blocks for reuse: after the
-    // first viewer has freed its texture-sized blocks it serves blocks of
-    // that size from its arenas (the GL thread's and the workers') instead
-    // of mapping them, and they stay with the process when freed. The
-    // editor needs none of it while the user does other things.
-    malloc_trim(0);
+} // namespace
+
+void registerViewerCallbacks() {
+    glutReshapeFunc(ChangeSize);
+    glutDisplayFunc(RenderScene);
+    glutSpecialFunc(SpecialKeys);
+    glutMouseFunc(mouseButton);
+    glutMotionFunc(activeMouse);
+    glutPassiveMotionFunc(passiveMouse);
 }
 
-} // namespace
+void trimTextureCache() {
+    // On the cache's own thread, never while photographs load.
+    if (textureCache)
+        textureCache->trim();
+}
 
 std::int32_t start(OrbivueSettings* record) {
     settings = record;
@@ -188,77 +154,13 @@ std::int32_t start(OrbivueSettings* record) {
     if (!openViewerWindow())
         return 0;
     SetupRC();
-    if (!viewerOpen) { // closed while the images were loading
+    if (!viewerWindowOpen()) { // closed while the images were loading
         closeViewerWindow();
         return 0;
     }
     armAnimationTimer(33);
     runViewerLoop();
     return 0;
-}
-
-bool openViewerWindow() {
-    // freeglut ends the whole program when it cannot reach a display; the
-    // editor must survive that, so look first.
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
-    XCloseDisplay(display);
-
-    int argc = 0;
-    char empty[] = "";
-    char* argv[] = {empty, nullptr};
-    glutInit(&argc, argv);
-    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(static_cast<int>(static_cast<double>(screenSize) * aspectRatio), screenSize);
-    glutCreateWindow("Orbivue");
-    viewerDisplay = glXGetCurrentDisplay();
-    viewerOpen = true;
-    glutCloseFunc(onViewerClosed);
-    registerViewerCallbacks();
-    return true;
-}
-
-void runViewerLoop() {
-    // freeglut's own main loop would close the display connection while the
-    // destroyed window's context is still current, and the next viewer's
-    // first context switch would then touch freed memory. This loop does the
-    // same work (events, timers, redisplays, sleeping until the next tick or
-    // event) but releases the context before freeglut shuts down.
-    while (viewerOpen) {
-        glutMainLoopEvent();
-        if (!viewerOpen)
-            break;
-        const int wait = nextTickDue - glutGet(GLUT_ELAPSED_TIME);
-        if (wait > 0 && XPending(viewerDisplay) == 0) {
-            const int fd = ConnectionNumber(viewerDisplay);
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(fd, &readable);
-            timeval timeout{0, static_cast<suseconds_t>(std::min(wait, 100)) * 1000};
-            select(fd + 1, &readable, nullptr, nullptr, &timeout);
-        }
-    }
-    closeViewerWindow();
-}
-
-void closeViewerWindow() {
-    if (viewerDisplay == nullptr)
-        return;
-    if (viewerOpen) {
-        glutDestroyWindow(glutGetWindow());
-        while (viewerOpen)
-            glutMainLoopEvent();
-    }
-    glXMakeCurrent(viewerDisplay, None, nullptr);
-    viewerDisplay = nullptr;
-    glutExit();
-    giveMemoryBack();
-    // The cache is trimmed to its bound now, on its own thread, never while
-    // photographs load.
-    if (textureCache)
-        textureCache->trim();
 }
 
 void SetupRC() {
@@ -300,7 +202,7 @@ void SetupRC() {
 
     // In the viewer's own window the window system is answered between
     // photographs (repaints, a close request); keys and mouse wait.
-    const bool answering = viewerOpen;
+    const bool answering = viewerWindowOpen();
     if (answering)
         registerPreloadCallbacks();
 
