@@ -3,10 +3,19 @@
 #include "Mipmaps.h"
 
 #include <QtGlobal>
+#include <jconfig.h>
 #include <lcms2.h>
 #include <png.h>
+#include <turbojpeg.h>
 
 #include <cstring>
+#include <dlfcn.h>
+#include <new>
+#include <sys/stat.h>
+
+#ifndef LIBJPEG_TURBO_VERSION_NUMBER
+#error "the JPEG library's headers do not say its version"
+#endif
 
 namespace CacheEntry {
 
@@ -21,8 +30,23 @@ constexpr std::uint32_t kMaxHeader = 512 + kMaxPath + 256;
 // use), which bounds what a damaged header can ask to allocate.
 constexpr std::int32_t kMaxSide = 32768;
 
+// The JPEG library says its version only to the compiler; the file it is
+// loaded from tells a library replaced since the build (an update of the
+// same version that decodes differently), by its size and modification time.
+std::string jpegLibrary() {
+    std::string text = "jpeg " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
+    Dl_info where{};
+    struct stat info {};
+    if (::dladdr(reinterpret_cast<void*>(&tjDecompress2), &where) != 0 &&
+        where.dli_fname != nullptr && ::stat(where.dli_fname, &info) == 0)
+        text += " (" + std::to_string(info.st_size) + " bytes, " +
+                std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) +
+                ")";
+    return text;
+}
+
 std::string libraryVersions() {
-    return "lcms " + std::to_string(cmsGetEncodedCMMversion()) + ", png " +
+    return jpegLibrary() + ", lcms " + std::to_string(cmsGetEncodedCMMversion()) + ", png " +
            std::to_string(png_access_version_number()) + ", qt " + qVersion();
 }
 
@@ -286,50 +310,53 @@ std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint6
     return h;
 }
 
-bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
-          DecodedTexture& result, Key* found) {
-    result = DecodedTexture();
+namespace {
+
+Outcome readEntry(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
+                  DecodedTexture& result, Key* found) {
     std::uint8_t prefix[sizeof kMagic + 4];
     if (!source.read(prefix, sizeof prefix) || std::memcmp(prefix, kMagic, sizeof kMagic) != 0)
-        return false;
+        return Outcome::Wrong;
     std::uint32_t length = 0;
     std::memcpy(&length, prefix + sizeof kMagic, sizeof length);
     if (length <= sizeof prefix || length > kMaxHeader || length > source.length())
-        return false;
+        return Outcome::Wrong;
     std::vector<std::uint8_t> head(length);
     std::memcpy(head.data(), prefix, sizeof prefix);
     if (!source.read(head.data() + sizeof prefix, length - sizeof prefix))
-        return false;
+        return Outcome::Wrong;
 
     Reader r(head.data() + sizeof prefix, length - sizeof prefix);
     Key key;
     Shape s;
     if (!getKey(r, key) || !getShape(r, s) || !r.atEnd() || !consistent(s))
-        return false;
+        return Outcome::Wrong;
     if (expected != nullptr && !(key == *expected))
-        return false;
+        return Outcome::Wrong;
     // The file holds exactly the header, the pixels and the trailer.
     const std::uint64_t whole = std::uint64_t{length} + s.pixelBytes + 8;
     if (whole != source.length())
-        return false;
+        return Outcome::Wrong;
 
+    // The entry is sound as far as it has been read; memory running short
+    // from here on is the reader's trouble, not the entry's.
     std::uint8_t* level0 = pixels.reserve(s.pixelBytes);
     if (level0 == nullptr)
-        return false;
+        return Outcome::NoMemory;
     std::uint64_t stored = 0;
     if (!source.read(level0, s.pixelBytes) ||
         !source.read(reinterpret_cast<std::uint8_t*>(&stored), sizeof stored))
-        return false;
+        return Outcome::Wrong;
     const std::uint64_t h = fingerprint(level0, s.pixelBytes, fingerprint(head.data(), length, 0));
     if (h != stored)
-        return false;
+        return Outcome::Wrong;
     // The levels below are built again: the same function made them from the
     // same pixels, and they would cost a quarter more to write and read.
     std::uint8_t* below = nullptr;
     if (s.mipmapLevels > 0) {
         below = mipmaps.reserve(Mipmaps::bytesBelow(s.width, s.height, s.bytesPerPixel));
         if (below == nullptr)
-            return false;
+            return Outcome::NoMemory;
         Mipmaps::build(level0, s.width, s.height, s.bytesPerPixel, below);
     }
 
@@ -349,13 +376,32 @@ bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer&
     result.mipmapLevels = below == nullptr ? 0 : s.mipmapLevels;
     if (found != nullptr)
         *found = std::move(key);
-    return true;
+    return Outcome::Read;
+}
+
+} // namespace
+
+Outcome read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
+             DecodedTexture& result, Key* found) {
+    result = DecodedTexture();
+    Outcome outcome = Outcome::Wrong;
+    try {
+        outcome = readEntry(source, expected, pixels, mipmaps, result, found);
+    } catch (const std::bad_alloc&) { // the header's buffer or the key's texts
+        outcome = Outcome::NoMemory;
+    }
+    // A read that failed on the way says nothing about the entry.
+    if (outcome == Outcome::Wrong && source.failed())
+        outcome = Outcome::Unreadable;
+    if (outcome != Outcome::Read)
+        result = DecodedTexture();
+    return outcome;
 }
 
 bool readFromMemory(const std::uint8_t* data, std::size_t size, const Key* expected,
                     PixelBuffer& pixels, PixelBuffer& mipmaps, DecodedTexture& result, Key* found) {
     MemorySource source(data, size);
-    return read(source, expected, pixels, mipmaps, result, found);
+    return read(source, expected, pixels, mipmaps, result, found) == Outcome::Read;
 }
 
 } // namespace CacheEntry

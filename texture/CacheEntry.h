@@ -34,7 +34,8 @@ constexpr std::uint32_t kDecodingVersion = 2;
 // What an entry must match to stand for a decode of the file now: the file
 // (its path as given, device, inode, size, modification and change time,
 // nanoseconds included), the loader's options, the GL implementation's
-// largest texture size, and the decoding with the libraries behind it.
+// largest texture size, and the decoding with every library whose output
+// goes into the pixels (JPEG, PNG, colour management, Qt's image readers).
 struct Key {
     std::string path;
     std::uint64_t device = 0, inode = 0;
@@ -85,17 +86,28 @@ class Source {
     virtual bool read(std::uint8_t* out, std::size_t size) = 0;
     // The whole entry's length in bytes.
     virtual std::size_t length() const = 0;
+    // Whether a read failed for a cause outside the entry (an I/O error),
+    // rather than for finding fewer bytes than the entry claims.
+    virtual bool failed() const { return false; }
+};
+
+// How reading an entry ended.
+enum class Outcome {
+    Read,       // whole, sound and of the key expected
+    Wrong,      // not whole, not consistent, damaged or of another key
+    NoMemory,   // sound as far as read, but its buffers could not be had
+    Unreadable, // the source failed before the entry could be judged
 };
 
 // Reads an entry into `pixels` and `mipmaps` and describes it in `result`
 // (pixels pointing into the buffers), its key in `found` when given. When
 // `expected` is given, the entry's key must equal it, and no pixel is read
-// unless it does. False, with `result` failed, for an entry that is not
-// whole, not consistent, damaged or of another key.
-bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
-          DecodedTexture& result, Key* found = nullptr);
+// unless it does. Anything but Read leaves `result` failed. Only Wrong says
+// the entry itself is bad.
+Outcome read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
+             DecodedTexture& result, Key* found = nullptr);
 
-// The same on an entry held in memory.
+// The same on an entry held in memory; true when it was read.
 bool readFromMemory(const std::uint8_t* data, std::size_t size, const Key* expected,
                     PixelBuffer& pixels, PixelBuffer& mipmaps, DecodedTexture& result,
                     Key* found = nullptr);

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -16,8 +17,10 @@
 
 namespace {
 
-// Temporary files start with this; they are left alone for a day in case
-// another viewer is still writing them.
+// Temporary files are named .tmp-PID-N-ENTRY by the process that writes
+// them. Those of a process that no longer runs are removed at the next trim;
+// those of a running one count against the bound, and are removed once a day
+// old (the number may since have gone to another process).
 constexpr const char* kTemporaryPrefix = ".tmp-";
 constexpr std::time_t kStaleTemporarySeconds = 24 * 60 * 60;
 // Entries written but not yet flushed and named: each holds an open file.
@@ -32,6 +35,8 @@ class FileSource : public CacheEntry::Source {
             const ssize_t got = ::read(fd, out, n);
             if (got < 0 && errno == EINTR)
                 continue;
+            if (got < 0)
+                error = true;
             if (got <= 0)
                 return false;
             out += got;
@@ -40,10 +45,12 @@ class FileSource : public CacheEntry::Source {
         return true;
     }
     std::size_t length() const override { return size; }
+    bool failed() const override { return error; }
 
   private:
     int fd;
     std::size_t size;
+    bool error = false;
 };
 
 // Writes every buffer whole; false on any failure (errno tells which).
@@ -91,6 +98,27 @@ std::uint64_t onDisk(const struct stat& info) {
 
 bool startsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The process that wrote a temporary file, by its name; 0 when the name
+// does not tell.
+pid_t writerOf(const char* name) {
+    const char* digits = name + std::strlen(kTemporaryPrefix);
+    char* end = nullptr;
+    errno = 0;
+    const long pid = std::strtol(digits, &end, 10);
+    if (errno != 0 || end == digits || *end != '-' || pid <= 0 || pid != pid_t(pid))
+        return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// Whether a process of that number runs (one of another user's counts).
+bool running(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+bool systemProbe(int fd, struct statvfs& state) {
+    return ::fstatvfs(fd, &state) == 0;
 }
 
 } // namespace
@@ -166,7 +194,8 @@ std::shared_ptr<TextureCache> TextureCache::forUser() {
     return path.empty() ? nullptr : open(path, limit);
 }
 
-std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::uint64_t limit) {
+std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::uint64_t limit,
+                                                 RoomProbe probe) {
     if (limit == 0 || path.empty() || path[0] != '/')
         return nullptr;
     std::string trimmed = path;
@@ -200,15 +229,16 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
     }
     std::shared_ptr<TextureCache> cache;
     try {
-        cache.reset(new TextureCache(fd, trimmed, limit));
+        cache.reset(new TextureCache(fd, trimmed, limit,
+                                     probe ? std::move(probe) : RoomProbe(systemProbe)));
     } catch (...) { // no thread to be had: no cache
         return nullptr;
     }
     return cache;
 }
 
-TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound)
-    : dirFd(folderFd), folder(std::move(path)), limit(bound) {
+TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound, RoomProbe room)
+    : dirFd(folderFd), folder(std::move(path)), limit(bound), probe(std::move(room)) {
     roomBytes = effectiveLimit(0);
     try {
         committer = std::thread([this] { commitLoop(); });
@@ -231,13 +261,32 @@ TextureCache::~TextureCache() {
 std::uint64_t TextureCache::effectiveLimit(std::uint64_t current) const {
     // Never more than keeps a tenth of the file system free.
     struct statvfs fs {};
-    if (::fstatvfs(dirFd, &fs) != 0)
+    if (!probe(dirFd, fs))
         return 0;
     const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * unit;
     const std::uint64_t reserve = static_cast<std::uint64_t>(fs.f_blocks) * unit / 10;
     const std::uint64_t allowed = current + free > reserve ? current + free - reserve : 0;
     return std::min(limit, allowed);
+}
+
+bool TextureCache::roomFor(int fd, std::uint64_t bytes) const {
+    // The entry's blocks are taken first and the file system looked at
+    // after: of two writers that both take theirs, neither can miss the
+    // other's, so together they never go below the tenth kept free.
+    int taken = 0;
+    while ((taken = ::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) == 0 ? 0 : errno) == EINTR) {
+    }
+    if (taken != 0 && taken != EOPNOTSUPP && taken != ENOSYS)
+        return false;
+    struct statvfs fs {};
+    if (!probe(fd, fs))
+        return false;
+    const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * unit;
+    const std::uint64_t reserve = static_cast<std::uint64_t>(fs.f_blocks) * unit / 10;
+    // Where nothing could be taken ahead, the entry must still fit.
+    return taken == 0 ? free >= reserve : free >= reserve + bytes;
 }
 
 void TextureCache::remove(const std::string& name) {
@@ -266,23 +315,26 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         return false;
     }
     struct stat info {};
-    bool used = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
-                (info.st_mode & 077) == 0;
-    if (used) {
+    CacheEntry::Outcome outcome = CacheEntry::Outcome::Wrong;
+    if (::fstat(fd, &info) != 0) {
+        outcome = CacheEntry::Outcome::Unreadable;
+    } else if (S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         FileSource source(fd, static_cast<std::size_t>(info.st_size));
-        used = CacheEntry::read(source, &key, pixels, mipmaps, result);
+        outcome = CacheEntry::read(source, &key, pixels, mipmaps, result);
     }
-    if (used) {
+    if (outcome == CacheEntry::Outcome::Read) {
         ::futimens(fd, nullptr); // used now: the last to go when trimming
         ++fetchCount;
     }
     ::close(fd);
-    if (!used) {
+    // Only an entry that is itself wrong goes; one this reader could not
+    // take (memory ran short, the disk failed) is kept for the next start.
+    if (outcome == CacheEntry::Outcome::Wrong)
         remove(where);
+    if (outcome != CacheEntry::Outcome::Read)
         result = DecodedTexture();
-    }
-    return used;
+    return outcome == CacheEntry::Outcome::Read;
 }
 
 void TextureCache::store(const char* path, const struct stat& before, const TextureOptions& options,
@@ -326,6 +378,13 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
     iovec parts[3] = {{head.data(), head.size()},
                       {const_cast<std::uint8_t*>(decoded.pixels), level0},
                       {&check, sizeof check}};
+    if (!roomFor(fd, total)) {
+        // Full for now: nothing more is written until the next trim.
+        ::close(fd);
+        ::unlinkat(dirFd, temporary.c_str(), 0);
+        giveBack(true);
+        return;
+    }
     if (::fchmod(fd, 0600) != 0 || !writeAll(fd, parts, 3)) {
         const int error = errno;
         ::close(fd);
@@ -457,16 +516,22 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
 void TextureCache::trimNow() {
     std::vector<Found> temporaries;
     std::vector<Found> entries = listEntries(dirFd, &temporaries);
-    // A temporary file this old was left by a viewer that did not finish.
+    std::uint64_t total = 0;
     const std::time_t now = std::time(nullptr);
-    for (const Found& t : temporaries)
-        if (now - t.used > kStaleTemporarySeconds)
+    const pid_t self = ::getpid();
+    for (const Found& t : temporaries) {
+        // This process's own are being written or wait for their name.
+        const pid_t writer = writerOf(t.name.c_str());
+        const bool abandoned = writer != self && (writer == 0 || !running(writer));
+        if (abandoned || (writer != self && now - t.used > kStaleTemporarySeconds))
             remove(t.name);
+        else
+            total += t.bytes;
+    }
 
     std::sort(entries.begin(), entries.end(), [](const Found& a, const Found& b) {
         return a.used != b.used ? a.used < b.used : a.usedNanoseconds < b.usedNanoseconds;
     });
-    std::uint64_t total = 0;
     for (const Found& e : entries)
         total += e.bytes;
     const std::uint64_t bound = effectiveLimit(total);

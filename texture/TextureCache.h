@@ -6,10 +6,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/statvfs.h>
 #include <thread>
 
 // Texture levels kept on disk between starts of the viewer, so that a
@@ -34,14 +36,20 @@ class TextureCache {
     // Bytes the cache keeps by default.
     static constexpr std::uint64_t kDefaultLimit = 2ull << 30;
 
+    // Fills in the state of the file system the folder (an open descriptor)
+    // is on, as fstatvfs does; false when it cannot be had.
+    using RoomProbe = std::function<bool(int folderFd, struct statvfs& state)>;
+
     // The user's cache: $XDG_CACHE_HOME/orbivue (an absolute
     // XDG_CACHE_HOME), else ~/.cache/orbivue, bounded by ORBIVUE_CACHE_SIZE
     // (see parseLimit). Null when the size is 0 or the folder cannot be had.
     static std::shared_ptr<TextureCache> forUser();
     // A cache in `folder`, made (0700) when missing, its parent too. Null
     // when the folder cannot be made or opened, is a link, or is not the
-    // user's, or when `limit` is 0.
-    static std::shared_ptr<TextureCache> open(const std::string& folder, std::uint64_t limit);
+    // user's, or when `limit` is 0. `probe` tells the room on its file
+    // system (fstatvfs when none is given).
+    static std::shared_ptr<TextureCache> open(const std::string& folder, std::uint64_t limit,
+                                              RoomProbe probe = nullptr);
 
     // The folder the user's cache lives in, by the environment as it is now.
     static std::string userFolder();
@@ -63,7 +71,9 @@ class TextureCache {
     // Keeps `decoded` for the file, which `before` (a stat of `path` taken
     // before it was read) describes; nothing when the file has changed since,
     // when the decode is not a whole, full-size one, or when the cache has no
-    // room for it.
+    // room for it: within its bound, and with a tenth of its file system
+    // still free once the entry's space is taken (looked at before every
+    // entry, so that other writers on the same file system are seen).
     void store(const char* path, const struct stat& before, const TextureOptions& options,
                int maxTextureSize, const DecodedTexture& decoded);
     // While a preload runs, entries are written but not yet flushed: the
@@ -82,13 +92,13 @@ class TextureCache {
     std::uint64_t fetched() const { return fetchCount; }
     std::uint64_t stored() const { return storeCount; }
 
-    // The bytes the entries take on disk now.
+    // The bytes the entries and temporary files take on disk now.
     std::uint64_t sizeOnDisk();
     const std::string& folderPath() const { return folder; }
     std::uint64_t bound() const { return limit; }
 
   private:
-    TextureCache(int folderFd, std::string folder, std::uint64_t limit);
+    TextureCache(int folderFd, std::string folder, std::uint64_t limit, RoomProbe probe);
     struct Pending {
         int fd = -1;
         std::string temporary, name;
@@ -97,11 +107,13 @@ class TextureCache {
     void commit(Pending& p);
     void trimNow();
     std::uint64_t effectiveLimit(std::uint64_t current) const;
+    bool roomFor(int fd, std::uint64_t bytes) const;
     void remove(const std::string& name);
 
     int dirFd;
     std::string folder;
     std::uint64_t limit;
+    RoomProbe probe;
 
     std::mutex mutex;
     std::condition_variable wake, idle;

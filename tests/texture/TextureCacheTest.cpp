@@ -4,6 +4,7 @@
 #include "TestImages.h"
 
 #include <gtest/gtest.h>
+#include <jconfig.h>
 
 #include <csignal>
 #include <fcntl.h>
@@ -89,6 +90,20 @@ class Cache : public ::testing::Test {
 
 bool asRoot() {
     return ::geteuid() == 0;
+}
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true; // the sanitizers reserve more address space than any limit
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The address space the process has mapped now, in bytes.
+std::uint64_t mappedBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
 // Runs `body` in a child process; its exit code.
@@ -181,6 +196,15 @@ TEST_F(Cache, EntriesThatDoNotBelongAreRemovedAndThePhotographDecoded) {
          }},
         {"another file's", false,
          [&](const std::string& e) { return rekeyed(e, [](CacheEntry::Key& k) { ++k.inode; }); }},
+        {"another version of the JPEG library", false,
+         [&](const std::string& e) {
+             return rekeyed(e, [](CacheEntry::Key& k) {
+                 const std::string ours = "jpeg " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
+                 // Unchanged (and used) when the key names no JPEG version.
+                 if (const std::size_t at = k.libraries.find(ours); at != std::string::npos)
+                     k.libraries.replace(at, ours.size(), "jpeg 1");
+             });
+         }},
         {"readable by others", false,
          [](const std::string& e) { return ::chmod(e.c_str(), 0644) == 0; }},
         {"another user's", true,
@@ -260,6 +284,47 @@ TEST_F(Cache, AFullOrReadOnlyCacheLoadsAsWithoutOne) {
     }
 }
 
+TEST_F(Cache, AReadThatRunsOutOfMemoryKeepsTheEntry) {
+    if (kSanitized)
+        GTEST_SKIP() << "no address-space limit under a sanitizer";
+    // At full size its level 0 (48 MB) is larger than any block the C
+    // library keeps free for reuse: reading it must map new memory.
+    const std::string photo = dir.file("large.jpg");
+    ASSERT_TRUE(writeJpeg(photo, solid(4096, 4096, {200, 60, 60})));
+    TextureOptions options = viewerTextureOptions();
+    options.highQuality = true;
+    struct stat info {};
+    ASSERT_EQ(::stat(photo.c_str(), &info), 0);
+    {
+        auto cache = open();
+        TextureScratch scratch;
+        DecodedTexture d;
+        decodeTexture(photo.c_str(), options, kMaxSize, scratch, d);
+        cache->store(photo.c_str(), info, options, kMaxSize, d);
+        cache->settle();
+        ASSERT_EQ(cache->stored(), 1u);
+    }
+    const int code = inChild([&] {
+        auto cache = open();
+        PixelBuffer pixels, mipmaps;
+        DecodedTexture d;
+        if (!cache)
+            return 10;
+        // Room for a few pages more, not for the texture's levels.
+        rlimit space{};
+        ::getrlimit(RLIMIT_AS, &space);
+        const rlimit saved = space;
+        space.rlim_cur = mappedBytes() + (4u << 20);
+        ::setrlimit(RLIMIT_AS, &space);
+        const bool read = cache->fetch(photo.c_str(), info, options, kMaxSize, pixels, mipmaps, d);
+        ::setrlimit(RLIMIT_AS, &saved);
+        if (read || d.ok)
+            return 11;
+        return cache->fetch(photo.c_str(), info, options, kMaxSize, pixels, mipmaps, d) ? 0 : 12;
+    });
+    EXPECT_EQ(code, 0) << "10: set-up, 11: read with no memory, 12: the entry was removed";
+}
+
 TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
     load(open());
     std::vector<std::string> entries;
@@ -292,6 +357,69 @@ TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
     for (std::size_t i = 0; i < entries.size(); ++i)
         EXPECT_EQ(std::filesystem::exists(entries[i]), i == 0 || i + 1 == entries.size())
             << "entry " << i;
+}
+
+// Temporary files left by a process that ended count for nothing and go at
+// the next trim; those of a running one count against the bound and stay.
+TEST_F(Cache, TemporariesOfADeadProcessAreRemovedAndTheLivingCounted) {
+    load(open());
+    auto cache = open();
+    const std::uint64_t entries = cache->sizeOnDisk();
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = dir.file("cache/.tmp-" + std::to_string(gone) + "-0-a.tex");
+    const std::string living = dir.file("cache/.tmp-1-0-a.tex"); // the first process runs
+    for (const std::string& t : {dead, living})
+        ASSERT_TRUE(writeBytes(t, std::vector<std::uint8_t>(8192, 7)));
+    // Room for the entries, or for the living temporary and most of them.
+    auto bounded = open(entries + 4096);
+    bounded->trim();
+    bounded->settle();
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(std::filesystem::exists(living));
+    EXPECT_LE(bounded->sizeOnDisk(), entries + 4096);
+}
+
+// Blocks taken by the files in a folder, as a file system counts them.
+std::uint64_t blocksIn(const std::string& folder) {
+    std::uint64_t bytes = 0;
+    std::error_code ignored;
+    for (const auto& f : std::filesystem::directory_iterator(folder, ignored)) {
+        struct stat info {};
+        if (::lstat(f.path().c_str(), &info) == 0)
+            bytes += static_cast<std::uint64_t>(info.st_blocks) * 512;
+    }
+    return bytes;
+}
+
+TEST_F(Cache, TwoCachesFillingOneSmallFileSystemKeepATenthFree) {
+    load(open());
+    const std::uint64_t set = open()->sizeOnDisk();
+    // A file system holding the two caches alone, whose tenth kept free
+    // leaves room for one and a half sets of entries.
+    const std::uint64_t size = set * 15 / 9, unit = 4096;
+    const std::string folders[2] = {dir.file("one/cache"), dir.file("two/cache")};
+    const auto used = [&] { return blocksIn(folders[0]) + blocksIn(folders[1]); };
+    const TextureCache::RoomProbe probe = [&](int, struct statvfs& fs) {
+        fs = {};
+        fs.f_frsize = fs.f_bsize = unit;
+        fs.f_blocks = size / unit;
+        fs.f_bavail = fs.f_bfree = size > used() ? (size - used()) / unit : 0;
+        return true;
+    };
+    auto one = TextureCache::open(folders[0], 1ull << 30, probe);
+    auto two = TextureCache::open(folders[1], 1ull << 30, probe);
+    ASSERT_TRUE(one && two);
+    std::vector<Loaded> first, second;
+    std::thread other([&] { second = load(two); });
+    first = load(one);
+    other.join();
+    EXPECT_TRUE(first == expected && second == expected);
+    EXPECT_LE(used(), size - size / 10);
+    EXPECT_GT(one->stored() + two->stored(), loadable()) << "less kept than there was room for";
 }
 
 TEST(CacheFolder, OnlyAFolderOfTheUsersOwnIsUsed) {
