@@ -123,23 +123,82 @@ bool systemProbe(int fd, struct statvfs& state) {
 
 } // namespace
 
+namespace {
+
+// The user's home folder: HOME when absolute, else the password entry's.
+std::string homeFolder() {
+    if (const char* h = std::getenv("HOME"); h != nullptr && h[0] == '/')
+        return h;
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> text(16384);
+    if (getpwuid_r(::geteuid(), &entry, text.data(), text.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+}
+
+// Whether `path` is a folder this process may write in, or could be made as
+// one by a single mkdir (without making it).
+bool folderToBeHad(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
+    if (errno != ENOENT || path.empty())
+        return false;
+    const std::size_t slash = path.find_last_of('/', path.size() - 2);
+    const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct statvfs fs {};
+    return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           ::access(parent.c_str(), W_OK | X_OK) == 0 && ::statvfs(parent.c_str(), &fs) == 0 &&
+           fs.f_bavail > 0 && fs.f_favail > 0;
+}
+
+} // namespace
+
 std::string TextureCache::userFolder() {
     // A relative XDG_CACHE_HOME is to be ignored, as an unset one.
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     if (xdg != nullptr && xdg[0] == '/')
         return std::string(xdg) + "/orbivue";
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h != nullptr && h[0] == '/') {
-        home = h;
-    } else {
-        passwd entry{};
-        passwd* found = nullptr;
-        std::vector<char> text(16384);
-        if (getpwuid_r(::geteuid(), &entry, text.data(), text.size(), &found) == 0 &&
-            found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
-            home = found->pw_dir;
-    }
+    const std::string home = homeFolder();
     return home.empty() ? std::string() : home + "/.cache/orbivue";
+}
+
+bool TextureCache::shaderCacheUsable(const char* cacheHome, const std::string& home) {
+    // The GL library makes the cache folder (one level) and its own folder
+    // in it, and says so when either cannot be made or is not a folder.
+    std::string base;
+    if (cacheHome != nullptr)
+        base = cacheHome;
+    else if (!home.empty())
+        base = home + "/.cache";
+    else
+        return false;
+    if (!folderToBeHad(base))
+        return false;
+    struct stat info {};
+    if (::stat(base.c_str(), &info) != 0)
+        return true; // made, then its own folder inside: both can be
+    const std::string own = base + "/mesa_shader_cache";
+    if (!folderToBeHad(own))
+        return false;
+    // On a full file system its index, mapped into memory, must be there
+    // already: pages of a new one that cannot be had end the process.
+    struct statvfs fs {};
+    return ::stat((own + "/index").c_str(), &info) == 0 ||
+           (::statvfs(base.c_str(), &fs) == 0 && fs.f_bavail > 0);
+}
+
+void TextureCache::quietenShaderCache() {
+    // A place or a setting the user chose is the user's.
+    for (const char* chosen :
+         {"MESA_SHADER_CACHE_DISABLE", "MESA_GLSL_CACHE_DISABLE", "MESA_SHADER_CACHE_DIR",
+          "MESA_GLSL_CACHE_DIR", "MESA_DISK_CACHE_SINGLE_FILE", "MESA_DISK_CACHE_DATABASE"})
+        if (std::getenv(chosen) != nullptr)
+            return;
+    if (!shaderCacheUsable(std::getenv("XDG_CACHE_HOME"), homeFolder()))
+        ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
 }
 
 std::uint64_t TextureCache::parseLimit(const char* setting) {

@@ -53,6 +53,18 @@ class TextureCache {
 
     // The folder the user's cache lives in, by the environment as it is now.
     static std::string userFolder();
+    // The GL library keeps its compiled shaders in a folder of its own under
+    // the same cache folder, and prints a complaint when it cannot make that
+    // folder. Called once at the start of the program, before any thread and
+    // any GL call: when the user has not chosen a place for those shaders
+    // and the folder they would go to can be neither had nor made, the GL
+    // library's shader cache is turned off, so that nothing is printed. A
+    // shader cache that works is left alone.
+    static void quietenShaderCache();
+    // Whether the GL library's shader cache folder can be had under the
+    // cache folder the environment names (XDG_CACHE_HOME, even a relative
+    // one, as the GL library takes it, else `home`/.cache).
+    static bool shaderCacheUsable(const char* cacheHome, const std::string& home);
     // The bound a setting such as "2G", "500M", "750000K", "300" (MiB) or
     // "0" (off) gives; the default for an empty or unreadable one.
     static std::uint64_t parseLimit(const char* setting);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -463,6 +464,29 @@ TEST(CacheFolder, PlaceAndSizeComeFromTheEnvironment) {
     }
     ::unsetenv("XDG_CACHE_HOME");
     ::setenv("HOME", savedHome.c_str(), 1);
+
+    // The GL library's shader cache, under the cache folder it is given.
+    TempDir cache;
+    ASSERT_TRUE(writeText(cache.file("file"), "x"));
+    const std::string in = cache.path.string();
+    const struct {
+        std::optional<std::string> cacheHome; // XDG_CACHE_HOME
+        std::string home;
+        bool usable;
+    } shaders[] = {{in, "", true},
+                   {std::nullopt, in, true}, // its .cache made
+                   {cache.file("new"), "", true},
+                   {cache.file("file"), in, false},
+                   {cache.file("file/below"), in, false},
+                   {cache.file("missing/below"), in, false},
+                   {"", in, false},
+                   {std::nullopt, "", false},
+                   {"/proc/self/no", in, false}};
+    for (const auto& c : shaders)
+        EXPECT_EQ(
+            TextureCache::shaderCacheUsable(c.cacheHome ? c.cacheHome->c_str() : nullptr, c.home),
+            c.usable)
+            << c.cacheHome.value_or("unset") << " " << c.home;
 
     const std::uint64_t standard = TextureCache::kDefaultLimit;
     const struct {
