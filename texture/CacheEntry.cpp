@@ -21,11 +21,12 @@ namespace CacheEntry {
 
 namespace {
 
-constexpr char kMagic[8] = {'O', 'V', 'T', 'E', 'X', 'C', '\x01', '\n'};
+constexpr char kMagic[8] = {'O', 'V', 'T', 'E', 'X', 'C', '\x02', '\n'};
 // A header is small: its path is the longest part, and no path of the system
 // is longer than this.
 constexpr std::uint32_t kMaxPath = 4096;
-constexpr std::uint32_t kMaxHeader = 512 + kMaxPath + 256;
+constexpr std::uint32_t kMaxHeader = 2 * kBlock;
+static_assert(512 + kMaxPath + 256 <= kMaxHeader);
 // Textures are never larger than this on a side (the largest GL maximum in
 // use), which bounds what a damaged header can ask to allocate.
 constexpr std::int32_t kMaxSide = 32768;
@@ -83,7 +84,13 @@ class Reader {
         left -= n;
         return true;
     }
-    bool atEnd() const { return left == 0; }
+    // Whether nothing but zeros is left.
+    bool onlyZeros() const {
+        for (std::size_t i = 0; i < left; ++i)
+            if (at[i] != 0)
+                return false;
+        return true;
+    }
 
   private:
     const std::uint8_t* at;
@@ -186,6 +193,16 @@ std::uint64_t rotate(std::uint64_t x, int by) {
 
 } // namespace
 
+Outcome Source::readPixels(PixelBuffer& pixels, std::size_t size, std::uint8_t*& level0,
+                           std::uint64_t& trailer) {
+    level0 = pixels.reserve(size);
+    if (level0 == nullptr)
+        return Outcome::NoMemory;
+    return read(level0, size) && read(reinterpret_cast<std::uint8_t*>(&trailer), sizeof trailer)
+               ? Outcome::Read
+               : Outcome::Wrong;
+}
+
 Key keyFor(const char* path, const struct stat& info, const TextureOptions& options,
            int maxTextureSize) {
     Key k;
@@ -273,6 +290,7 @@ std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& d) {
     w.put(std::uint32_t{0}); // the header's length, filled in below
     putKey(w, key);
     putShape(w, s);
+    w.bytes.resize((w.bytes.size() + kBlock - 1) / kBlock * kBlock, 0);
     const auto length = static_cast<std::uint32_t>(w.bytes.size());
     std::memcpy(w.bytes.data() + sizeof kMagic, &length, sizeof length);
     return w.bytes;
@@ -319,7 +337,8 @@ Outcome readEntry(Source& source, const Key* expected, PixelBuffer& pixels, Pixe
         return Outcome::Wrong;
     std::uint32_t length = 0;
     std::memcpy(&length, prefix + sizeof kMagic, sizeof length);
-    if (length <= sizeof prefix || length > kMaxHeader || length > source.length())
+    if (length <= sizeof prefix || length > kMaxHeader || length % kBlock != 0 ||
+        length > source.length())
         return Outcome::Wrong;
     std::vector<std::uint8_t> head(length);
     std::memcpy(head.data(), prefix, sizeof prefix);
@@ -329,7 +348,7 @@ Outcome readEntry(Source& source, const Key* expected, PixelBuffer& pixels, Pixe
     Reader r(head.data() + sizeof prefix, length - sizeof prefix);
     Key key;
     Shape s;
-    if (!getKey(r, key) || !getShape(r, s) || !r.atEnd() || !consistent(s))
+    if (!getKey(r, key) || !getShape(r, s) || !r.onlyZeros() || !consistent(s))
         return Outcome::Wrong;
     if (expected != nullptr && !(key == *expected))
         return Outcome::Wrong;
@@ -340,13 +359,11 @@ Outcome readEntry(Source& source, const Key* expected, PixelBuffer& pixels, Pixe
 
     // The entry is sound as far as it has been read; memory running short
     // from here on is the reader's trouble, not the entry's.
-    std::uint8_t* level0 = pixels.reserve(s.pixelBytes);
-    if (level0 == nullptr)
-        return Outcome::NoMemory;
+    std::uint8_t* level0 = nullptr;
     std::uint64_t stored = 0;
-    if (!source.read(level0, s.pixelBytes) ||
-        !source.read(reinterpret_cast<std::uint8_t*>(&stored), sizeof stored))
-        return Outcome::Wrong;
+    if (const Outcome got = source.readPixels(pixels, s.pixelBytes, level0, stored);
+        got != Outcome::Read)
+        return got;
     const std::uint64_t h = fingerprint(level0, s.pixelBytes, fingerprint(head.data(), length, 0));
     if (h != stored)
         return Outcome::Wrong;

@@ -13,9 +13,14 @@
 // of its own, laid out as
 //
 //   header   magic, its own length, the key, the texture's shape and the
-//            lengths of the two pixel blocks (native byte order)
+//            lengths of the two pixel blocks (native byte order), padded
+//            with zeros to a multiple of kBlock bytes
 //   pixels   level 0, bottom row first, rows packed tightly
 //   trailer  the fingerprint of the two parts above (8 bytes)
+//
+// The pixels begin on a block boundary of the file, so that they can be
+// read and written straight between the disk and memory of the program's
+// own, past the kernel's page cache.
 //
 // The mipmap levels a decode built are not kept: reading builds them again
 // from level 0, as the decode did.
@@ -30,6 +35,9 @@ namespace CacheEntry {
 // conversion, the resampling, the mipmap levels. Entries of another version
 // are never used.
 constexpr std::uint32_t kDecodingVersion = 2;
+
+// Entries are laid out in blocks of this size (see above).
+constexpr std::size_t kBlock = 4096;
 
 // What an entry must match to stand for a decode of the file now: the file
 // (its path as given, device, inode, size, modification and change time,
@@ -79,11 +87,18 @@ std::size_t pixelBytes(const DecodedTexture& decoded);
 // checking a texture costs a small part of reading it.
 std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint64_t seed);
 
+enum class Outcome;
+
 // Where an entry is read from: `read` fills exactly `size` bytes or fails.
 class Source {
   public:
     virtual ~Source() = default;
     virtual bool read(std::uint8_t* out, std::size_t size) = 0;
+    // Reads the rest of the entry: `size` bytes of pixels into `pixels`
+    // (pointed to by `level0`, which need not be the buffer's start), and the
+    // 8-byte trailer after them. NoMemory when the buffer cannot be had.
+    virtual Outcome readPixels(PixelBuffer& pixels, std::size_t size, std::uint8_t*& level0,
+                               std::uint64_t& trailer);
     // The whole entry's length in bytes.
     virtual std::size_t length() const = 0;
     // Whether a read failed for a cause outside the entry (an I/O error),

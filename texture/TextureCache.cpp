@@ -11,8 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/statvfs.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -26,23 +26,96 @@ constexpr std::time_t kStaleTemporarySeconds = 24 * 60 * 60;
 // Entries written but not yet flushed and named: each holds an open file.
 constexpr std::size_t kMostPending = 256;
 
-// An entry read from an open file.
+constexpr std::size_t kBlock = CacheEntry::kBlock;
+
+std::size_t roundUp(std::size_t n) {
+    return (n + kBlock - 1) / kBlock * kBlock;
+}
+
+// Reads up to `n` bytes at `offset`; the count, or -1 on an error.
+ssize_t readAt(int fd, std::uint8_t* out, std::size_t n, off_t offset) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, out + done, n - done, offset + off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Writes `n` bytes at `offset`; false on any failure (errno tells which).
+bool writeAt(int fd, const std::uint8_t* data, std::size_t n, off_t offset) {
+    while (n > 0) {
+        const ssize_t done = ::pwrite(fd, data, n, offset);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        n -= static_cast<std::size_t>(done);
+        offset += done;
+    }
+    return true;
+}
+
+// Turns direct transfers on a file off; true when they are off.
+bool directOff(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
+}
+
+// Opens a file in the folder for direct transfers, past the page cache: the
+// pages of a cache the size of this one would cost more to find memory for
+// than the transfer itself. Where the file system has none, as usual.
+int openDirect(int dirFd, const char* name, int flags, mode_t mode = 0) {
+    const int fd = ::openat(dirFd, name, flags | O_DIRECT, mode);
+    if (fd >= 0 || errno != EINVAL)
+        return fd;
+    return ::openat(dirFd, name, flags, mode);
+}
+
+// An entry read from an open file: its header in one read of its first
+// blocks, its pixels (which begin on a block boundary) straight into the
+// caller's buffer.
 class FileSource : public CacheEntry::Source {
   public:
     FileSource(int f, std::size_t n) : fd(f), size(n) {}
     bool read(std::uint8_t* out, std::size_t n) override {
-        while (n > 0) {
-            const ssize_t got = ::read(fd, out, n);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                error = true;
-            if (got <= 0)
-                return false;
-            out += got;
-            n -= static_cast<std::size_t>(got);
+        if (loaded < 0) {
+            loaded = readAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
+            if (loaded < 0 && errno == EINVAL && directOff(fd))
+                loaded = readAt(fd, head, std::min(sizeof head, size), 0);
+            error = loaded < 0;
         }
+        if (loaded < 0 || position + n > static_cast<std::size_t>(loaded))
+            return false;
+        std::memcpy(out, head + position, n);
+        position += n;
         return true;
+    }
+    CacheEntry::Outcome readPixels(PixelBuffer& pixels, std::size_t n, std::uint8_t*& level0,
+                                   std::uint64_t& trailer) override {
+        const std::size_t whole = n + sizeof trailer;
+        std::uint8_t* buffer = pixels.reserve(roundUp(whole) + kBlock);
+        if (buffer == nullptr)
+            return CacheEntry::Outcome::NoMemory;
+        level0 = reinterpret_cast<std::uint8_t*>(roundUp(reinterpret_cast<std::uintptr_t>(buffer)));
+        ssize_t got = -1;
+        if (position % kBlock == 0)
+            got = readAt(fd, level0, roundUp(whole), off_t(position));
+        if (got < 0 && (position % kBlock != 0 || errno == EINVAL) && directOff(fd))
+            got = readAt(fd, level0, whole, off_t(position));
+        error = got < 0;
+        if (got != static_cast<ssize_t>(whole))
+            return CacheEntry::Outcome::Wrong;
+        std::memcpy(&trailer, level0 + n, sizeof trailer);
+        position += whole;
+        return CacheEntry::Outcome::Read;
     }
     std::size_t length() const override { return size; }
     bool failed() const override { return error; }
@@ -50,30 +123,11 @@ class FileSource : public CacheEntry::Source {
   private:
     int fd;
     std::size_t size;
+    alignas(kBlock) std::uint8_t head[2 * kBlock];
+    ssize_t loaded = -1;
+    std::size_t position = 0;
     bool error = false;
 };
-
-// Writes every buffer whole; false on any failure (errno tells which).
-bool writeAll(int fd, iovec* parts, int count) {
-    while (count > 0) {
-        const ssize_t done = ::writev(fd, parts, count);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        auto left = static_cast<std::size_t>(done);
-        while (count > 0 && left >= parts->iov_len) {
-            left -= parts->iov_len;
-            ++parts;
-            --count;
-        }
-        if (count > 0) {
-            parts->iov_base = static_cast<std::uint8_t*>(parts->iov_base) + left;
-            parts->iov_len -= left;
-        }
-    }
-    return true;
-}
 
 // Makes every missing folder of an absolute path, 0700 as new cache folders
 // should be; true when the path is a folder afterwards.
@@ -254,7 +308,7 @@ std::shared_ptr<TextureCache> TextureCache::forUser() {
 }
 
 std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::uint64_t limit,
-                                                 RoomProbe probe) {
+                                                 RoomProbe probe, std::size_t staging) {
     if (limit == 0 || path.empty() || path[0] != '/')
         return nullptr;
     std::string trimmed = path;
@@ -289,15 +343,17 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
     std::shared_ptr<TextureCache> cache;
     try {
         cache.reset(new TextureCache(fd, trimmed, limit,
-                                     probe ? std::move(probe) : RoomProbe(systemProbe)));
+                                     probe ? std::move(probe) : RoomProbe(systemProbe), staging));
     } catch (...) { // no thread to be had: no cache
         return nullptr;
     }
     return cache;
 }
 
-TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound, RoomProbe room)
-    : dirFd(folderFd), folder(std::move(path)), limit(bound), probe(std::move(room)) {
+TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound, RoomProbe room,
+                           std::size_t stagingBytes)
+    : dirFd(folderFd), folder(std::move(path)), limit(bound), probe(std::move(room)),
+      staging(stagingBytes) {
     roomBytes = effectiveLimit(0);
     try {
         committer = std::thread([this] { commitLoop(); });
@@ -367,7 +423,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         if (auto found = unnamed.find(name); found != unnamed.end())
             where = found->second;
     }
-    const int fd = ::openat(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openDirect(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ELOOP || errno == EACCES) // a link, or what is not ours to read
             remove(where);
@@ -378,7 +434,6 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
     if (::fstat(fd, &info) != 0) {
         outcome = CacheEntry::Outcome::Unreadable;
     } else if (S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0) {
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         FileSource source(fd, static_cast<std::size_t>(info.st_size));
         outcome = CacheEntry::read(source, &key, pixels, mipmaps, result);
     }
@@ -406,58 +461,131 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
     if (::stat(path, &after) != 0 || !CacheEntry::sameFile(before, after))
         return;
     const CacheEntry::Key key = CacheEntry::keyFor(path, before, options, maxTextureSize);
-    std::vector<std::uint8_t> head = CacheEntry::header(key, decoded);
+    const std::vector<std::uint8_t> head = CacheEntry::header(key, decoded);
     const std::size_t level0 = CacheEntry::pixelBytes(decoded);
-    const std::uint64_t total = head.size() + level0 + 8;
+    const std::size_t length = head.size() + level0 + 8;
 
+    Stage* stage = nullptr;
+    std::vector<Stage> unused;
     std::string temporary;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!storing || stopping || pending.size() >= kMostPending ||
-            storedBytes + total > roomBytes)
+        if (!storing || stopping || pending.size() + staged.size() >= kMostPending ||
+            storedBytes + length > roomBytes)
             return;
-        storedBytes += total;
+        stage = takeStage(roundUp(length), unused);
+        if (stage == nullptr) {
+            // The writing has not kept up: this one is left for the next start.
+            ++dropCount;
+            return;
+        }
+        storedBytes += length;
         temporary = kTemporaryPrefix + std::to_string(::getpid()) + "-" +
                     std::to_string(counter++) + "-" + CacheEntry::entryName(key);
     }
+    for (Stage& s : unused)
+        releaseStage(s);
+    // The entry is copied out whole, so that the decoder's buffers go on at
+    // once; the cache's thread writes it.
+    if (stage->memory == nullptr) {
+        void* memory = ::mmap(nullptr, stage->capacity, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (memory == MAP_FAILED) {
+            std::lock_guard<std::mutex> lock(mutex);
+            storedBytes -= length;
+            stage->capacity = 0; // taken off at the next release
+            stage->busy = false;
+            return;
+        }
+        stage->memory = static_cast<std::uint8_t*>(memory);
+    }
+    std::memcpy(stage->memory, head.data(), head.size());
+    std::memcpy(stage->memory + head.size(), decoded.pixels, level0);
+    const std::uint64_t check = CacheEntry::fingerprint(
+        stage->memory + head.size(), level0, CacheEntry::fingerprint(head.data(), head.size(), 0));
+    std::memcpy(stage->memory + head.size() + level0, &check, sizeof check);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        staged.push_back({stage, length, std::move(temporary), CacheEntry::entryName(key)});
+    }
+    wake.notify_all();
+}
+
+TextureCache::Stage* TextureCache::takeStage(std::size_t bytes, std::vector<Stage>& unused) {
+    // A free stage large enough; else a new one, in room that free stages
+    // too small give up (their memory goes to `unused`, to be unmapped).
+    std::size_t taken = 0;
+    for (Stage& s : stages) {
+        if (!s.busy && s.capacity >= bytes) {
+            s.busy = true;
+            return &s;
+        }
+        taken += s.capacity;
+    }
+    for (auto s = stages.begin(); s != stages.end() && taken + bytes > staging;) {
+        if (s->busy) {
+            ++s;
+            continue;
+        }
+        taken -= s->capacity;
+        unused.push_back(*s);
+        s = stages.erase(s);
+    }
+    // One entry larger than the whole area is still taken, alone.
+    if (taken > 0 && taken + bytes > staging)
+        return nullptr;
+    Stage& made = stages.emplace_back();
+    made.capacity = bytes;
+    made.busy = true;
+    return &made;
+}
+
+void TextureCache::releaseStage(Stage& stage) {
+    if (stage.memory != nullptr)
+        ::munmap(stage.memory, stage.capacity);
+    stage.memory = nullptr;
+    stage.capacity = 0;
+}
+
+void TextureCache::write(const Staged& entry) {
     auto giveBack = [&](bool stopStoring) {
         std::lock_guard<std::mutex> lock(mutex);
-        storedBytes -= total;
+        storedBytes -= entry.length;
         if (stopStoring)
             storing = false;
     };
-    const int fd = ::openat(dirFd, temporary.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = openDirect(dirFd, entry.temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         giveBack(errno == ENOSPC || errno == EROFS || errno == EDQUOT || errno == EACCES);
         return;
     }
-    std::uint64_t check = CacheEntry::fingerprint(
-        decoded.pixels, level0, CacheEntry::fingerprint(head.data(), head.size(), 0));
-    iovec parts[3] = {{head.data(), head.size()},
-                      {const_cast<std::uint8_t*>(decoded.pixels), level0},
-                      {&check, sizeof check}};
-    if (!roomFor(fd, total)) {
-        // Full for now: nothing more is written until the next trim.
+    auto fail = [&](bool stopStoring) {
         ::close(fd);
-        ::unlinkat(dirFd, temporary.c_str(), 0);
-        giveBack(true);
+        ::unlinkat(dirFd, entry.temporary.c_str(), 0);
+        giveBack(stopStoring);
+    };
+    if (!roomFor(fd, entry.length)) {
+        fail(true); // full for now: nothing more is written until the next trim
         return;
     }
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, parts, 3)) {
+    // The whole blocks straight from the stage, the last part through the
+    // page cache (direct transfers are of whole blocks only).
+    const std::uint8_t* bytes = entry.stage->memory;
+    const std::size_t whole = entry.length / kBlock * kBlock;
+    bool written = ::fchmod(fd, 0600) == 0;
+    if (written && whole > 0 && !writeAt(fd, bytes, whole, 0))
+        written = errno == EINVAL && directOff(fd) && writeAt(fd, bytes, whole, 0);
+    written = written && (whole == entry.length || directOff(fd)) &&
+              writeAt(fd, bytes + whole, entry.length - whole, off_t(whole));
+    if (!written) {
         const int error = errno;
-        ::close(fd);
-        ::unlinkat(dirFd, temporary.c_str(), 0);
-        giveBack(error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO);
+        fail(error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO);
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        const std::string name = CacheEntry::entryName(key);
-        pending.push_back({fd, temporary, name});
-        unnamed[name] = temporary;
-    }
-    wake.notify_all();
+    std::lock_guard<std::mutex> lock(mutex);
+    pending.push_back({fd, entry.temporary, entry.name});
+    unnamed[entry.name] = entry.temporary;
 }
 
 void TextureCache::commit(Pending& p) {
@@ -474,25 +602,57 @@ void TextureCache::commit(Pending& p) {
         ++storeCount;
 }
 
+bool TextureCache::stagesIdle() const {
+    for (const Stage& s : stages)
+        if (!s.busy)
+            return true;
+    return false;
+}
+
 void TextureCache::commitLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wake.wait(lock,
-                  [&] { return stopping || ((!pending.empty() || trimWanted) && preloads == 0); });
-        if (!pending.empty() && (preloads == 0 || stopping)) {
+        wake.wait(lock, [&] {
+            return stopping || !staged.empty() ||
+                   ((!pending.empty() || trimWanted || stagesIdle()) && preloads == 0);
+        });
+        busy = true;
+        if (!staged.empty()) {
+            // Written at once, during a preload too: the stage is wanted back.
+            const Staged entry = std::move(staged.front());
+            staged.pop_front();
+            lock.unlock();
+            write(entry);
+            lock.lock();
+            entry.stage->busy = false;
+        } else if (!pending.empty() && (preloads == 0 || stopping)) {
             Pending p = std::move(pending.front());
             pending.pop_front();
-            busy = true;
             lock.unlock();
             commit(p);
             lock.lock();
         } else if (trimWanted && preloads == 0) {
             trimWanted = false;
-            busy = true;
             lock.unlock();
             trimNow();
             lock.lock();
+        } else if (stagesIdle() && (preloads == 0 || stopping)) {
+            // Everything is written: the stages' memory goes back.
+            std::vector<Stage> unused;
+            for (auto s = stages.begin(); s != stages.end();) {
+                if (s->busy) {
+                    ++s;
+                    continue;
+                }
+                unused.push_back(*s);
+                s = stages.erase(s);
+            }
+            lock.unlock();
+            for (Stage& s : unused)
+                releaseStage(s);
+            lock.lock();
         } else {
+            busy = false;
             break; // stopping, with nothing left to do
         }
         busy = false;
@@ -523,7 +683,10 @@ void TextureCache::trim() {
 
 void TextureCache::settle() {
     std::unique_lock<std::mutex> lock(mutex);
-    idle.wait(lock, [&] { return pending.empty() && !trimWanted && !busy; });
+    idle.wait(lock, [&] {
+        return staged.empty() && pending.empty() && !trimWanted && !busy &&
+               (preloads > 0 || !stagesIdle());
+    });
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,12 +45,18 @@ class TextureCache {
     // XDG_CACHE_HOME), else ~/.cache/orbivue, bounded by ORBIVUE_CACHE_SIZE
     // (see parseLimit). Null when the size is 0 or the folder cannot be had.
     static std::shared_ptr<TextureCache> forUser();
+    // Bytes of entries copied and waiting for the cache's thread to write
+    // them, at most: four textures of 12 MP photographs.
+    static constexpr std::size_t kDefaultStaging = 64u << 20;
+
     // A cache in `folder`, made (0700) when missing, its parent too. Null
     // when the folder cannot be made or opened, is a link, or is not the
     // user's, or when `limit` is 0. `probe` tells the room on its file
-    // system (fstatvfs when none is given).
+    // system (fstatvfs when none is given); `staging` bounds the entries
+    // waiting to be written.
     static std::shared_ptr<TextureCache> open(const std::string& folder, std::uint64_t limit,
-                                              RoomProbe probe = nullptr);
+                                              RoomProbe probe = nullptr,
+                                              std::size_t staging = kDefaultStaging);
 
     // The folder the user's cache lives in, by the environment as it is now.
     static std::string userFolder();
@@ -103,6 +110,8 @@ class TextureCache {
     // Photographs read from the cache, and entries put in place, so far.
     std::uint64_t fetched() const { return fetchCount; }
     std::uint64_t stored() const { return storeCount; }
+    // Decodes not kept because the writing had not kept up.
+    std::uint64_t dropped() const { return dropCount; }
 
     // The bytes the entries and temporary files take on disk now.
     std::uint64_t sizeOnDisk();
@@ -110,11 +119,27 @@ class TextureCache {
     std::uint64_t bound() const { return limit; }
 
   private:
-    TextureCache(int folderFd, std::string folder, std::uint64_t limit, RoomProbe probe);
+    TextureCache(int folderFd, std::string folder, std::uint64_t limit, RoomProbe probe,
+                 std::size_t staging);
     struct Pending {
         int fd = -1;
         std::string temporary, name;
     };
+    // Memory an entry is copied to, for the cache's thread to write.
+    struct Stage {
+        std::uint8_t* memory = nullptr;
+        std::size_t capacity = 0;
+        bool busy = false; // from the copy until the entry is written
+    };
+    struct Staged {
+        Stage* stage;
+        std::size_t length;
+        std::string temporary, name;
+    };
+    static void releaseStage(Stage& stage);
+    Stage* takeStage(std::size_t bytes, std::vector<Stage>& unused);
+    bool stagesIdle() const;
+    void write(const Staged& entry);
     void commitLoop();
     void commit(Pending& p);
     void trimNow();
@@ -129,6 +154,12 @@ class TextureCache {
 
     std::mutex mutex;
     std::condition_variable wake, idle;
+    // Entries copied and waiting to be written, in stages of at most
+    // `staging` bytes together; a decode that finds no room there is not
+    // kept.
+    std::size_t staging;
+    std::list<Stage> stages;
+    std::deque<Staged> staged;
     std::deque<Pending> pending;
     // The temporary file of each pending entry by entry name, so that a
     // start before the flush reads it there.
@@ -141,6 +172,6 @@ class TextureCache {
     std::uint64_t storedBytes = 0; // written since the last trim
     std::uint64_t roomBytes = 0;   // what may be written before the next trim
     unsigned counter = 0;          // for temporary names
-    std::atomic<std::uint64_t> fetchCount{0}, storeCount{0};
+    std::atomic<std::uint64_t> fetchCount{0}, storeCount{0}, dropCount{0};
     std::thread committer;
 };

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <jconfig.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -64,14 +66,14 @@ class Cache : public ::testing::Test {
     std::shared_ptr<TextureCache> open(std::uint64_t limit = 1ull << 30) {
         return TextureCache::open(dir.file("cache"), limit);
     }
-    std::vector<Loaded> load(const std::shared_ptr<TextureCache>& cache) {
+    std::vector<Loaded> load(const std::shared_ptr<TextureCache>& cache, bool settle = true) {
         std::vector<const char*> files;
         for (const std::string& p : paths)
             files.push_back(p.c_str());
         std::vector<Loaded> got;
         PreloadPipeline(files, viewerTextureOptions(), kMaxSize, 2, cache)
             .run([&](std::size_t, const DecodedTexture& d) { got.push_back(copy(d)); });
-        if (cache)
+        if (cache && settle)
             cache->settle();
         return got;
     }
@@ -241,6 +243,38 @@ TEST_F(Cache, EntriesThatDoNotBelongAreRemovedAndThePhotographDecoded) {
         load(again);
         EXPECT_EQ(again->fetched(), loadable());
     }
+}
+
+// The cache's thread is held at its first entry until the preload is over,
+// with room to stage one entry: the other decodes are not kept, and what is
+// kept is whole.
+TEST_F(Cache, WritingThatCannotKeepUpKeepsOnlyWholeEntries) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = true;
+    const std::thread::id opener = std::this_thread::get_id();
+    const TextureCache::RoomProbe probe = [&](int fd, struct statvfs& fs) {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return !held || std::this_thread::get_id() == opener; });
+        return ::fstatvfs(fd, &fs) == 0;
+    };
+    auto cache = TextureCache::open(dir.file("cache"), 1ull << 30, probe, 1);
+    EXPECT_EQ(load(cache, false), expected);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        held = false;
+    }
+    cv.notify_all();
+    cache->settle();
+    EXPECT_EQ(cache->stored(), 1u);
+    EXPECT_EQ(cache->dropped(), loadable() - 1);
+    std::size_t files = 0;
+    for (const auto& f : std::filesystem::directory_iterator(dir.file("cache")))
+        files += CacheEntry::isEntryName(f.path().filename().c_str()) ? 1 : 100;
+    EXPECT_EQ(files, 1u) << "temporaries or other files left";
+    auto again = open();
+    EXPECT_EQ(load(again), expected);
+    EXPECT_EQ(again->fetched(), 1u);
 }
 
 TEST_F(Cache, AFullOrReadOnlyCacheLoadsAsWithoutOne) {
