@@ -15,7 +15,9 @@
 //   header   magic, its own length, the key, the texture's shape and the
 //            lengths of the two pixel blocks (native byte order), padded
 //            with zeros to a multiple of kBlock bytes
-//   pixels   level 0, bottom row first, rows packed tightly
+//   pixels   level 0, bottom row first, rows packed tightly; four-byte
+//            pixels whose alpha is 255 throughout are kept as three bytes
+//            (a quarter less to write and read) and widened when read
 //   trailer  the fingerprint of the two parts above (8 bytes)
 //
 // The pixels begin on a block boundary of the file, so that they can be
@@ -75,8 +77,15 @@ std::string entryName(const Key& key);
 // Whether a file name in the cache folder is that of an entry.
 bool isEntryName(const char* name);
 
-// The header of an entry for `decoded` (a successful decode) under `key`.
-std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded);
+// The header of an entry for `decoded` (a successful decode) under `key`;
+// `opaque` when its four-byte pixels are kept as three (see packOpaque).
+// Its length does not depend on `opaque`.
+std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded,
+                                 bool opaque = false);
+
+// Copies `count` four-byte pixels to `out` as three bytes each; false, with
+// `out` partly written, when one's alpha is not 255.
+bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out);
 
 // The bytes of level 0 of a successful decode.
 std::size_t pixelBytes(const DecodedTexture& decoded);
@@ -95,10 +104,11 @@ class Source {
     virtual ~Source() = default;
     virtual bool read(std::uint8_t* out, std::size_t size) = 0;
     // Reads the rest of the entry: `size` bytes of pixels into `pixels`
-    // (pointed to by `level0`, which need not be the buffer's start), and the
-    // 8-byte trailer after them. NoMemory when the buffer cannot be had.
-    virtual Outcome readPixels(PixelBuffer& pixels, std::size_t size, std::uint8_t*& level0,
-                               std::uint64_t& trailer);
+    // (pointed to by `level0`, which need not be the buffer's start), with
+    // room for `room` bytes there, and the 8-byte trailer after them.
+    // NoMemory when the buffer cannot be had.
+    virtual Outcome readPixels(PixelBuffer& pixels, std::size_t size, std::size_t room,
+                               std::uint8_t*& level0, std::uint64_t& trailer);
     // The whole entry's length in bytes.
     virtual std::size_t length() const = 0;
     // Whether a read failed for a cause outside the entry (an I/O error),

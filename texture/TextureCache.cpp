@@ -98,10 +98,10 @@ class FileSource : public CacheEntry::Source {
         position += n;
         return true;
     }
-    CacheEntry::Outcome readPixels(PixelBuffer& pixels, std::size_t n, std::uint8_t*& level0,
-                                   std::uint64_t& trailer) override {
+    CacheEntry::Outcome readPixels(PixelBuffer& pixels, std::size_t n, std::size_t room,
+                                   std::uint8_t*& level0, std::uint64_t& trailer) override {
         const std::size_t whole = n + sizeof trailer;
-        std::uint8_t* buffer = pixels.reserve(roundUp(whole) + kBlock);
+        std::uint8_t* buffer = pixels.reserve(roundUp(std::max(whole, room)) + kBlock);
         if (buffer == nullptr)
             return CacheEntry::Outcome::NoMemory;
         level0 = reinterpret_cast<std::uint8_t*>(roundUp(reinterpret_cast<std::uintptr_t>(buffer)));
@@ -461,9 +461,10 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
     if (::stat(path, &after) != 0 || !CacheEntry::sameFile(before, after))
         return;
     const CacheEntry::Key key = CacheEntry::keyFor(path, before, options, maxTextureSize);
-    const std::vector<std::uint8_t> head = CacheEntry::header(key, decoded);
+    std::vector<std::uint8_t> head = CacheEntry::header(key, decoded);
     const std::size_t level0 = CacheEntry::pixelBytes(decoded);
-    const std::size_t length = head.size() + level0 + 8;
+    // The most the entry takes: opaque pixels are kept in a quarter less.
+    std::size_t length = head.size() + level0 + 8;
 
     Stage* stage = nullptr;
     std::vector<Stage> unused;
@@ -499,13 +500,22 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         }
         stage->memory = static_cast<std::uint8_t*>(memory);
     }
+    std::uint8_t* pixels = stage->memory + head.size();
+    std::size_t kept = level0;
+    if (decoded.bytesPerPixel == 4 && CacheEntry::packOpaque(decoded.pixels, level0 / 4, pixels)) {
+        kept = level0 / 4 * 3;
+        head = CacheEntry::header(key, decoded, true);
+    } else {
+        std::memcpy(pixels, decoded.pixels, level0);
+    }
     std::memcpy(stage->memory, head.data(), head.size());
-    std::memcpy(stage->memory + head.size(), decoded.pixels, level0);
-    const std::uint64_t check = CacheEntry::fingerprint(
-        stage->memory + head.size(), level0, CacheEntry::fingerprint(head.data(), head.size(), 0));
-    std::memcpy(stage->memory + head.size() + level0, &check, sizeof check);
+    const std::uint64_t check =
+        CacheEntry::fingerprint(pixels, kept, CacheEntry::fingerprint(head.data(), head.size(), 0));
+    std::memcpy(pixels + kept, &check, sizeof check);
     {
         std::lock_guard<std::mutex> lock(mutex);
+        storedBytes -= level0 - kept;
+        length -= level0 - kept;
         staged.push_back({stage, length, std::move(temporary), CacheEntry::entryName(key)});
     }
     wake.notify_all();
