@@ -199,62 +199,115 @@ class MemorySource : public Source {
     std::size_t at = 0;
 };
 
-// Widens three-byte pixels to four with alpha 255, in place (the buffer
-// holds count * 4 bytes), from the last pixel backwards: a group's bytes are
-// all read before its wider ones are written, and lie below them.
-SCALAR void widenOpaque(std::uint8_t* pixels, std::size_t count) {
-    std::size_t i = count;
-    if constexpr (std::endian::native == std::endian::little) {
-        // Four pixels at a time: three words in, four out.
-        for (; i % 4 != 0; --i) {
-            const std::uint8_t* from = pixels + (i - 1) * 3;
-            const std::uint8_t r = from[0], g = from[1], b = from[2];
-            std::uint8_t* to = pixels + (i - 1) * 4;
-            to[0] = r;
-            to[1] = g;
-            to[2] = b;
-            to[3] = 255;
-        }
-        for (; i > 0; i -= 4) {
-            std::uint32_t w0, w1, w2;
-            const std::uint8_t* from = pixels + (i - 4) * 3;
-            std::memcpy(&w0, from, 4);
-            std::memcpy(&w1, from + 4, 4);
-            std::memcpy(&w2, from + 8, 4);
-            const std::uint32_t p0 = w0 | 0xFF000000u;
-            const std::uint32_t p1 = (w0 >> 24) | (w1 << 8) | 0xFF000000u;
-            const std::uint32_t p2 = (w1 >> 16) | (w2 << 16) | 0xFF000000u;
-            const std::uint32_t p3 = (w2 >> 8) | 0xFF000000u;
-            std::uint8_t* to = pixels + (i - 4) * 4;
-            std::memcpy(to, &p0, 4);
-            std::memcpy(to + 4, &p1, 4);
-            std::memcpy(to + 8, &p2, 4);
-            std::memcpy(to + 12, &p3, 4);
-        }
-    }
-    for (; i > 0; --i) {
-        const std::uint8_t* from = pixels + (i - 1) * 3;
-        const std::uint8_t r = from[0], g = from[1], b = from[2];
-        std::uint8_t* to = pixels + (i - 1) * 4;
-        to[0] = r;
-        to[1] = g;
-        to[2] = b;
-        to[3] = 255;
-    }
-}
-
 std::uint64_t rotate(std::uint64_t x, int by) {
     return (x << by) | (x >> (64 - by));
+}
+
+// The fingerprint (see the header), taken in steps of whole 64-byte blocks:
+// eight independent lanes, each a chain of bijections of its state (xor
+// with the word, multiplication by an odd constant, xor with its own high
+// half), so that the multiplications of the lanes overlap in the CPU; then
+// the lanes and the last partial block folded into one word.
+class Lanes {
+  public:
+    explicit Lanes(std::uint64_t seed) {
+        for (int k = 0; k < 8; ++k)
+            lane[k] = seed + kOdd2 * static_cast<std::uint64_t>(k + 1);
+    }
+    // Kept scalar: vectorised, the 64-bit multiplications are taken apart
+    // into 32-bit ones and the whole runs at half the speed.
+    SCALAR void blocks(const std::uint8_t* data, std::size_t count) {
+        for (std::size_t i = 0; i < count * 64; i += 64) {
+            for (int k = 0; k < 8; ++k) {
+                std::uint64_t word;
+                std::memcpy(&word, data + i + 8 * k, 8);
+                lane[k] = (lane[k] ^ word) * kOdd;
+                lane[k] ^= lane[k] >> 32;
+            }
+        }
+    }
+    // `tail` holds the last size % 64 bytes of all `size`.
+    std::uint64_t finish(const std::uint8_t* tail, std::size_t size, std::uint64_t seed) const {
+        std::uint64_t h = seed ^ (static_cast<std::uint64_t>(size) * kOdd2);
+        for (int k = 0; k < 8; ++k)
+            h = rotate((h ^ lane[k]) * kOdd, 29);
+        const std::size_t left = size % 64;
+        for (std::size_t i = 0; i < left; i += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, tail + i, left - i < 8 ? left - i : 8);
+            h = rotate((h ^ word) * kOdd, 29);
+        }
+        h ^= h >> 33;
+        h *= kOdd2;
+        h ^= h >> 29;
+        return h;
+    }
+
+  private:
+    static constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    static constexpr std::uint64_t kOdd2 = 0xD6E8FEB86659FD93ull;
+    std::uint64_t lane[8];
+};
+
+// Pixels go in groups whose three-byte form is a whole number of blocks.
+constexpr std::size_t kGroup = 64;
+
+// Widens `count` three-byte pixels at `from` to four with alpha 255 at `to`,
+// front to back, and returns the fingerprint of the three-byte ones from
+// `seed`. `from` may lie inside the wider pixels, at least `count` bytes
+// after `to`: a group's bytes are taken in before its wider ones are
+// written, and those reach no byte not yet taken in.
+SCALAR std::uint64_t widenOpaque(const std::uint8_t* from, std::size_t count, std::uint8_t* to,
+                                 std::uint64_t seed) {
+    Lanes lanes(seed);
+    auto widen = [&](std::size_t first, std::size_t end) {
+        std::size_t i = first;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Four pixels at a time: three words in, four out.
+            for (; i + 4 <= end; i += 4) {
+                std::uint32_t w0, w1, w2;
+                std::memcpy(&w0, from + i * 3, 4);
+                std::memcpy(&w1, from + i * 3 + 4, 4);
+                std::memcpy(&w2, from + i * 3 + 8, 4);
+                const std::uint32_t p0 = w0 | 0xFF000000u;
+                const std::uint32_t p1 = (w0 >> 24) | (w1 << 8) | 0xFF000000u;
+                const std::uint32_t p2 = (w1 >> 16) | (w2 << 16) | 0xFF000000u;
+                const std::uint32_t p3 = (w2 >> 8) | 0xFF000000u;
+                std::memcpy(to + i * 4, &p0, 4);
+                std::memcpy(to + i * 4 + 4, &p1, 4);
+                std::memcpy(to + i * 4 + 8, &p2, 4);
+                std::memcpy(to + i * 4 + 12, &p3, 4);
+            }
+        }
+        for (; i < end; ++i) {
+            const std::uint8_t r = from[i * 3], g = from[i * 3 + 1], b = from[i * 3 + 2];
+            to[i * 4] = r;
+            to[i * 4 + 1] = g;
+            to[i * 4 + 2] = b;
+            to[i * 4 + 3] = 255;
+        }
+    };
+    std::size_t i = 0;
+    for (; i + kGroup <= count; i += kGroup) {
+        lanes.blocks(from + i * 3, kGroup * 3 / 64);
+        widen(i, i + kGroup);
+    }
+    const std::size_t left = (count - i) * 3;
+    lanes.blocks(from + i * 3, left / 64);
+    const std::uint64_t h = lanes.finish(from + i * 3 + left / 64 * 64, count * 3, seed);
+    widen(i, count);
+    return h;
 }
 
 } // namespace
 
 Outcome Source::readPixels(PixelBuffer& pixels, std::size_t size, std::size_t room,
-                           std::uint8_t*& level0, std::uint64_t& trailer) {
-    level0 = pixels.reserve(std::max(size, room));
+                           std::size_t ahead, std::uint8_t*& level0, std::uint64_t& trailer) {
+    level0 = pixels.reserve(std::max(room, ahead + size));
     if (level0 == nullptr)
         return Outcome::NoMemory;
-    return read(level0, size) && read(reinterpret_cast<std::uint8_t*>(&trailer), sizeof trailer)
+    return read(level0 + ahead, size) &&
+                   read(reinterpret_cast<std::uint8_t*>(&trailer), sizeof trailer)
                ? Outcome::Read
                : Outcome::Wrong;
 }
@@ -322,11 +375,15 @@ bool isEntryName(const char* name) {
     return true;
 }
 
-SCALAR bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out) {
-    std::size_t i = 0;
+namespace {
+
+// Packs pixels first to last-1 of `pixels` (see packOpaque).
+SCALAR bool pack(const std::uint8_t* pixels, std::size_t first, std::size_t end,
+                 std::uint8_t* out) {
+    std::size_t i = first;
     if constexpr (std::endian::native == std::endian::little) {
         // Four pixels at a time: four words in, three out.
-        for (; i + 4 <= count; i += 4) {
+        for (; i + 4 <= end; i += 4) {
             const std::uint8_t* from = pixels + i * 4;
             std::uint32_t p0, p1, p2, p3;
             std::memcpy(&p0, from, 4);
@@ -343,7 +400,7 @@ SCALAR bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8
             std::memcpy(out + i * 3 + 8, &w2, 4);
         }
     }
-    for (; i < count; ++i) {
+    for (; i < end; ++i) {
         const std::uint8_t* from = pixels + i * 4;
         if (from[3] != 255)
             return false;
@@ -351,6 +408,26 @@ SCALAR bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8
         out[i * 3 + 1] = from[1];
         out[i * 3 + 2] = from[2];
     }
+    return true;
+}
+
+} // namespace
+
+bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
+                std::uint64_t seed, std::uint64_t& check) {
+    // Each group is fingerprinted while it is still in the CPU's cache.
+    Lanes lanes(seed);
+    std::size_t i = 0;
+    for (; i + kGroup <= count; i += kGroup) {
+        if (!pack(pixels, i, i + kGroup, out))
+            return false;
+        lanes.blocks(out + i * 3, kGroup * 3 / 64);
+    }
+    if (!pack(pixels, i, count, out))
+        return false;
+    const std::size_t left = (count - i) * 3;
+    lanes.blocks(out + i * 3, left / 64);
+    check = lanes.finish(out + i * 3 + left / 64 * 64, count * 3, seed);
     return true;
 }
 
@@ -387,36 +464,10 @@ std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& d, bool o
 
 // Kept scalar: vectorised, the 64-bit multiplications of the lanes are
 // taken apart into 32-bit ones and the whole runs at half the speed.
-SCALAR std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint64_t seed) {
-    // Eight independent lanes, each a chain of bijections of its state (xor
-    // with the word, multiplication by an odd constant, xor with its own high
-    // half), so that the multiplications of the lanes overlap in the CPU.
-    constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
-    constexpr std::uint64_t kOdd2 = 0xD6E8FEB86659FD93ull;
-    std::uint64_t lane[8];
-    for (int k = 0; k < 8; ++k)
-        lane[k] = seed + kOdd2 * static_cast<std::uint64_t>(k + 1);
-    std::size_t i = 0;
-    for (; i + 64 <= size; i += 64) {
-        for (int k = 0; k < 8; ++k) {
-            std::uint64_t word;
-            std::memcpy(&word, data + i + 8 * k, 8);
-            lane[k] = (lane[k] ^ word) * kOdd;
-            lane[k] ^= lane[k] >> 32;
-        }
-    }
-    std::uint64_t h = seed ^ (static_cast<std::uint64_t>(size) * kOdd2);
-    for (int k = 0; k < 8; ++k)
-        h = rotate((h ^ lane[k]) * kOdd, 29);
-    for (; i < size; i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, data + i, size - i < 8 ? size - i : 8);
-        h = rotate((h ^ word) * kOdd, 29);
-    }
-    h ^= h >> 33;
-    h *= kOdd2;
-    h ^= h >> 29;
-    return h;
+std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint64_t seed) {
+    Lanes lanes(seed);
+    lanes.blocks(data, size / 64);
+    return lanes.finish(data + size / 64 * 64, size, seed);
 }
 
 namespace {
@@ -452,15 +503,20 @@ Outcome readEntry(Source& source, const Key* expected, PixelBuffer& pixels, Pixe
     // from here on is the reader's trouble, not the entry's.
     std::uint8_t* level0 = nullptr;
     std::uint64_t stored = 0;
-    const std::size_t inMemory = s.opaque ? s.pixelBytes / 3 * 4 : s.pixelBytes;
-    if (const Outcome got = source.readPixels(pixels, s.pixelBytes, inMemory, level0, stored);
+    // Opaque pixels are read a block-aligned pixel count past where they
+    // are widened to, so that the widening can run front to back with the
+    // fingerprint.
+    const std::size_t count = s.pixelBytes / (s.opaque ? 3 : s.bytesPerPixel);
+    const std::size_t ahead = s.opaque ? (count + kBlock - 1) / kBlock * kBlock : 0;
+    const std::size_t room = s.opaque ? count * 4 : s.pixelBytes;
+    if (const Outcome got = source.readPixels(pixels, s.pixelBytes, room, ahead, level0, stored);
         got != Outcome::Read)
         return got;
-    const std::uint64_t h = fingerprint(level0, s.pixelBytes, fingerprint(head.data(), length, 0));
+    const std::uint64_t seed = fingerprint(head.data(), length, 0);
+    const std::uint64_t h = s.opaque ? widenOpaque(level0 + ahead, count, level0, seed)
+                                     : fingerprint(level0, s.pixelBytes, seed);
     if (h != stored)
         return Outcome::Wrong;
-    if (s.opaque)
-        widenOpaque(level0, s.pixelBytes / 3);
     // The levels below are built again: the same function made them from the
     // same pixels, and they would cost a quarter more to write and read.
     std::uint8_t* below = nullptr;

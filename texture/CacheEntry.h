@@ -83,9 +83,11 @@ bool isEntryName(const char* name);
 std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded,
                                  bool opaque = false);
 
-// Copies `count` four-byte pixels to `out` as three bytes each; false, with
+// Copies `count` four-byte pixels to `out` as three bytes each, and sets
+// `check` to the fingerprint of what it wrote, from `seed`; false, with
 // `out` partly written, when one's alpha is not 255.
-bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out);
+bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
+                std::uint64_t seed, std::uint64_t& check);
 
 // The bytes of level 0 of a successful decode.
 std::size_t pixelBytes(const DecodedTexture& decoded);
@@ -103,12 +105,12 @@ class Source {
   public:
     virtual ~Source() = default;
     virtual bool read(std::uint8_t* out, std::size_t size) = 0;
-    // Reads the rest of the entry: `size` bytes of pixels into `pixels`
-    // (pointed to by `level0`, which need not be the buffer's start), with
-    // room for `room` bytes there, and the 8-byte trailer after them.
-    // NoMemory when the buffer cannot be had.
+    // Reads the rest of the entry: `size` bytes of pixels to `ahead` bytes
+    // (a multiple of kBlock) past `level0` in `pixels` (`level0` need not be
+    // the buffer's start), with `room` bytes from `level0` on, and the 8-byte
+    // trailer. NoMemory when the buffer cannot be had.
     virtual Outcome readPixels(PixelBuffer& pixels, std::size_t size, std::size_t room,
-                               std::uint8_t*& level0, std::uint64_t& trailer);
+                               std::size_t ahead, std::uint8_t*& level0, std::uint64_t& trailer);
     // The whole entry's length in bytes.
     virtual std::size_t length() const = 0;
     // Whether a read failed for a cause outside the entry (an I/O error),

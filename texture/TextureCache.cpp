@@ -99,21 +99,23 @@ class FileSource : public CacheEntry::Source {
         return true;
     }
     CacheEntry::Outcome readPixels(PixelBuffer& pixels, std::size_t n, std::size_t room,
-                                   std::uint8_t*& level0, std::uint64_t& trailer) override {
+                                   std::size_t ahead, std::uint8_t*& level0,
+                                   std::uint64_t& trailer) override {
         const std::size_t whole = n + sizeof trailer;
-        std::uint8_t* buffer = pixels.reserve(roundUp(std::max(whole, room)) + kBlock);
+        std::uint8_t* buffer = pixels.reserve(roundUp(std::max(room, ahead + whole)) + kBlock);
         if (buffer == nullptr)
             return CacheEntry::Outcome::NoMemory;
         level0 = reinterpret_cast<std::uint8_t*>(roundUp(reinterpret_cast<std::uintptr_t>(buffer)));
+        std::uint8_t* to = level0 + ahead;
         ssize_t got = -1;
         if (position % kBlock == 0)
-            got = readAt(fd, level0, roundUp(whole), off_t(position));
+            got = readAt(fd, to, roundUp(whole), off_t(position));
         if (got < 0 && (position % kBlock != 0 || errno == EINVAL) && directOff(fd))
-            got = readAt(fd, level0, whole, off_t(position));
+            got = readAt(fd, to, whole, off_t(position));
         error = got < 0;
         if (got != static_cast<ssize_t>(whole))
             return CacheEntry::Outcome::Wrong;
-        std::memcpy(&trailer, level0 + n, sizeof trailer);
+        std::memcpy(&trailer, to + n, sizeof trailer);
         position += whole;
         return CacheEntry::Outcome::Read;
     }
@@ -502,15 +504,19 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
     }
     std::uint8_t* pixels = stage->memory + head.size();
     std::size_t kept = level0;
-    if (decoded.bytesPerPixel == 4 && CacheEntry::packOpaque(decoded.pixels, level0 / 4, pixels)) {
+    std::uint64_t check = 0;
+    if (const std::vector<std::uint8_t> opaque = CacheEntry::header(key, decoded, true);
+        decoded.bytesPerPixel == 4 &&
+        CacheEntry::packOpaque(decoded.pixels, level0 / 4, pixels,
+                               CacheEntry::fingerprint(opaque.data(), opaque.size(), 0), check)) {
         kept = level0 / 4 * 3;
-        head = CacheEntry::header(key, decoded, true);
+        head = opaque;
     } else {
         std::memcpy(pixels, decoded.pixels, level0);
+        check = CacheEntry::fingerprint(pixels, kept,
+                                        CacheEntry::fingerprint(head.data(), head.size(), 0));
     }
     std::memcpy(stage->memory, head.data(), head.size());
-    const std::uint64_t check =
-        CacheEntry::fingerprint(pixels, kept, CacheEntry::fingerprint(head.data(), head.size(), 0));
     std::memcpy(pixels + kept, &check, sizeof check);
     {
         std::lock_guard<std::mutex> lock(mutex);
