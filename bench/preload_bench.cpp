@@ -10,7 +10,10 @@
 // the 12 MP set started one after another in one process. Needs an X display
 // (xvfb-run). Last, the texture cache: the first start with an empty cache
 // against one with the cache off, and the second start in the same process
-// and in a new one. `preload_bench --cache` prints only that part.
+// and in a new one. `preload_bench --cache` prints only that part. Then the
+// memory plan: the size a start of the 12 MP set chooses in memory cgroups
+// of 900 and 600 MB and with no limit (`preload_bench --memory` alone).
+#include "MemoryCgroup.h"
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
 #include "PreloadPipeline.h"
@@ -385,6 +388,62 @@ Measure measured(const Run& run, const std::vector<std::string>& photos, int run
     return result;
 }
 
+// A viewer start of the set in a child process of its own, in a memory
+// cgroup of `limitMb` (none for 0): the halvings the preload planned, the
+// smallest and largest texture widths, the slots left white, the preload's
+// milliseconds and the peak resident size. Killed by the kernel, it reports
+// -1 ms.
+struct Planned {
+    int halvings = -1, narrowest = 0, widest = 0, white = 0;
+    double ms = -1, peakMb = 0;
+};
+
+Planned plannedStart(const std::vector<std::string>& photos, int limitMb) {
+    MemoryCgroup cgroup(static_cast<std::uint64_t>(limitMb) << 20);
+    if (limitMb > 0 && !cgroup.made())
+        return Planned();
+    return inChild<Planned>([&] {
+        Planned p;
+        if (limitMb > 0 && !cgroup.enter())
+            return p;
+        OrbivueSettings record;
+        fillRecord(record, photos);
+        p.ms = timedStart(record);
+        p.halvings = OrbivueGL::preloadPlannedHalvings;
+        p.narrowest = 1 << 30;
+        for (const auto* list :
+             {&OrbivueGL::glTextures1, &OrbivueGL::glTextures2, &OrbivueGL::glTextures3}) {
+            for (const glTexture& t : *list) {
+                p.white += t.textureId == 0;
+                p.narrowest = std::min(p.narrowest, t.width);
+                p.widest = std::max(p.widest, t.width);
+            }
+        }
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        p.peakMb = usage.ru_maxrss / 1024.0;
+        return p;
+    });
+}
+
+void memoryFigures(const std::vector<std::string>& photos) {
+    std::printf("\nThe memory plan: %d photographs of 12 MP, cache off, one start per limit\n",
+                kPhotos);
+    std::printf("%-10s %9s %14s %6s %10s %8s\n", "cgroup", "halvings", "texture px", "white",
+                "preload ms", "peak MB");
+    for (const int limit : {0, 900, 600}) {
+        const Planned p = plannedStart(photos, limit);
+        const std::string name = limit == 0 ? "none" : std::to_string(limit) + " MB";
+        if (p.ms < 0) {
+            std::printf("%-10s %s\n", name.c_str(),
+                        p.halvings < 0 ? "no cgroup to be had, or ended by the kernel" : "failed");
+            continue;
+        }
+        std::printf("%-10s %9d %6d..%-6d %6d %10.0f %8.0f\n", name.c_str(), p.halvings, p.narrowest,
+                    p.widest, p.white, p.ms, p.peakMb);
+    }
+}
+
 } // namespace
 
 // The 45 photographs of one size: five different ones, each under nine names.
@@ -413,6 +472,11 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
     // Every figure but the cache's own is of first starts: no cache.
     setenv("ORBIVUE_CACHE_SIZE", "0", 1);
+    if (argc > 1 && std::string(argv[1]) == "--memory") {
+        memoryFigures(photoSet(dir, 4000, 3000));
+        std::filesystem::remove_all(dir);
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "--cache") {
         cacheFigures(photoSet(dir, 4000, 3000), dir);
         std::filesystem::remove_all(dir);
@@ -480,6 +544,7 @@ int main(int argc, char** argv) {
                 "after each close %.0f, %.0f, %.0f; peak %.0f.\n",
                 kept.before, kept.afterClose[0], kept.afterClose[1], kept.afterClose[2], kept.peak);
     cacheFigures(largest, dir);
+    memoryFigures(largest);
     std::filesystem::remove_all(dir);
     return 0;
 }

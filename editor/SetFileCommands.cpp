@@ -13,7 +13,9 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,24 +34,43 @@ QString fromText(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// A value from a file or a name as a message shows it: control and format
-// characters (the marks that change the direction of text, zero-width
-// characters among them) and line and paragraph separators as <U+XXXX>, so
-// that no value can hide, split or reorder the words around it, and two names
-// that look alike can be told apart.
+// Unicode's Default_Ignorable_Code_Point property: code points that show
+// nothing where a font has no glyph for them (the format characters among
+// them, and also the combining grapheme joiner, the Hangul fillers, the
+// variation selectors and the ranges kept for more of them).
+bool defaultIgnorable(char32_t u) {
+    static constexpr char32_t kRanges[][2] = {
+        {0x00AD, 0x00AD},  {0x034F, 0x034F}, {0x061C, 0x061C},   {0x115F, 0x1160},
+        {0x17B4, 0x17B5},  {0x180B, 0x180F}, {0x200B, 0x200F},   {0x202A, 0x202E},
+        {0x2060, 0x206F},  {0x3164, 0x3164}, {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},
+        {0xFFA0, 0xFFA0},  {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+        {0xE0000, 0xE0FFF}};
+    for (const auto& range : kRanges)
+        if (u >= range[0] && u <= range[1])
+            return true;
+    return false;
+}
+
+// A value from a file or a name as a message shows it: every character that
+// is blank or invisible but not a plain space as <U+XXXX>, so that no value
+// can hide, split or reorder the words around it, and two names that look
+// alike can be told apart. Blank or invisible: white space (the space
+// separators, among them no-break, figure and ideographic spaces, and the
+// line and paragraph separators), control and format characters (the marks
+// that change the direction of text, zero-width characters), and the default
+// ignorable code points; and the braille pattern blank, the one symbol drawn
+// without ink.
 QString shown(const QString& value) {
     QString out;
     for (const char32_t u : value.toUcs4()) {
-        switch (QChar::category(u)) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
+        const QChar::Category category = QChar::category(u);
+        const bool blank =
+            u != U' ' && (QChar::isSpace(u) || category == QChar::Other_Control ||
+                          category == QChar::Other_Format || defaultIgnorable(u) || u == 0x2800);
+        if (blank)
             out += QStringLiteral("<U+%1>").arg(unsigned(u), 4, 16, QLatin1Char('0')).toUpper();
-            break;
-        default:
+        else
             out += QString::fromUcs4(&u, 1);
-        }
     }
     return out;
 }
@@ -60,6 +81,17 @@ QString shown(const QString& value) {
 QString fileOfSet(int series, const QString& seriesName) {
     return series > 0 ? QStringLiteral("image list of the ") + seriesName
                       : QStringLiteral("settings file");
+}
+
+// The reason the system gave for a refusal, in its own words as a message
+// continues them: "permission denied", "read-only file system", ...
+QString reason(int error) {
+    QString text = QString::fromLocal8Bit(error != 0 ? ::strerrordesc_np(error) : nullptr);
+    if (text.isEmpty())
+        return QStringLiteral("error %1").arg(error);
+    if (text.size() > 1 && text[1].isLower())
+        text[0] = text[0].toLower();
+    return text;
 }
 
 QString bytesText(std::uint64_t bytes) {
@@ -187,14 +219,23 @@ void Form1::saveSetToolStripMenuItem_Click() {
                             .arg(bytesText(result.size), limitText(SetFile::kMaxSettingsBytes));
         break;
     case SetFile::SaveResult::FolderClosed:
-        message = QStringLiteral("The set was not saved: this folder takes no new files, and the "
-                                 "%1 is not there yet to be written over.")
-                      .arg(fileOfSet(result.series, series));
+        message = result.error == ENOENT
+                      ? QStringLiteral("The set was not saved: this folder takes no new files "
+                                       "(%2), and the %1 is not there yet to be written over.")
+                            .arg(fileOfSet(result.series, series), reason(result.folderError))
+                      : QStringLiteral("The set was not saved: this folder takes no new files "
+                                       "(%2), and the %1 may not be written over (%3).")
+                            .arg(fileOfSet(result.series, series), reason(result.folderError),
+                                 reason(result.error));
         break;
-    case SetFile::SaveResult::FolderMissing:
-        message = QStringLiteral("The set was not saved: the folder the %1 goes into does not "
-                                 "exist.")
-                      .arg(fileOfSet(result.series, series));
+    case SetFile::SaveResult::FolderNotOpened:
+        message = result.error == ENOENT || result.error == ENOTDIR
+                      ? QStringLiteral("The set was not saved: the folder the %1 goes into does "
+                                       "not exist.")
+                            .arg(fileOfSet(result.series, series))
+                      : QStringLiteral("The set was not saved: the folder the %1 goes into "
+                                       "cannot be opened (%2).")
+                            .arg(fileOfSet(result.series, series), reason(result.error));
         break;
     case SetFile::SaveResult::OthersFile:
         message = QStringLiteral("The set was not saved: this file belongs to another user, who "

@@ -74,6 +74,7 @@ Slot& Slot::operator=(Slot&& other) noexcept {
             ::close(folder);
         folder = other.folder;
         other.folder = -1;
+        folderError = other.folderError;
         whole = std::move(other.whole);
         name = std::move(other.name);
         found = other.found;
@@ -99,8 +100,10 @@ bool Slot::open(const std::string& path) {
     name = slash == std::string::npos ? path : path.substr(slash + 1);
     folder = ::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     struct stat info {};
-    if (folder < 0 || ::fstat(folder, &info) != 0)
+    if (folder < 0 || ::fstat(folder, &info) != 0) {
+        folderError = errno;
         return false;
+    }
     dirMode = info.st_mode;
     dirOwner = info.st_uid;
     found = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
@@ -117,12 +120,16 @@ bool Slot::regular() const {
     return found && S_ISREG(fileMode);
 }
 
-bool Slot::folderTakesFiles() const {
-    return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0;
+int Slot::folderRefusal() const {
+    return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
-bool Slot::writable() const {
-    return regular() && ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) == 0;
+int Slot::writeRefusal() const {
+    if (!found)
+        return ENOENT;
+    if (!regular())
+        return EISDIR; // only a regular file is written over
+    return ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 bool Slot::unchanged() const {

@@ -26,8 +26,10 @@ class Slot {
     ~Slot();
 
     // Opens the folder of `path` and looks at the name in it (a link there is
-    // looked at, not followed). False when the folder cannot be opened.
+    // looked at, not followed). False when the folder cannot be opened;
+    // openError() then holds the reason the system gave (an errno value).
     bool open(const std::string& path);
+    int openError() const { return folderError; }
 
     const std::string& path() const { return whole; }
     bool exists() const { return found; }
@@ -37,8 +39,12 @@ class Slot {
     mode_t folderMode() const { return dirMode; }
     uid_t folderOwner() const { return dirOwner; }
     // Whether the user may make files in the folder, and write the file.
-    bool folderTakesFiles() const;
-    bool writable() const;
+    bool folderTakesFiles() const { return folderRefusal() == 0; }
+    bool writable() const { return writeRefusal() == 0; }
+    // The same as the reason the system gives for a refusal (an errno value:
+    // EACCES, EROFS, ...), 0 when there is none; ENOENT when there is no file.
+    int folderRefusal() const;
+    int writeRefusal() const;
 
     // Whether the name still holds what was checked (or still nothing).
     bool unchanged() const;
@@ -62,6 +68,7 @@ class Slot {
 
   private:
     int folder = -1;
+    int folderError = 0;
     std::string whole, name;
     bool found = false;
     dev_t device = 0;

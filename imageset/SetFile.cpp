@@ -250,9 +250,11 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         const SetPaths::Target target = SetPaths::throughLinks(path);
         if (target.outcome != SetPaths::Target::Ok)
             return problem(linkProblem(target), target.path, n < 3 ? n + 1 : 0);
-        if (!slots[n].open(target.path))
-            return problem(SaveResult::FolderMissing, AtomicFile::folderOf(target.path),
+        if (!slots[n].open(target.path)) {
+            result.error = slots[n].openError();
+            return problem(SaveResult::FolderNotOpened, AtomicFile::folderOf(target.path),
                            n < 3 ? n + 1 : 0);
+        }
         return result;
     };
     for (int n = 0; n < 3; ++n) {
@@ -323,12 +325,19 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         const uid_t user = ::geteuid();
         const bool othersFile = (slot.folderMode() & S_ISVTX) != 0 && slot.exists() && user != 0 &&
                                 slot.owner() != user && slot.folderOwner() != user;
-        inPlace[n] = othersFile || !slot.folderTakesFiles();
+        const int folderRefusal = slot.folderRefusal();
+        inPlace[n] = othersFile || folderRefusal != 0;
         const std::string& named = n < 3 ? listPaths[n] : settingsPath;
-        if (inPlace[n] && !slot.writable())
-            return othersFile ? problem(SaveResult::OthersFile, named, n < 3 ? n + 1 : 0)
-                              : problem(SaveResult::FolderClosed, AtomicFile::folderOf(slot.path()),
-                                        n < 3 ? n + 1 : 0);
+        if (!inPlace[n])
+            continue;
+        if (const int refusal = slot.writeRefusal(); refusal != 0) {
+            if (othersFile)
+                return problem(SaveResult::OthersFile, named, n < 3 ? n + 1 : 0);
+            result.error = refusal;
+            result.folderError = folderRefusal;
+            return problem(SaveResult::FolderClosed, AtomicFile::folderOf(slot.path()),
+                           n < 3 ? n + 1 : 0);
+        }
     }
 
     // The files written in place are opened first, each checked to be the

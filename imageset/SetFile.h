@@ -58,7 +58,7 @@ struct SaveResult {
         ForeignLink,     // a link of another user stands at the name (path: the link)
         LinkLoop,        // links at the name never reach a file
         FolderClosed,    // a file must be made in a folder that takes no new files (path: it)
-        FolderMissing,   // the folder a file goes into does not exist (path: it)
+        FolderNotOpened, // the folder a file goes into cannot be opened (path: it)
         OthersFile,      // a file of another user in a sticky folder that the user may not write
         Changed,         // something else stands at the name since it was checked
         PathLineBreak,   // the settings file's path holds a line break
@@ -66,6 +66,12 @@ struct SaveResult {
     std::string path;       // the file concerned
     int series = 0;         // 1 to 3 where a list is concerned
     std::uint64_t size = 0; // TooLarge: the size it has or would have
+    // The reason the system gave, as an errno value (0: none): why the folder
+    // cannot be opened (FolderNotOpened) or why the file may not be written
+    // (FolderClosed: ENOENT when it is not there); and, for FolderClosed, why
+    // the folder takes no new files.
+    int error = 0;
+    int folderError = 0;
 };
 
 // Everything a settings file and its list files store of a set.

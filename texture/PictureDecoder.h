@@ -56,6 +56,10 @@ class PictureDecoder {
     bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture,
                 ColourConverter& colour);
 
+    // Whether the opened picture is a JPEG that TurboJPEG decodes (at a
+    // reduced scale where the texture is small).
+    bool isJpegPicture() const { return isJpeg; }
+
     // Whether the last decode failed for want of memory for its pixels.
     bool outOfMemory() const { return memoryShort; }
 

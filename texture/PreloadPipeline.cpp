@@ -71,40 +71,6 @@ DecodedTexture attempt(const char* file, const TextureOptions& options, int maxT
     return decoded;
 }
 
-// The CPU stage of one file at no larger a size than `floor` allows. When
-// memory runs short, what the attempt held is given back and the file is
-// decoded again at half the size, down to 256 pixels on the longer side; the
-// files after it then get that size at most, so that the set grows softer
-// evenly rather than in holes.
-//
-// `last` is the halvings of the worker's previous file: when the floor has
-// risen since, the worker gives back its buffers first, which grew to the
-// larger size and would otherwise stay that large.
-template <typename Slot>
-void decodeInto(const char* file, const TextureOptions& options, int maxTextureSize,
-                TextureScratch& scratch, Slot& slot, TextureCache* cache, std::atomic<int>& floor,
-                int& last) {
-    TextureOptions current = options;
-    current.halvings = std::max(options.halvings, floor.load());
-    if (current.halvings > last) {
-        releaseBuffers(scratch);
-        slot.pixels.release();
-        slot.mipmaps.release();
-    }
-    for (;;) {
-        last = current.halvings;
-        slot.decoded = attempt(file, current, maxTextureSize, scratch, slot, cache);
-        if (!slot.decoded.outOfMemory || !mayShrink(slot.decoded.longerSide, current.halvings + 1))
-            return;
-        releaseBuffers(scratch);
-        slot.pixels.release();
-        slot.mipmaps.release();
-        ++current.halvings;
-        for (int seen = floor.load(); seen < current.halvings;)
-            floor.compare_exchange_weak(seen, current.halvings);
-    }
-}
-
 } // namespace
 
 PreloadPipeline::PreloadPipeline(std::vector<const char*> paths, const TextureOptions& o,
@@ -114,6 +80,43 @@ PreloadPipeline::PreloadPipeline(std::vector<const char*> paths, const TextureOp
 
 PreloadPipeline::~PreloadPipeline() {
     stop();
+}
+
+// The CPU stage of one file at no larger a size than the floor allows. When
+// memory runs short, what the attempt held is given back and the file is
+// decoded again at half the size, down to 256 pixels on the longer side; the
+// files after it then get that size at most, so that the set grows softer
+// evenly rather than in holes.
+void PreloadPipeline::decodeInto(const char* file, TextureScratch& scratch, Slot& slot, int& last) {
+    TextureOptions current = options;
+    current.halvings = std::max(options.halvings, floor.load());
+    if (current.halvings > last) {
+        // The buffers grew to the larger size and would otherwise stay so.
+        releaseBuffers(scratch);
+        slot.pixels.release();
+        slot.mipmaps.release();
+    }
+    for (;;) {
+        last = current.halvings;
+        slot.decoded = attempt(file, current, maxTextureSize, scratch, slot, cache.get());
+        if (!slot.decoded.outOfMemory || !mayShrink(slot.decoded.longerSide, current.halvings + 1))
+            return;
+        releaseBuffers(scratch);
+        slot.pixels.release();
+        slot.mipmaps.release();
+        ++current.halvings;
+        shrinkTo(current.halvings);
+    }
+}
+
+void PreloadPipeline::giveBack(Worker& self) {
+    releaseBuffers(self.scratch);
+    for (Slot& s : self.slots) {
+        if (!s.busy) {
+            s.pixels.release();
+            s.mipmaps.release();
+        }
+    }
 }
 
 unsigned PreloadPipeline::defaultWorkers() {
@@ -145,17 +148,32 @@ void PreloadPipeline::work(Worker& self) {
         std::size_t job = 0;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            slotFreed.wait(lock, [&] {
-                return stopping || nextJob >= files.size() || self.freeSlot() != nullptr;
-            });
-            if (stopping || nextJob >= files.size())
-                return;
+            for (;;) {
+                if (stopping || nextJob >= files.size()) {
+                    // Nothing more to decode: the scratch buffers go now,
+                    // not when the preload ends.
+                    releaseBuffers(self.scratch);
+                    return;
+                }
+                // Memory ran short meanwhile: what this worker holds at the
+                // old size goes back at once, not at its next file.
+                if (floor.load() > self.halvings) {
+                    giveBack(self);
+                    self.halvings = floor.load();
+                }
+                slot = self.freeSlot();
+                if (slot != nullptr)
+                    break;
+                slotFreed.wait(lock);
+            }
             job = nextJob++;
-            slot = self.freeSlot();
             slot->busy = true;
         }
-        decodeInto(files[job], options, maxTextureSize, self.scratch, *slot, cache.get(), floor,
-                   self.halvings);
+        // A picture decoded at a size the floor has since left behind would
+        // only be made again smaller by the GL thread.
+        do {
+            decodeInto(files[job], self.scratch, *slot, self.halvings);
+        } while (slot->decoded.ok && slot->decoded.halvings < floor.load());
         {
             std::lock_guard<std::mutex> lock(mutex);
             results[job] = slot;
@@ -184,8 +202,28 @@ void PreloadPipeline::start() {
 }
 
 void PreloadPipeline::shrinkTo(int halvings) {
-    for (int seen = floor.load(); seen < halvings;)
-        floor.compare_exchange_weak(seen, halvings);
+    bool raised = false;
+    for (int seen = floor.load(); seen < halvings && !raised;)
+        raised = floor.compare_exchange_weak(seen, halvings);
+    if (!raised)
+        return;
+    {
+        // Results decoded ahead at a larger size give their memory back now;
+        // the GL thread makes them again at the new size when it comes to them.
+        std::lock_guard<std::mutex> lock(mutex);
+        for (Slot* slot : results) {
+            if (slot == nullptr || slot == current || slot->decoded.halvings >= halvings ||
+                !slot->decoded.ok)
+                continue;
+            slot->decoded.ok = false;
+            slot->decoded.outOfMemory = true;
+            slot->decoded.pixels = nullptr;
+            slot->decoded.mipmaps = nullptr;
+            slot->pixels.release();
+            slot->mipmaps.release();
+        }
+    }
+    slotFreed.notify_all(); // idle workers give back their buffers
 }
 
 void PreloadPipeline::releaseCurrent() {
@@ -203,8 +241,7 @@ void PreloadPipeline::run(const Consumer& consume) {
         // Not a single thread could be started: decode here, one by one.
         Worker self;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            decodeInto(files[i], options, maxTextureSize, self.scratch, self.slots[0], cache.get(),
-                       floor, self.halvings);
+            decodeInto(files[i], self.scratch, self.slots[0], self.halvings);
             current = &self.slots[0];
             consume(i, self.slots[0].decoded);
             current = nullptr;
@@ -215,22 +252,27 @@ void PreloadPipeline::run(const Consumer& consume) {
         for (std::size_t i = 0; i < files.size(); ++i) {
             Slot* slot = nullptr;
             {
+                // `current` under the lock: a worker that raises the floor
+                // must not release the result being consumed.
                 std::unique_lock<std::mutex> lock(mutex);
                 resultReady.wait(lock, [&] { return results[i] != nullptr; });
                 slot = results[i];
+                current = slot;
             }
-            current = slot;
             consume(i, slot->decoded);
-            current = nullptr;
             {
                 std::lock_guard<std::mutex> lock(mutex);
+                current = nullptr;
                 results[i] = nullptr;
                 slot->busy = false;
             }
             slotFreed.notify_all();
         }
     } catch (...) {
-        current = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            current = nullptr;
+        }
         stop();
         throw;
     }

@@ -44,9 +44,13 @@ class PreloadPipeline {
     // was handed, whose pixels are not to be read after this.
     void releaseCurrent();
 
-    // Halvings every file decoded from now on gets at least: raised by the
-    // workers when memory runs short for a file, and by the owner when it
-    // does for an upload.
+    // Halvings every file decoded from now on gets at least (within the
+    // 256-pixel floor of each): raised by the workers when memory runs short
+    // for a file, and by the owner when it does for an upload or when the
+    // memory left no longer holds the rest at the size so far. Raising it
+    // gives back at once what the workers hold at the old size and the
+    // memory of the results they decoded ahead at it, which the owner then
+    // finds marked as out of memory, to be decoded again smaller.
     void shrinkTo(int halvings);
     int halvings() const { return floor.load(); }
 
@@ -57,6 +61,8 @@ class PreloadPipeline {
     struct Slot;
     struct Worker;
     void work(Worker& self);
+    void decodeInto(const char* file, TextureScratch& scratch, Slot& slot, int& last);
+    void giveBack(Worker& self);
     void stop();
 
     std::vector<const char*> files;

@@ -77,7 +77,7 @@ TextureRules::Size plannedSize(int w, int h, int maxTextureSize, const TextureOp
     const TextureRules::Size full =
         TextureRules::textureSize(w, h, maxTextureSize, options.highQuality);
     result.longerSide = std::max(full.width, full.height);
-    return TextureRules::halved(full, options.halvings);
+    return TextureRules::halved(full, allowedHalvings(result.longerSide, options.halvings));
 }
 
 void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOptions& options,
@@ -166,11 +166,18 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
 } // namespace
 
 bool mayShrink(int longerSide, int halvings) {
-    if (halvings <= 0)
-        return true;
+    return halvings <= 0 || allowedHalvings(longerSide, halvings) == halvings;
+}
+
+int allowedHalvings(int longerSide, int wanted) {
+    if (wanted <= 0)
+        return 0;
     if (longerSide <= 0)
-        return halvings <= 3;
-    return (longerSide >> halvings) >= 256;
+        return std::min(wanted, 3);
+    int allowed = 0;
+    while (allowed < wanted && (longerSide >> (allowed + 1)) >= 256)
+        ++allowed;
+    return allowed;
 }
 
 void releaseBuffers(TextureScratch& scratch) {

@@ -102,6 +102,11 @@ void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t s
 // on the longer side. A longer side not yet known (the file itself could not
 // be read into memory) allows three halvings.
 bool mayShrink(int longerSide, int halvings);
+// The halvings a texture of that longer side gets when `wanted` are asked
+// for: as many as keep it at 256 pixels or more (three when its size is not
+// known yet), so that a set made smaller for want of memory shows none of its
+// photographs smaller than that.
+int allowedHalvings(int longerSide, int wanted);
 
 // Gives back the memory of every buffer, for a load that failed for want of
 // it: the next attempt starts from nothing.

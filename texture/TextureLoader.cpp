@@ -3,6 +3,7 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <new>
 
 TextureLoader::TextureLoader()
     : alphaMatch(true), highQuality(true), mipMapping(false), textureFilter(FilterNone),
@@ -29,7 +30,6 @@ TextureOptions TextureLoader::options() const {
     o.matchRed = matchRed;
     o.matchGreen = matchGreen;
     o.matchBlue = matchBlue;
-    o.halvings = photographHalvings;
     return o;
 }
 
@@ -43,7 +43,19 @@ int TextureLoader::LoadTextureFromDisk(const char* fileName, glTexture* texture)
 int TextureLoader::LoadPhotograph(const char* fileName, glTexture* texture) {
     if (texture == nullptr)
         return 0;
-    return UploadPhotograph(fileName, decodeFile(fileName, options()), texture);
+    TextureOptions current = options();
+    current.halvings = photographHalvings;
+    int halvings = photographHalvings;
+    DecodedTexture decoded;
+    try {
+        decoded = decodeFile(fileName, current);
+    } catch (const std::bad_alloc&) {
+        decoded.halvings = current.halvings;
+        decoded.outOfMemory = true; // retried smaller below
+    }
+    const int result = UploadPhotograph(fileName, decoded, texture, halvings);
+    ShrinkPhotographs(halvings);
+    return result;
 }
 
 void TextureLoader::ShrinkPhotographs(int halvings) {
@@ -57,13 +69,14 @@ DecodedTexture TextureLoader::decodeFile(const char* fileName, const TextureOpti
 }
 
 int TextureLoader::UploadPhotograph(const char* fileName, const DecodedTexture& decoded,
-                                    glTexture* texture,
+                                    glTexture* texture, int& halvings,
                                     const std::function<void()>& releaseDecoded) {
-    int loaded = 0;
+    TextureOptions current = options();
+    current.halvings = halvings;
+    int reached = halvings;
     const int result =
-        uploadPhotograph(fileName, decoded, options(), buffers(), texture, releaseDecoded, &loaded);
-    if (result == 1)
-        ShrinkPhotographs(loaded);
+        uploadPhotograph(fileName, decoded, current, buffers(), texture, releaseDecoded, &reached);
+    halvings = std::max(halvings, reached);
     return result;
 }
 
@@ -225,7 +238,7 @@ int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
                      const std::function<void()>& releaseDecoded, int* loadedHalvings) {
     int halvings = decoded.halvings;
     UploadOutcome outcome = UploadOutcome::OutOfMemory;
-    if (decoded.ok && decoded.halvings < options.halvings)
+    if (decoded.halvings < options.halvings)
         halvings = options.halvings - 1; // decoded before the others shrank: made again smaller
     else
         outcome = uploadDecoded(decoded, options, texture);
@@ -242,7 +255,12 @@ int uploadPhotograph(const char* fileName, const DecodedTexture& decoded,
         TextureOptions smaller = options;
         smaller.halvings = halvings;
         DecodedTexture again;
-        decodeTexture(fileName, smaller, queryMaxTextureSize(), scratch, again);
+        try {
+            decodeTexture(fileName, smaller, queryMaxTextureSize(), scratch, again);
+        } catch (const std::bad_alloc&) {
+            again = DecodedTexture();
+            again.outOfMemory = true; // smaller still, if the floor allows
+        }
         outcome = uploadDecoded(again, smaller, texture);
     }
     if (retried)

@@ -35,21 +35,26 @@ class TextureLoader {
     // at all: when memory runs short for it (its decode buffers or its
     // texture), it is loaded again at half the size in each dimension, down
     // to 256 pixels on the longer side. Returns 0, textureId unwritten, when
-    // even that fails.
+    // even that fails. It is loaded with at least PhotographHalvings(), and
+    // the halvings it took raise that for the photographs after it.
     int LoadPhotograph(const char* fileName, glTexture* texture);
-    // The GL stage of LoadPhotograph, for a photograph whose CPU stage ran
-    // elsewhere (a preloading worker); retries decode on this thread, after
-    // `releaseDecoded` has given back the memory of the first attempt.
+    // The GL stage of a photograph whose CPU stage ran elsewhere (a
+    // preloading worker), with at least `halvings` halvings; retries decode
+    // on this thread, after `releaseDecoded` has given back the memory of the
+    // first attempt. `halvings` becomes the most the load took, also when it
+    // failed for want of memory at every size.
     int UploadPhotograph(const char* fileName, const DecodedTexture& decoded, glTexture* texture,
-                         const std::function<void()>& releaseDecoded = {});
+                         int& halvings, const std::function<void()>& releaseDecoded = {});
 
-    // Halvings every photograph loaded from now on gets at least: once one
-    // had to be loaded smaller, the ones after it are no larger, so that a
-    // set too large for the memory grows softer evenly instead of in holes.
+    // Halvings every photograph loaded with LoadPhotograph from now on gets
+    // at least: once one had to be loaded smaller, the ones after it are no
+    // larger, so that a set too large for the memory grows softer evenly
+    // instead of in holes. LoadTextureFromDisk is not affected.
     int PhotographHalvings() const { return photographHalvings; }
     void ShrinkPhotographs(int halvings);
 
-    // The options as they stand now, for a load that runs in two stages.
+    // The options as they stand now, for a load that runs in two stages
+    // (no halvings).
     TextureOptions options() const;
 
   private:

@@ -66,6 +66,13 @@ extern std::int32_t loadedCount, totalCount; // preloading progress
 // Threads that decode photographs ahead of the uploads during preloading;
 // 0 loads them one by one on this thread. One per hardware thread by default.
 extern unsigned preloadWorkers;
+// What the preload may take of the memory, in bytes, when set (tests,
+// measurements); otherwise it reads the process's limits, its memory
+// cgroup's and the system's available memory.
+extern std::uint64_t (*preloadRoom)();
+// The halvings the last preload chose for all its photographs before it
+// decoded the first, so that the set fits in that memory (0: full size).
+extern int preloadPlannedHalvings;
 // Told every fraction the loading screen shows, when set (tests, measurements).
 extern void (*loaderObserver)(float fraction);
 // When the next animation tick is due, in freeglut's elapsed milliseconds.

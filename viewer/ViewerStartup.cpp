@@ -2,6 +2,7 @@
 // loading screen while answering the window system, and the reshape callback.
 #include "OrbivueGL.h"
 
+#include "MemoryPlan.h"
 #include "PreloadPipeline.h"
 #include "TextureCache.h"
 #include "TextureLoader.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <malloc.h>
 #include <memory>
+#include <new>
 #include <sys/select.h>
 
 namespace OrbivueGL {
@@ -104,21 +106,65 @@ void answerWindowSystem() {
         throw PreloadCancelled{};
 }
 
-// Sets the pointer shape of the viewer window. freeglut's own cursor cache
-// outlives its display connection, so after the first viewer has closed it
-// would hand the next one a cursor that no longer exists, and the X error
-// would end the program; the shape is therefore made on the current
-// connection each time.
-void setPointer(unsigned int shape) {
+// Sets the pointer of the viewer window to the GLUT_CURSOR_ shape, with the
+// glyph of the X cursor font that freeglut shows for it. glutSetCursor itself
+// cannot serve: freeglut keeps the cursors it made in a cache that outlives
+// its display connection, so after the first viewer has closed (glutExit) it
+// would hand the next viewer of the process a cursor of the closed
+// connection, and the X error (BadCursor) would end the program. The cursor
+// is therefore made on the current connection each time, and sent at once:
+// the preload answers the window system only between photographs.
+void setPointer(int shape) {
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
     if (display == nullptr || window == 0)
         return;
-    const Cursor cursor = XCreateFontCursor(display, shape);
+    const Cursor cursor =
+        XCreateFontCursor(display, shape == GLUT_CURSOR_WAIT ? XC_watch : XC_top_left_arrow);
     XDefineCursor(display, window, cursor);
     XFreeCursor(display, cursor);
     XFlush(display);
 }
+
+// What the preload may take of the memory now: the process's limits and the
+// system's, or what a test or measurement says.
+MemoryPlan::Room memoryRoom() {
+    if (preloadRoom == nullptr)
+        return MemoryPlan::readRoom();
+    MemoryPlan::Room room;
+    room.available = preloadRoom();
+    return room;
+}
+
+// The preload's memory: the sizes of its pictures, read from their headers
+// before anything is decoded, and the halvings chosen for all of them.
+struct PreloadMemory {
+    std::vector<MemoryPlan::Extent> pictures;
+    TextureOptions options;
+    int maxTextureSize = 0;
+    unsigned workers = 0;
+
+    PreloadMemory(const std::vector<const char*>& files, const TextureOptions& o, int maxSize,
+                  unsigned threads)
+        : options(o), maxTextureSize(maxSize), workers(threads) {
+        PictureDecoder decoder;
+        pictures.reserve(files.size());
+        for (const char* file : files)
+            pictures.push_back(MemoryPlan::probe(file, decoder));
+    }
+    int plannedHalvings() const {
+        return MemoryPlan::plan(pictures, options, maxTextureSize, std::max(workers, 1u),
+                                memoryRoom())
+            .halvings;
+    }
+    // After photograph `done` has been uploaded with `floor` halvings: the
+    // halvings the photographs after it need to fit in what is left. Those
+    // the workers decoded ahead are already in memory.
+    int halvingsAfter(std::size_t done, int floor) const {
+        return MemoryPlan::halvingsForRest(pictures, done + 1 + 2 * std::size_t(workers), options,
+                                           maxTextureSize, floor, memoryRoom());
+    }
+};
 
 void giveMemoryBack() {
     // The textures died with the context and the decode buffers with the
@@ -237,11 +283,18 @@ void SetupRC() {
             seriesOf.push_back(series + 1);
         }
     }
-    const TextureOptions options = pTextureLoader->options();
+    // Before anything is decoded: whether the set fits in the memory this
+    // process may take at full size, and if not, one smaller size for all.
+    TextureOptions options = pTextureLoader->options();
+    const int maxTextureSize = queryMaxTextureSize();
+    const PreloadMemory memory(files, options, maxTextureSize, preloadWorkers);
+    options.halvings = memory.plannedHalvings();
+    preloadPlannedHalvings = options.halvings;
+    pTextureLoader->ShrinkPhotographs(options.halvings);
     std::unique_ptr<PreloadPipeline> pipeline;
     if (preloadWorkers > 0) {
-        pipeline = std::make_unique<PreloadPipeline>(files, options, queryMaxTextureSize(),
-                                                     preloadWorkers, userTextureCache());
+        pipeline = std::make_unique<PreloadPipeline>(files, options, maxTextureSize, preloadWorkers,
+                                                     userTextureCache());
         pipeline->start();
     }
 
@@ -251,7 +304,7 @@ void SetupRC() {
     if (answering)
         registerPreloadCallbacks();
 
-    setPointer(XC_watch); // the wait cursor while images load
+    setPointer(GLUT_CURSOR_WAIT); // while images load
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glColor3f(1.0f, 1.0f, 1.0f);
 
@@ -265,6 +318,9 @@ void SetupRC() {
     glTextures1.clear();
     glTextures2.clear();
     glTextures3.clear();
+    // Room for every slot now: appending one must not need memory later.
+    for (std::vector<glTexture>* list : {&glTextures1, &glTextures2, &glTextures3})
+        list->reserve(static_cast<std::size_t>(numImages));
 
     auto loaded = [answering] {
         loadedCount += 1;
@@ -278,18 +334,26 @@ void SetupRC() {
         if (!pipeline) {
             for (std::size_t k = 0; k < files.size(); ++k) {
                 LoadOneJPEG(files[k], static_cast<std::int32_t>(k % numImages), seriesOf[k]);
+                pTextureLoader->ShrinkPhotographs(
+                    memory.halvingsAfter(k, pTextureLoader->PhotographHalvings()));
                 loaded();
             }
         } else {
             // The workers decode ahead; this thread uploads in display order
             // and draws the loading screen after each image, as the serial
-            // loop does.
+            // loop does. The pipeline holds the size floor: what an upload
+            // had to take, and what the memory left calls for, raise it.
             pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
                 glTexture record;
-                pTextureLoader->ShrinkPhotographs(pipeline->halvings());
-                pTextureLoader->UploadPhotograph(files[k], decoded, &record,
-                                                 [&] { pipeline->releaseCurrent(); });
-                pipeline->shrinkTo(pTextureLoader->PhotographHalvings());
+                int halvings = pipeline->halvings();
+                try {
+                    pTextureLoader->UploadPhotograph(files[k], decoded, &record, halvings,
+                                                     [&] { pipeline->releaseCurrent(); });
+                } catch (const std::bad_alloc&) {
+                    ++halvings; // the slot stays white; the rest load smaller
+                }
+                pipeline->shrinkTo(halvings);
+                pipeline->shrinkTo(memory.halvingsAfter(k, pipeline->halvings()));
                 storeTexture(record, seriesOf[k]);
                 loaded();
             });
@@ -314,7 +378,7 @@ void SetupRC() {
     delete pTextureLoader;
     pTextureLoader = nullptr;
 
-    setPointer(XC_left_ptr);
+    setPointer(GLUT_CURSOR_LEFT_ARROW);
     if (answering) {
         // Any resize during the preload reaches the scene's projection now.
         registerViewerCallbacks();

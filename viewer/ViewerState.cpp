@@ -48,6 +48,8 @@ GLFrame frameCamera;
 std::int32_t loadedCount = 0, totalCount = 0;
 unsigned preloadWorkers = PreloadPipeline::defaultWorkers();
 void (*loaderObserver)(float fraction) = nullptr;
+std::uint64_t (*preloadRoom)() = nullptr;
+int preloadPlannedHalvings = 0;
 int nextTickDue = 0;
 std::uint64_t ticksRun = 0;
 

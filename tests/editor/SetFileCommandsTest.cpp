@@ -359,6 +359,8 @@ TEST_F(SetFiles, UnwritableFolderLeavesTheEarlierSetIntact) {
         ::chmod(folder.c_str(), 0755);
     ASSERT_EQ(fileErrors().size(), 1);
     EXPECT_TRUE(fileErrors()[0].contains(QString::fromStdString(folder)));
+    EXPECT_TRUE(fileErrors()[0].contains(root ? "(read-only file system)" : "(permission denied)"))
+        << fileErrors()[0].toStdString();
     EXPECT_EQ(readText(folder + "/tower.ini"), settingsBefore);
     EXPECT_EQ(readText(folder + "/tower1.txt"), listBefore);
     EXPECT_EQ(filesIn(folder), 4);
@@ -701,8 +703,8 @@ TEST_F(SetFiles, LinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
 }
 
 // A value quoted from a file, or a file name, cannot reorder, hide or split
-// the words of the message around it, nor look like another name: its
-// control, format and separator characters show as codes.
+// the words of the message around it, nor look like another name: every
+// character that is blank or invisible but a plain space shows as its code.
 TEST_F(SetFiles, QuotedValuesCannotReorderTheMessage) {
     const struct {
         const char* utf8;
@@ -712,7 +714,16 @@ TEST_F(SetFiles, QuotedValuesCannotReorderTheMessage) {
                  {"\xE2\x80\xA9", "<U+2029>"}, // paragraph separator
                  {"\xE2\x80\x8B", "<U+200B>"}, // zero-width space
                  {"\xEF\xBB\xBF", "<U+FEFF>"}, // zero-width no-break space
-                 {"\xF3\xA0\x80\x81", "<U+E0001>"}};
+                 {"\xF3\xA0\x80\x81", "<U+E0001>"},
+                 {"\xC2\xA0", "<U+00A0>"},     // no-break space
+                 {"\xE2\x80\x87", "<U+2007>"}, // figure space
+                 {"\xE3\x80\x80", "<U+3000>"}, // ideographic space
+                 {"\xCD\x8F", "<U+034F>"},     // combining grapheme joiner
+                 {"\xE3\x85\xA4", "<U+3164>"}, // Hangul filler
+                 {"\xE2\xA0\x80", "<U+2800>"}, // braille pattern blank
+                 {"\xEF\xB8\x8F", "<U+FE0F>"}, // variation selector
+                 {" ", " "},
+                 {"\xC3\xA9", "\xC3\xA9"}}; // plain space and letters stay
     for (const auto& c : cases) {
         const std::string name = dir.file(std::string("evil") + c.utf8 + "gpj.ini");
         ASSERT_TRUE(writeText(name, std::string("[View Options]\nSpeed=12") + c.utf8 + "34\n"));

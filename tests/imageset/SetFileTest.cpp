@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -365,6 +366,9 @@ TEST(SetFileSave, FolderThatTakesNoNewFilesIsWrittenInPlace) {
     for (const auto& entry : std::filesystem::directory_iterator(shared))
         ::chmod(entry.path().c_str(), 0666);
     ::chmod(shared.c_str(), 0555);
+    ASSERT_TRUE(writeText(shared + "/roots1.txt", "/a.jpg\r\n")); // 0644
+    std::filesystem::create_directories(dir.file("locked/sub"));
+    ::chmod(dir.file("locked").c_str(), 0700);
 
     const pid_t child = fork();
     if (child == 0) {
@@ -380,15 +384,24 @@ TEST(SetFileSave, FolderThatTakesNoNewFilesIsWrittenInPlace) {
             loaded.lists[0] != changed.lists[0] || loaded.speed != 7)
             _exit(12);
         // other.ini has no list files yet, and they cannot be made.
+        // The refusals carry the reasons the system gave.
         const SetFile::SaveResult refused = SetFile::save(shared + "/other.ini", changed);
-        _exit(refused.problem == SetFile::SaveResult::FolderClosed && refused.path == shared ? 0
-                                                                                             : 13);
+        const SetFile::SaveResult roots = SetFile::save(shared + "/roots.ini", changed);
+        const SetFile::SaveResult locked = SetFile::save(dir.file("locked/sub/a.ini"), changed);
+        _exit(refused.problem == SetFile::SaveResult::FolderClosed && refused.path == shared &&
+                      refused.error == ENOENT && refused.folderError == EACCES &&
+                      roots.problem == SetFile::SaveResult::FolderClosed && roots.error == EACCES &&
+                      locked.problem == SetFile::SaveResult::FolderNotOpened &&
+                      locked.error == EACCES
+                  ? 0
+                  : 13);
     }
     int status = -1;
     waitpid(child, &status, 0);
     ::chmod(shared.c_str(), 0755);
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "11: not saved; 12: not loaded back; 13: not refused";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "11: not saved; 12: not loaded back; 13: not refused with the reasons";
     EXPECT_EQ(readText(shared + "/other.ini"), "[View Options]\nSpeed=5\n");
 }
 

@@ -93,6 +93,13 @@ std::vector<std::uint8_t> cmykProfile() {
     return saved(profile);
 }
 
+std::vector<std::uint8_t> greyProfile() {
+    cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
+    cmsFreeToneCurve(linear);
+    return saved(profile);
+}
+
 std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&stored)[4]) {
     std::vector<std::uint8_t> pixels;
     for (int i = 0; i < width * height; ++i)

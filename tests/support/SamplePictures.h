@@ -15,6 +15,10 @@ enum class Space { AdobeRgb, DisplayP3, ProPhoto, LinearSrgb };
 // embeds it.
 std::vector<std::uint8_t> iccProfile(Space space);
 
+// The grey profile systems ship for black-and-white pictures: its curve and
+// white, as Gray.icc and ps_gray.icc hold them (gamma 1.0, D50).
+std::vector<std::uint8_t> greyProfile();
+
 // A CMYK printing profile (a table from inks to colours, with inks that are
 // less pure than a plain inversion assumes).
 std::vector<std::uint8_t> cmykProfile();

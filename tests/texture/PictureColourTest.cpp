@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -152,6 +153,33 @@ TEST_F(PictureColour, TaggedPhotosShowTheColoursOfTheirProfileInSrgb) {
             cmsDeleteTransform(transform);
         }
     }
+}
+
+// Black-and-white pictures tagged with the grey profile that systems ship
+// (linear light) show every level, the shadows too, as Little CMS computes it
+// exactly; its transform optimised for eight bits interpolates between 33
+// levels and is up to ten steps darker there. JPEGs take the same path.
+TEST_F(PictureColour, GreyPicturesShowTheCurveOfTheirGreyProfile) {
+    const std::vector<std::uint8_t> grey = greyProfile();
+    std::vector<std::uint16_t> levels(256);
+    for (int v = 0; v < 256; ++v)
+        levels[v] = static_cast<std::uint16_t>(v);
+    const DecodedTexture d = load("x.png", png(16, 16, 0, 8, levels, {iccpChunk(grey)}));
+    ASSERT_TRUE(d.ok && d.width == 16 && d.height == 16);
+    cmsHPROFILE from =
+        cmsOpenProfileFromMem(grey.data(), static_cast<cmsUInt32Number>(grey.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM exact =
+        cmsCreateTransform(from, TYPE_GRAY_FLT, to, TYPE_RGB_FLT, INTENT_PERCEPTUAL, 0);
+    for (int v = 0; v < 256; ++v) {
+        float in = v / 255.0f, out[3];
+        cmsDoTransform(exact, &in, out, 1);
+        const int level = static_cast<int>(std::lround(out[0] * 255));
+        EXPECT_LE(distance(texel(d, v % 16, 15 - v / 16), {level, level, level}), 1) << v;
+    }
+    cmsDeleteTransform(exact);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
 }
 
 TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {

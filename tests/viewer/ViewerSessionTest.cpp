@@ -4,21 +4,39 @@
 // manager's close request.
 #include <gtest/gtest.h>
 
+#include "MemoryCgroup.h"
 #include "OnDisplay.h"
 #include "OrbivueGL.h"
 #include "TestImages.h"
 #include "XWindows.h"
 
 #include <GL/gl.h>
+#include <X11/Xlib.h>
+#include <X11/cursorfont.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using TestImages::Rgb;
 using ViewerSession = OnDisplay;
+
+// The glyphs of the X cursor font the viewer's pointers are made from,
+// recorded on their way to the X library.
+static std::vector<unsigned> pointerGlyphs;
+extern "C" Cursor XCreateFontCursor(Display* display, unsigned shape) {
+    static const auto xlib =
+        reinterpret_cast<Cursor (*)(Display*, unsigned)>(dlsym(RTLD_NEXT, "XCreateFontCursor"));
+    pointerGlyphs.push_back(shape);
+    return xlib(display, shape);
+}
 
 TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     TestImages::TempDir dir;
@@ -34,6 +52,7 @@ TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        pointerGlyphs.clear(); // those of the tests before
         OrbivueSettings one;
         for (const std::string& path : firstSet)
             one.addFileName1(path.c_str());
@@ -42,7 +61,12 @@ TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
         two.addFileName1(secondSet.c_str());
         const int r2 = OrbivueGL::start(&two);
         const bool onlyNewSet = OrbivueGL::glTextures1.size() == 1 && OrbivueGL::numImages == 1;
-        _exit(r1 == 0 && r2 == 0 && onlyNewSet ? 0 : 3);
+        // Each start shows GLUT_CURSOR_WAIT while it loads, then
+        // GLUT_CURSOR_LEFT_ARROW, in the glyphs freeglut shows for them (as
+        // glutSetCursor's pointer image with the core cursor font shows).
+        const bool pointers = pointerGlyphs == std::vector<unsigned>{XC_watch, XC_top_left_arrow,
+                                                                     XC_watch, XC_top_left_arrow};
+        _exit(r1 == 0 && r2 == 0 && onlyNewSet ? (pointers ? 0 : 4) : 3);
     }
 
     XWindows::Display* display = XWindows::open();
@@ -64,7 +88,8 @@ TEST_F(ViewerSession, TwoStartsEachShowTheirOwnSetAndCloseOnRequest) {
     }
     XWindows::close(display);
     EXPECT_EQ(XWindows::awaitExit(child), 0)
-        << "start returned non-zero, kept the old set or never returned";
+        << "start returned non-zero, kept the old set or never returned (3), or set other "
+           "pointers than the wait cursor and then the left arrow (4)";
 }
 
 // Set by the leak checker when the program is built with it.
@@ -297,17 +322,21 @@ namespace {
 
 // The preloaded slots of series 1 as they draw, counted when the preload
 // ends: textures that show their photograph (red) both through their mipmaps
-// and at full size, and those of them below the full 2048 pixels; textures
+// and at full size, and the smallest and largest of their widths; textures
 // that draw anything else, as a texture missing a level draws black; and
 // slots without a texture, which draw white.
 struct SlotCount {
-    int whole = 0, smaller = 0, wrong = 0, white = 0;
+    int whole = 0, wrong = 0, white = 0;
+    int narrowest = 1 << 30, widest = 0;
 };
 SlotCount slotCount;
 
+// The colour of the photographs the next preload loads.
+Rgb slotColour{200, 60, 60};
+
 // Draws the bound texture over the whole window with the minifying filter
-// given and tells whether the window's centre shows the photograph's red.
-bool drawsRed(GLint minFilter) {
+// given and tells whether the window's centre shows the photograph's colour.
+bool drawsColour(GLint minFilter) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
     glClear(GL_COLOR_BUFFER_BIT);
     glBegin(GL_QUADS);
@@ -323,8 +352,8 @@ bool drawsRed(GLint minFilter) {
     GLubyte pixel[4] = {};
     glReadBuffer(GL_BACK);
     glReadPixels(366, 275, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
-    return std::abs(pixel[0] - 200) <= 4 && std::abs(pixel[1] - 60) <= 4 &&
-           std::abs(pixel[2] - 60) <= 4;
+    return std::abs(pixel[0] - slotColour.r) <= 4 && std::abs(pixel[1] - slotColour.g) <= 4 &&
+           std::abs(pixel[2] - slotColour.b) <= 4;
 }
 
 void countSlots(float fraction) {
@@ -352,10 +381,11 @@ void countSlots(float fraction) {
         }
         glBindTexture(GL_TEXTURE_2D, t.textureId);
         // Trilinear needs every level; plain linear reads the full size.
-        const bool whole = drawsRed(GL_LINEAR_MIPMAP_LINEAR) && drawsRed(GL_LINEAR);
+        const bool whole = drawsColour(GL_LINEAR_MIPMAP_LINEAR) && drawsColour(GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
         ++(whole ? slotCount.whole : slotCount.wrong);
-        slotCount.smaller += whole && t.width < 2048;
+        slotCount.narrowest = std::min(slotCount.narrowest, t.width);
+        slotCount.widest = std::max(slotCount.widest, t.width);
     }
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
@@ -366,36 +396,87 @@ void countSlots(float fraction) {
 
 } // namespace
 
-// With the address space limited during the preload to about half of what
-// 45 photographs of 12 MP need, every slot still ends with a whole texture:
-// smaller ones, loaded at half the size or less once the full size no longer
-// fits. None is left black or white, and the viewer goes on.
-TEST_F(ViewerSession, RunningOutOfMemoryLeavesNoSlotBlack) {
+// A set of 45 photographs of 12 MP preloaded in one child: first with no
+// limit (filling the texture cache), then with the address space limited to
+// what the process maps plus 150 MB (about half of what the set needs at
+// half the size), with the texture cache off (another set) and then warm
+// (the first set again). Every start shows every photograph whole and at one
+// size: the full 2048 pixels without a limit, smaller and even under it,
+// none white, and the program goes on.
+TEST_F(ViewerSession, ASetLargerThanTheAddressSpaceLoadsEvenlySmaller) {
     if (kOwnAllocator)
         GTEST_SKIP() << "the sanitizer reserves more address space than any limit leaves";
     LargePhotos photos;
     ASSERT_TRUE(photos.write());
+    TestImages::TempDir cacheHome;
+    struct Starts {
+        SlotCount start[3];
+    } starts;
+    const int colourOf[3] = {0, 1, 0};
+    ASSERT_TRUE(runViewers(
+        {photos.colours[0], photos.colours[1], photos.colours[0]},
+        [&](Starts& made) {
+            setenv("XDG_CACHE_HOME", cacheHome.path.c_str(), 1);
+            OrbivueGL::loaderObserver = countSlots;
+            rlim_t limit = 0; // set again for each start: countSlots lifts it
+            for (int run = 0; run < 3; ++run) {
+                setenv("ORBIVUE_CACHE_SIZE", run == 1 ? "0" : "2G", 1);
+                if (run == 1)
+                    limit = static_cast<rlim_t>((processMb(0) + 150) * 1048576);
+                const rlimit space{limit, RLIM_INFINITY};
+                if (run >= 1)
+                    setrlimit(RLIMIT_AS, &space);
+                OrbivueSettings record;
+                photos.fill(record, colourOf[run]);
+                slotCount = SlotCount();
+                slotColour = photos.colours[colourOf[run]];
+                OrbivueGL::start(&record);
+                made.start[run] = slotCount;
+            }
+        },
+        starts));
+    const char* names[] = {"no limit", "limited, cache off", "limited, cache warm"};
+    for (int run = 0; run < 3; ++run) {
+        const SlotCount& c = starts.start[run];
+        SCOPED_TRACE(names[run]);
+        EXPECT_EQ(c.wrong, 0) << "slots drawn black or in a wrong colour";
+        EXPECT_EQ(c.white, 0) << "slots left white instead of smaller";
+        EXPECT_EQ(c.whole, LargePhotos::kPhotos);
+        EXPECT_LE(c.widest, 2 * c.narrowest) << "sizes more than one halving apart";
+        if (run == 0)
+            EXPECT_EQ(c.narrowest, 2048) << "a set that fits loads at full size";
+        else
+            EXPECT_LT(c.widest, 2048) << "the limit left room for the full size";
+    }
+}
+
+// The same set in a memory cgroup of 600 MB, where the kernel would end the
+// process (the editor and its unsaved set) that went past it: the preload
+// plans for the limit and shows every photograph, evenly smaller.
+TEST_F(ViewerSession, ASetLargerThanItsMemoryCgroupLoadsEvenlySmaller) {
+    if (kOwnAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
+    MemoryCgroup cgroup(600ull << 20);
+    if (!cgroup.made())
+        GTEST_SKIP() << "no memory cgroup can be made here";
+    LargePhotos photos;
+    ASSERT_TRUE(photos.write());
     SlotCount count;
     ASSERT_TRUE(runViewers(
-        {photos.colours[1], photos.colours[0]},
+        {photos.colours[0]},
         [&](SlotCount& made) {
-            OrbivueSettings warmUp, record;
-            photos.fill(warmUp, 1);
+            if (!cgroup.enter())
+                _exit(5);
+            OrbivueSettings record;
             photos.fill(record, 0);
-            // A first viewer of the whole set maps the GL stack, the threads
-            // and their arenas; the limit then leaves room for about half of
-            // what the photographs need.
-            OrbivueGL::start(&warmUp);
-            const rlim_t limit = static_cast<rlim_t>((processMb(0) + 500) * 1048576);
-            const rlimit space{limit, RLIM_INFINITY};
-            setrlimit(RLIMIT_AS, &space);
             OrbivueGL::loaderObserver = countSlots;
             OrbivueGL::start(&record);
             made = slotCount;
         },
-        count));
-    EXPECT_EQ(count.wrong, 0) << "slots drawn black or in a wrong colour";
-    EXPECT_EQ(count.white, 0) << "slots left white instead of smaller";
-    EXPECT_GT(count.smaller, 0) << "no photograph was loaded again smaller";
-    EXPECT_GT(count.whole - count.smaller, 0) << "none at full size: the limit left no room";
+        count))
+        << "137: ended by the kernel for want of memory";
+    EXPECT_EQ(count.wrong + count.white, 0) << "slots white, black or in a wrong colour";
+    EXPECT_EQ(count.whole, LargePhotos::kPhotos);
+    EXPECT_LE(count.widest, 2 * count.narrowest) << "sizes more than one halving apart";
+    EXPECT_LT(count.widest, 2048);
 }
