@@ -273,7 +273,7 @@ constexpr bool kOwnAllocator = false;
 // user: after every close the process is back near its size before the
 // first, so the memory of the textures and decode buffers is the system's
 // again for the next program the user opens. With the texture cache, the
-// first viewer decodes and fills it and the others read it: what reading
+// first two viewers decode and fill it and the third reads it: what reading
 // holds is given back as well, and a close after reading keeps what a close
 // after decoding keeps.
 TEST_F(ViewerSession, EveryCloseGivesTheMemoryBack) {
@@ -289,9 +289,8 @@ TEST_F(ViewerSession, EveryCloseGivesTheMemoryBack) {
     for (const bool cached : {false, true}) {
         SCOPED_TRACE(cached ? "texture cache" : "no cache");
         TestImages::TempDir cacheHome;
-        const Rgb& red = photos.colours[0];
         ASSERT_TRUE(runViewers(
-            {red, cached ? red : photos.colours[1], red},
+            {photos.colours[0], photos.colours[1], photos.colours[0]},
             [&](Sizes& made) {
                 if (cached) {
                     ::setenv("XDG_CACHE_HOME", cacheHome.path.c_str(), 1);
@@ -302,7 +301,7 @@ TEST_F(ViewerSession, EveryCloseGivesTheMemoryBack) {
                 photos.fill(records[1], 1);
                 made.mb[0] = processMb(1);
                 for (int run = 0; run < kStarts; ++run) {
-                    OrbivueGL::start(&records[cached ? 0 : run % 2]);
+                    OrbivueGL::start(&records[run % 2]);
                     made.mb[run + 1] = processMb(1);
                 }
             },
@@ -311,9 +310,9 @@ TEST_F(ViewerSession, EveryCloseGivesTheMemoryBack) {
             EXPECT_LT(sizes.mb[run] - sizes.mb[0], kKeptMb)
                 << "after close " << run << ": " << sizes.mb[run] << " MB, before the first "
                 << sizes.mb[0] << " MB";
-            if (cached) {
-                EXPECT_NEAR(sizes.mb[run], sizes.mb[1], kWarmMb) << "after close " << run;
-            }
+        }
+        if (cached) {
+            EXPECT_NEAR(sizes.mb[3], sizes.mb[1], kWarmMb) << "a close after reading";
         }
     }
 }
