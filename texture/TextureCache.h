@@ -117,6 +117,9 @@ class TextureCache {
     std::uint64_t sizeOnDisk();
     const std::string& folderPath() const { return folder; }
     std::uint64_t bound() const { return limit; }
+    // The most the entries waiting to be written hold in memory (one entry
+    // larger than that is still taken, alone).
+    std::uint64_t stagingBound() const { return staging; }
 
   private:
     TextureCache(int folderFd, std::string folder, std::uint64_t limit, RoomProbe probe,
