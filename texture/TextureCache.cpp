@@ -13,7 +13,6 @@
 #include <pwd.h>
 #include <sys/mman.h>
 #include <sys/statvfs.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -64,31 +63,10 @@ bool writeAt(int fd, const std::uint8_t* data, std::size_t n, off_t offset) {
     return true;
 }
 
-// Turns direct transfers on a file off or on; true when they are so.
+// Turns direct transfers on a file off; true when they are off.
 bool directOff(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
-}
-bool directOn(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
-}
-
-// Reads `n` bytes at `offset` when all of them are in the page cache now;
-// false, having read nothing of use, when any would have to come from the
-// disk.
-bool readCached(int fd, std::uint8_t* out, std::size_t n, off_t offset) {
-    std::size_t done = 0;
-    while (done < n) {
-        iovec part{out + done, n - done};
-        const ssize_t got = ::preadv2(fd, &part, 1, offset + off_t(done), RWF_NOWAIT);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
 }
 
 // Opens a file in the folder for direct transfers, past the page cache: the
@@ -102,25 +80,16 @@ int openDirect(int dirFd, const char* name, int flags, mode_t mode = 0) {
 }
 
 // An entry read from an open file: its header in one read of its first
-// blocks, its pixels (which begin on a block boundary) into the caller's
-// buffer. What the page cache holds is copied from there; anything else is
-// read straight from the disk (a page cache filled by this read would cost
-// more to find memory for than the reading itself).
+// blocks, its pixels (which begin on a block boundary) straight into the
+// caller's buffer.
 class FileSource : public CacheEntry::Source {
   public:
     FileSource(int f, std::size_t n) : fd(f), size(n) {}
     bool read(std::uint8_t* out, std::size_t n) override {
         if (loaded < 0) {
-            const std::size_t first = std::min(sizeof head, size);
-            if (readCached(fd, head, first, 0)) {
-                loaded = static_cast<ssize_t>(first);
-            } else {
-                if (!directOn(fd))
-                    directOff(fd);
-                loaded = readAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
-                if (loaded < 0 && errno == EINVAL && directOff(fd))
-                    loaded = readAt(fd, head, first, 0);
-            }
+            loaded = readAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
+            if (loaded < 0 && errno == EINVAL && directOff(fd))
+                loaded = readAt(fd, head, std::min(sizeof head, size), 0);
             error = loaded < 0;
         }
         if (loaded < 0 || position + n > static_cast<std::size_t>(loaded))
@@ -139,9 +108,7 @@ class FileSource : public CacheEntry::Source {
         level0 = reinterpret_cast<std::uint8_t*>(roundUp(reinterpret_cast<std::uintptr_t>(buffer)));
         std::uint8_t* to = level0 + ahead;
         ssize_t got = -1;
-        if (readCached(fd, to, whole, off_t(position)))
-            got = static_cast<ssize_t>(whole);
-        else if (position % kBlock == 0 && directOn(fd))
+        if (position % kBlock == 0)
             got = readAt(fd, to, roundUp(whole), off_t(position));
         if (got < 0 && (position % kBlock != 0 || errno == EINVAL) && directOff(fd))
             got = readAt(fd, to, whole, off_t(position));
@@ -458,7 +425,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         if (auto found = unnamed.find(name); found != unnamed.end())
             where = found->second;
     }
-    const int fd = ::openat(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openDirect(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ELOOP || errno == EACCES) // a link, or what is not ours to read
             remove(where);
@@ -639,14 +606,9 @@ void TextureCache::write(const Staged& entry) {
 
 void TextureCache::commit(Pending& p) {
     const bool flushed = ::fdatasync(p.fd) == 0;
+    ::close(p.fd);
     const bool named =
         flushed && ::renameat(dirFd, p.temporary.c_str(), dirFd, p.name.c_str()) == 0;
-    // Now that nobody waits, the page cache is filled with the entry, so
-    // that the next start copies it from memory instead of waiting for the
-    // disk (the kernel drops it again when memory is wanted).
-    if (named)
-        ::posix_fadvise(p.fd, 0, 0, POSIX_FADV_WILLNEED);
-    ::close(p.fd);
     if (!named)
         ::unlinkat(dirFd, p.temporary.c_str(), 0);
     std::lock_guard<std::mutex> lock(mutex);
