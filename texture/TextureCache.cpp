@@ -641,19 +641,9 @@ void TextureCache::commitLoop() {
             write(entry);
             lock.lock();
             entry.stage->busy = false;
-        } else if (!pending.empty() && (preloads == 0 || stopping)) {
-            Pending p = std::move(pending.front());
-            pending.pop_front();
-            lock.unlock();
-            commit(p);
-            lock.lock();
-        } else if (trimWanted && preloads == 0) {
-            trimWanted = false;
-            lock.unlock();
-            trimNow();
-            lock.lock();
         } else if (stagesIdle() && (preloads == 0 || stopping)) {
-            // Everything is written: the stages' memory goes back.
+            // Everything is written: the stages' memory goes back, before
+            // the entries are flushed and named.
             std::vector<Stage> unused;
             for (auto s = stages.begin(); s != stages.end();) {
                 if (s->busy) {
@@ -666,6 +656,17 @@ void TextureCache::commitLoop() {
             lock.unlock();
             for (Stage& s : unused)
                 releaseStage(s);
+            lock.lock();
+        } else if (!pending.empty() && (preloads == 0 || stopping)) {
+            Pending p = std::move(pending.front());
+            pending.pop_front();
+            lock.unlock();
+            commit(p);
+            lock.lock();
+        } else if (trimWanted && preloads == 0) {
+            trimWanted = false;
+            lock.unlock();
+            trimNow();
             lock.lock();
         } else {
             busy = false;
