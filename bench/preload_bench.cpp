@@ -267,11 +267,12 @@ double timedDecode(const std::vector<std::string>& photos) {
 
 // Runs `starts` viewer starts of the set (or CPU stages alone) in a child
 // process with the cache in `folder` bounded by `size`: the milliseconds and
-// CPU seconds of each (at most two), and the cache's bytes on disk once the
-// child's cache has settled.
+// CPU seconds of each (at most three), the resident size before the first and
+// after each, and the cache's bytes on disk once the child's cache has settled.
 struct CacheRun {
-    double ms[2] = {-1, -1};
-    double cpu[2] = {0, 0};
+    double ms[3] = {-1, -1, -1};
+    double cpu[3] = {0, 0, 0};
+    double residentMb[4] = {0, 0, 0, 0}; // before the first start, after each close
     double cacheMb = 0;
 };
 
@@ -283,10 +284,12 @@ CacheRun cacheStarts(const std::vector<std::string>& photos, const std::string& 
         OrbivueSettings record;
         fillRecord(record, photos);
         CacheRun r;
+        r.residentMb[0] = residentMb();
         for (int i = 0; i < starts; ++i) {
             const double cpu = cpuSeconds();
             r.ms[i] = decodeOnly ? timedDecode(photos) : timedStart(record);
             r.cpu[i] = cpuSeconds() - cpu;
+            r.residentMb[i + 1] = residentMb(); // what the closed viewer keeps
         }
         OrbivueGL::closeTextureCache(); // as the editor does when it ends
         if (auto cache = TextureCache::forUser()) {
@@ -302,44 +305,72 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// The machine's load: runnable threads over the last minute.
+double loadAverage() {
+    double load = 0;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1)
+            load = 0;
+        std::fclose(f);
+    }
+    return load;
+}
+
 // The texture cache on the 12 MP set: each round starts with an empty cache,
-// and the runs of a round alternate, so that a slow moment of the machine
-// falls on all of them alike.
+// and the runs of a round take their turns, so that a slow moment of the
+// machine falls on all of them alike. The floor is what GL alone takes for the
+// set: the same number of prepared textures with all their levels, taken in a
+// fresh process; no start can go below it.
 void cacheFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
     const char* rounds = std::getenv("ORBIVUE_BENCH_ROUNDS");
     const int kRounds = rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 5;
     std::vector<double> off, first, sameProcess, newProcess, offCpu, firstCpu, newCpu, decodeOff,
-        decodeWarm;
+        decodeWarm, floor, load, keptOff, keptFirst, keptWarm, keptThird;
     double cacheMb = 0;
     for (int round = 0; round < kRounds; ++round) {
+        load.push_back(loadAverage());
         const std::string folder = (dir / ("cache-" + std::to_string(round))).string();
         const CacheRun plain = cacheStarts(photos, folder, "0", 1);
         off.push_back(plain.ms[0]);
         offCpu.push_back(plain.cpu[0]);
-        const CacheRun fresh = cacheStarts(photos, folder, "", 2);
+        keptOff.push_back(plain.residentMb[1] - plain.residentMb[0]);
+        floor.push_back(once({Mode::UploadOnly}, photos).ms * kPhotos);
+        const CacheRun fresh = cacheStarts(photos, folder, "", 3);
         first.push_back(fresh.ms[0]);
         firstCpu.push_back(fresh.cpu[0]);
         sameProcess.push_back(fresh.ms[1]);
+        keptFirst.push_back(fresh.residentMb[1] - fresh.residentMb[0]);
+        keptThird.push_back(fresh.residentMb[3] - fresh.residentMb[0]);
         const CacheRun again = cacheStarts(photos, folder, "", 1);
         newProcess.push_back(again.ms[0]);
         newCpu.push_back(again.cpu[0]);
+        keptWarm.push_back(again.residentMb[1] - again.residentMb[0]);
         cacheMb = again.cacheMb;
         decodeOff.push_back(cacheStarts(photos, folder, "0", 1, true).ms[0]);
         decodeWarm.push_back(cacheStarts(photos, folder, "", 1, true).ms[0]);
         std::filesystem::remove_all(folder);
     }
-    const double offMs = median(off), firstMs = median(first);
-    std::printf("\nTexture cache, %d photographs of 12 MP, median of %d rounds, ms per start\n"
-                "(CPU seconds of all threads in brackets):\n"
-                "cache off %.0f (%.2f s); first start, empty cache %.0f (%.2f s), %.3f x off;\n"
-                "second start, same process %.0f (%.3f x first), new process %.0f (%.2f s), "
-                "%.3f x first;\n"
-                "the CPU stage alone (workers, no GL): cache off %.0f, warm cache %.0f (%.3f x);\n"
-                "cache on disk %.0f MB.\n",
-                kPhotos, kRounds, offMs, median(offCpu), firstMs, median(firstCpu), firstMs / offMs,
-                median(sameProcess), median(sameProcess) / firstMs, median(newProcess),
-                median(newCpu), median(newProcess) / firstMs, median(decodeOff), median(decodeWarm),
-                median(decodeWarm) / median(decodeOff), cacheMb);
+    const double offMs = median(off), firstMs = median(first), floorMs = median(floor);
+    std::printf(
+        "\nTexture cache, %d photographs of 12 MP, median of %d rounds taken by turns, ms "
+        "per start\n(CPU seconds of all threads in brackets; load average %.1f, from %.1f "
+        "to %.1f, on %ld cores):\n"
+        "cache off %.0f (%.2f s); first start, empty cache %.0f (%.2f s), %.3f x off;\n"
+        "second start, same process %.0f (%.3f x first), new process %.0f (%.2f s), "
+        "%.3f x first;\n"
+        "GL floor (%d prepared textures with all levels, fresh process) %.0f; second start "
+        "in a new process %.3f x the floor;\n"
+        "the CPU stage alone (workers, no GL): cache off %.0f, warm cache %.0f (%.3f x);\n"
+        "memory kept after the viewer closed: cache off %.0f MB; first start %.0f MB, after "
+        "two more in the same process %.0f MB; second start in a new process %.0f MB;\n"
+        "cache on disk %.0f MB.\n",
+        kPhotos, kRounds, median(load), *std::min_element(load.begin(), load.end()),
+        *std::max_element(load.begin(), load.end()), sysconf(_SC_NPROCESSORS_ONLN), offMs,
+        median(offCpu), firstMs, median(firstCpu), firstMs / offMs, median(sameProcess),
+        median(sameProcess) / firstMs, median(newProcess), median(newCpu),
+        median(newProcess) / firstMs, kPhotos, floorMs, median(newProcess) / floorMs,
+        median(decodeOff), median(decodeWarm), median(decodeWarm) / median(decodeOff),
+        median(keptOff), median(keptFirst), median(keptThird), median(keptWarm), cacheMb);
 }
 
 // The median time of several runs, and the largest peak memory.
@@ -436,7 +467,8 @@ std::vector<std::string> photoSet(const std::filesystem::path& dir, int w, int h
 int main(int argc, char** argv) {
     const struct { int w, h, runs; } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
     const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / "orbivue-preload-bench";
+        std::filesystem::temp_directory_path() /
+        ("orbivue-preload-bench-" + std::to_string(getpid())); // two runs at once keep apart
     std::filesystem::create_directories(dir);
     // Every figure but the cache's own is of first starts: no cache.
     setenv("ORBIVUE_CACHE_SIZE", "0", 1);

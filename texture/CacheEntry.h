@@ -13,9 +13,16 @@
 // of its own, laid out as
 //
 //   header   magic, its own length, the key, the texture's shape and the
-//            lengths of the two pixel blocks (native byte order)
-//   pixels   level 0, bottom row first, rows packed tightly
+//            lengths of the two pixel blocks (native byte order), padded
+//            with zeros to a multiple of kBlock bytes
+//   pixels   level 0, bottom row first, rows packed tightly; four-byte
+//            pixels whose alpha is 255 throughout are kept as three bytes
+//            (a quarter less to write and read) and widened when read
 //   trailer  the fingerprint of the two parts above (8 bytes)
+//
+// The pixels begin on a block boundary of the file, so that they can be
+// read and written straight between the disk and memory of the program's
+// own, past the kernel's page cache.
 //
 // The mipmap levels a decode built are not kept: reading builds them again
 // from level 0, as the decode did.
@@ -31,10 +38,14 @@ namespace CacheEntry {
 // are never used.
 constexpr std::uint32_t kDecodingVersion = 2;
 
+// Entries are laid out in blocks of this size (see above).
+constexpr std::size_t kBlock = 4096;
+
 // What an entry must match to stand for a decode of the file now: the file
 // (its path as given, device, inode, size, modification and change time,
 // nanoseconds included), the loader's options, the GL implementation's
-// largest texture size, and the decoding with the libraries behind it.
+// largest texture size, and the decoding with every library whose output
+// goes into the pixels (JPEG, PNG, colour management, Qt's image readers).
 struct Key {
     std::string path;
     std::uint64_t device = 0, inode = 0;
@@ -66,8 +77,17 @@ std::string entryName(const Key& key);
 // Whether a file name in the cache folder is that of an entry.
 bool isEntryName(const char* name);
 
-// The header of an entry for `decoded` (a successful decode) under `key`.
-std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded);
+// The header of an entry for `decoded` (a successful decode) under `key`;
+// `opaque` when its four-byte pixels are kept as three (see packOpaque).
+// Its length does not depend on `opaque`.
+std::vector<std::uint8_t> header(const Key& key, const DecodedTexture& decoded,
+                                 bool opaque = false);
+
+// Copies `count` four-byte pixels to `out` as three bytes each, and sets
+// `check` to the fingerprint of what it wrote, from `seed`; false, with
+// `out` partly written, when one's alpha is not 255.
+bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
+                std::uint64_t seed, std::uint64_t& check);
 
 // The bytes of level 0 of a successful decode.
 std::size_t pixelBytes(const DecodedTexture& decoded);
@@ -78,24 +98,43 @@ std::size_t pixelBytes(const DecodedTexture& decoded);
 // checking a texture costs a small part of reading it.
 std::uint64_t fingerprint(const std::uint8_t* data, std::size_t size, std::uint64_t seed);
 
+enum class Outcome;
+
 // Where an entry is read from: `read` fills exactly `size` bytes or fails.
 class Source {
   public:
     virtual ~Source() = default;
     virtual bool read(std::uint8_t* out, std::size_t size) = 0;
+    // Reads the rest of the entry: `size` bytes of pixels to `ahead` bytes
+    // (a multiple of kBlock) past `level0` in `pixels` (`level0` need not be
+    // the buffer's start), with `room` bytes from `level0` on, and the 8-byte
+    // trailer. NoMemory when the buffer cannot be had.
+    virtual Outcome readPixels(PixelBuffer& pixels, std::size_t size, std::size_t room,
+                               std::size_t ahead, std::uint8_t*& level0, std::uint64_t& trailer);
     // The whole entry's length in bytes.
     virtual std::size_t length() const = 0;
+    // Whether a read failed for a cause outside the entry (an I/O error),
+    // rather than for finding fewer bytes than the entry claims.
+    virtual bool failed() const { return false; }
+};
+
+// How reading an entry ended.
+enum class Outcome {
+    Read,       // whole, sound and of the key expected
+    Wrong,      // not whole, not consistent, damaged or of another key
+    NoMemory,   // sound as far as read, but its buffers could not be had
+    Unreadable, // the source failed before the entry could be judged
 };
 
 // Reads an entry into `pixels` and `mipmaps` and describes it in `result`
 // (pixels pointing into the buffers), its key in `found` when given. When
 // `expected` is given, the entry's key must equal it, and no pixel is read
-// unless it does. False, with `result` failed, for an entry that is not
-// whole, not consistent, damaged or of another key.
-bool read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
-          DecodedTexture& result, Key* found = nullptr);
+// unless it does. Anything but Read leaves `result` failed. Only Wrong says
+// the entry itself is bad.
+Outcome read(Source& source, const Key* expected, PixelBuffer& pixels, PixelBuffer& mipmaps,
+             DecodedTexture& result, Key* found = nullptr);
 
-// The same on an entry held in memory.
+// The same on an entry held in memory; true when it was read.
 bool readFromMemory(const std::uint8_t* data, std::size_t size, const Key* expected,
                     PixelBuffer& pixels, PixelBuffer& mipmaps, DecodedTexture& result,
                     Key* found = nullptr);

@@ -7,66 +7,129 @@
 #include <ctime>
 #include <vector>
 
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/statvfs.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
 
-// Temporary files start with this; they are left alone for a day in case
-// another viewer is still writing them.
+// Temporary files are named .tmp-PID-N-ENTRY by the process that writes
+// them. Those of a process that no longer runs are removed at the next trim;
+// those of a running one count against the bound, and are removed once a day
+// old (the number may since have gone to another process).
 constexpr const char* kTemporaryPrefix = ".tmp-";
 constexpr std::time_t kStaleTemporarySeconds = 24 * 60 * 60;
 // Entries written but not yet flushed and named: each holds an open file.
 constexpr std::size_t kMostPending = 256;
 
-// An entry read from an open file.
-class FileSource : public CacheEntry::Source {
-  public:
-    FileSource(int f, std::size_t n) : fd(f), size(n) {}
-    bool read(std::uint8_t* out, std::size_t n) override {
-        while (n > 0) {
-            const ssize_t got = ::read(fd, out, n);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            out += got;
-            n -= static_cast<std::size_t>(got);
-        }
-        return true;
+constexpr std::size_t kBlock = CacheEntry::kBlock;
+
+std::size_t roundUp(std::size_t n) {
+    return (n + kBlock - 1) / kBlock * kBlock;
+}
+
+// Reads up to `n` bytes at `offset`; the count, or -1 on an error.
+ssize_t readAt(int fd, std::uint8_t* out, std::size_t n, off_t offset) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, out + done, n - done, offset + off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
     }
-    std::size_t length() const override { return size; }
+    return static_cast<ssize_t>(done);
+}
 
-  private:
-    int fd;
-    std::size_t size;
-};
-
-// Writes every buffer whole; false on any failure (errno tells which).
-bool writeAll(int fd, iovec* parts, int count) {
-    while (count > 0) {
-        const ssize_t done = ::writev(fd, parts, count);
+// Writes `n` bytes at `offset`; false on any failure (errno tells which).
+bool writeAt(int fd, const std::uint8_t* data, std::size_t n, off_t offset) {
+    while (n > 0) {
+        const ssize_t done = ::pwrite(fd, data, n, offset);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
             return false;
-        auto left = static_cast<std::size_t>(done);
-        while (count > 0 && left >= parts->iov_len) {
-            left -= parts->iov_len;
-            ++parts;
-            --count;
-        }
-        if (count > 0) {
-            parts->iov_base = static_cast<std::uint8_t*>(parts->iov_base) + left;
-            parts->iov_len -= left;
-        }
+        data += done;
+        n -= static_cast<std::size_t>(done);
+        offset += done;
     }
     return true;
 }
+
+// Turns direct transfers on a file off; true when they are off.
+bool directOff(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
+}
+
+// Opens a file in the folder for direct transfers, past the page cache: the
+// pages of a cache the size of this one would cost more to find memory for
+// than the transfer itself. Where the file system has none, as usual.
+int openDirect(int dirFd, const char* name, int flags, mode_t mode = 0) {
+    const int fd = ::openat(dirFd, name, flags | O_DIRECT, mode);
+    if (fd >= 0 || errno != EINVAL)
+        return fd;
+    return ::openat(dirFd, name, flags, mode);
+}
+
+// An entry read from an open file: its header in one read of its first
+// blocks, its pixels (which begin on a block boundary) straight into the
+// caller's buffer.
+class FileSource : public CacheEntry::Source {
+  public:
+    FileSource(int f, std::size_t n) : fd(f), size(n) {}
+    bool read(std::uint8_t* out, std::size_t n) override {
+        if (loaded < 0) {
+            loaded = readAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
+            if (loaded < 0 && errno == EINVAL && directOff(fd))
+                loaded = readAt(fd, head, std::min(sizeof head, size), 0);
+            error = loaded < 0;
+        }
+        if (loaded < 0 || position + n > static_cast<std::size_t>(loaded))
+            return false;
+        std::memcpy(out, head + position, n);
+        position += n;
+        return true;
+    }
+    CacheEntry::Outcome readPixels(PixelBuffer& pixels, std::size_t n, std::size_t room,
+                                   std::size_t ahead, std::uint8_t*& level0,
+                                   std::uint64_t& trailer) override {
+        const std::size_t whole = n + sizeof trailer;
+        std::uint8_t* buffer = pixels.reserve(roundUp(std::max(room, ahead + whole)) + kBlock);
+        if (buffer == nullptr)
+            return CacheEntry::Outcome::NoMemory;
+        level0 = reinterpret_cast<std::uint8_t*>(roundUp(reinterpret_cast<std::uintptr_t>(buffer)));
+        std::uint8_t* to = level0 + ahead;
+        ssize_t got = -1;
+        if (position % kBlock == 0)
+            got = readAt(fd, to, roundUp(whole), off_t(position));
+        if (got < 0 && (position % kBlock != 0 || errno == EINVAL) && directOff(fd))
+            got = readAt(fd, to, whole, off_t(position));
+        error = got < 0;
+        if (got != static_cast<ssize_t>(whole))
+            return CacheEntry::Outcome::Wrong;
+        std::memcpy(&trailer, to + n, sizeof trailer);
+        position += whole;
+        return CacheEntry::Outcome::Read;
+    }
+    std::size_t length() const override { return size; }
+    bool failed() const override { return error; }
+
+  private:
+    int fd;
+    std::size_t size;
+    alignas(kBlock) std::uint8_t head[2 * kBlock];
+    ssize_t loaded = -1;
+    std::size_t position = 0;
+    bool error = false;
+};
 
 // Makes every missing folder of an absolute path, 0700 as new cache folders
 // should be; true when the path is a folder afterwards.
@@ -93,6 +156,60 @@ bool startsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
+// The process that wrote a temporary file, by its name; 0 when the name
+// does not tell.
+pid_t writerOf(const char* name) {
+    const char* digits = name + std::strlen(kTemporaryPrefix);
+    char* end = nullptr;
+    errno = 0;
+    const long pid = std::strtol(digits, &end, 10);
+    if (errno != 0 || end == digits || *end != '-' || pid <= 0 || pid != pid_t(pid))
+        return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// Whether a process of that number runs (one of another user's counts).
+bool running(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+bool systemProbe(int fd, struct statvfs& state) {
+    return ::fstatvfs(fd, &state) == 0;
+}
+
+} // namespace
+
+namespace {
+
+// The user's home folder: HOME when absolute, else the password entry's.
+std::string homeFolder() {
+    if (const char* h = std::getenv("HOME"); h != nullptr && h[0] == '/')
+        return h;
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> text(16384);
+    if (getpwuid_r(::geteuid(), &entry, text.data(), text.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+}
+
+// Whether `path` is a folder this process may write in, or could be made as
+// one by a single mkdir (without making it).
+bool folderToBeHad(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
+    if (errno != ENOENT || path.empty())
+        return false;
+    const std::size_t slash = path.find_last_of('/', path.size() - 2);
+    const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct statvfs fs {};
+    return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           ::access(parent.c_str(), W_OK | X_OK) == 0 && ::statvfs(parent.c_str(), &fs) == 0 &&
+           fs.f_bavail > 0 && fs.f_favail > 0;
+}
+
 } // namespace
 
 std::string TextureCache::userFolder() {
@@ -100,18 +217,44 @@ std::string TextureCache::userFolder() {
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     if (xdg != nullptr && xdg[0] == '/')
         return std::string(xdg) + "/orbivue";
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h != nullptr && h[0] == '/') {
-        home = h;
-    } else {
-        passwd entry{};
-        passwd* found = nullptr;
-        std::vector<char> text(16384);
-        if (getpwuid_r(::geteuid(), &entry, text.data(), text.size(), &found) == 0 &&
-            found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
-            home = found->pw_dir;
-    }
+    const std::string home = homeFolder();
     return home.empty() ? std::string() : home + "/.cache/orbivue";
+}
+
+bool TextureCache::shaderCacheUsable(const char* cacheHome, const std::string& home) {
+    // The GL library makes the cache folder (one level) and its own folder
+    // in it, and says so when either cannot be made or is not a folder.
+    std::string base;
+    if (cacheHome != nullptr)
+        base = cacheHome;
+    else if (!home.empty())
+        base = home + "/.cache";
+    else
+        return false;
+    if (!folderToBeHad(base))
+        return false;
+    struct stat info {};
+    if (::stat(base.c_str(), &info) != 0)
+        return true; // made, then its own folder inside: both can be
+    const std::string own = base + "/mesa_shader_cache";
+    if (!folderToBeHad(own))
+        return false;
+    // On a full file system its index, mapped into memory, must be there
+    // already: pages of a new one that cannot be had end the process.
+    struct statvfs fs {};
+    return ::stat((own + "/index").c_str(), &info) == 0 ||
+           (::statvfs(base.c_str(), &fs) == 0 && fs.f_bavail > 0);
+}
+
+void TextureCache::quietenShaderCache() {
+    // A place or a setting the user chose is the user's.
+    for (const char* chosen :
+         {"MESA_SHADER_CACHE_DISABLE", "MESA_GLSL_CACHE_DISABLE", "MESA_SHADER_CACHE_DIR",
+          "MESA_GLSL_CACHE_DIR", "MESA_DISK_CACHE_SINGLE_FILE", "MESA_DISK_CACHE_DATABASE"})
+        if (std::getenv(chosen) != nullptr)
+            return;
+    if (!shaderCacheUsable(std::getenv("XDG_CACHE_HOME"), homeFolder()))
+        ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
 }
 
 std::uint64_t TextureCache::parseLimit(const char* setting) {
@@ -166,7 +309,8 @@ std::shared_ptr<TextureCache> TextureCache::forUser() {
     return path.empty() ? nullptr : open(path, limit);
 }
 
-std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::uint64_t limit) {
+std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::uint64_t limit,
+                                                 RoomProbe probe, std::size_t staging) {
     if (limit == 0 || path.empty() || path[0] != '/')
         return nullptr;
     std::string trimmed = path;
@@ -200,15 +344,18 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
     }
     std::shared_ptr<TextureCache> cache;
     try {
-        cache.reset(new TextureCache(fd, trimmed, limit));
+        cache.reset(new TextureCache(fd, trimmed, limit,
+                                     probe ? std::move(probe) : RoomProbe(systemProbe), staging));
     } catch (...) { // no thread to be had: no cache
         return nullptr;
     }
     return cache;
 }
 
-TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound)
-    : dirFd(folderFd), folder(std::move(path)), limit(bound) {
+TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound, RoomProbe room,
+                           std::size_t stagingBytes)
+    : dirFd(folderFd), folder(std::move(path)), limit(bound), probe(std::move(room)),
+      staging(stagingBytes) {
     roomBytes = effectiveLimit(0);
     try {
         committer = std::thread([this] { commitLoop(); });
@@ -231,13 +378,32 @@ TextureCache::~TextureCache() {
 std::uint64_t TextureCache::effectiveLimit(std::uint64_t current) const {
     // Never more than keeps a tenth of the file system free.
     struct statvfs fs {};
-    if (::fstatvfs(dirFd, &fs) != 0)
+    if (!probe(dirFd, fs))
         return 0;
     const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * unit;
     const std::uint64_t reserve = static_cast<std::uint64_t>(fs.f_blocks) * unit / 10;
     const std::uint64_t allowed = current + free > reserve ? current + free - reserve : 0;
     return std::min(limit, allowed);
+}
+
+bool TextureCache::roomFor(int fd, std::uint64_t bytes) const {
+    // The entry's blocks are taken first and the file system looked at
+    // after: of two writers that both take theirs, neither can miss the
+    // other's, so together they never go below the tenth kept free.
+    int taken = 0;
+    while ((taken = ::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) == 0 ? 0 : errno) == EINTR) {
+    }
+    if (taken != 0 && taken != EOPNOTSUPP && taken != ENOSYS)
+        return false;
+    struct statvfs fs {};
+    if (!probe(fd, fs))
+        return false;
+    const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * unit;
+    const std::uint64_t reserve = static_cast<std::uint64_t>(fs.f_blocks) * unit / 10;
+    // Where nothing could be taken ahead, the entry must still fit.
+    return taken == 0 ? free >= reserve : free >= reserve + bytes;
 }
 
 void TextureCache::remove(const std::string& name) {
@@ -259,30 +425,32 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         if (auto found = unnamed.find(name); found != unnamed.end())
             where = found->second;
     }
-    const int fd = ::openat(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openDirect(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ELOOP || errno == EACCES) // a link, or what is not ours to read
             remove(where);
         return false;
     }
     struct stat info {};
-    bool used = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
-                (info.st_mode & 077) == 0;
-    if (used) {
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    CacheEntry::Outcome outcome = CacheEntry::Outcome::Wrong;
+    if (::fstat(fd, &info) != 0) {
+        outcome = CacheEntry::Outcome::Unreadable;
+    } else if (S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0) {
         FileSource source(fd, static_cast<std::size_t>(info.st_size));
-        used = CacheEntry::read(source, &key, pixels, mipmaps, result);
+        outcome = CacheEntry::read(source, &key, pixels, mipmaps, result);
     }
-    if (used) {
+    if (outcome == CacheEntry::Outcome::Read) {
         ::futimens(fd, nullptr); // used now: the last to go when trimming
         ++fetchCount;
     }
     ::close(fd);
-    if (!used) {
+    // Only an entry that is itself wrong goes; one this reader could not
+    // take (memory ran short, the disk failed) is kept for the next start.
+    if (outcome == CacheEntry::Outcome::Wrong)
         remove(where);
+    if (outcome != CacheEntry::Outcome::Read)
         result = DecodedTexture();
-    }
-    return used;
+    return outcome == CacheEntry::Outcome::Read;
 }
 
 void TextureCache::store(const char* path, const struct stat& before, const TextureOptions& options,
@@ -297,49 +465,143 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
     const CacheEntry::Key key = CacheEntry::keyFor(path, before, options, maxTextureSize);
     std::vector<std::uint8_t> head = CacheEntry::header(key, decoded);
     const std::size_t level0 = CacheEntry::pixelBytes(decoded);
-    const std::uint64_t total = head.size() + level0 + 8;
+    // The most the entry takes: opaque pixels are kept in a quarter less.
+    std::size_t length = head.size() + level0 + 8;
 
+    Stage* stage = nullptr;
+    std::vector<Stage> unused;
     std::string temporary;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!storing || stopping || pending.size() >= kMostPending ||
-            storedBytes + total > roomBytes)
+        if (!storing || stopping || pending.size() + staged.size() >= kMostPending ||
+            storedBytes + length > roomBytes)
             return;
-        storedBytes += total;
+        stage = takeStage(roundUp(length), unused);
+        if (stage == nullptr) {
+            // The writing has not kept up: this one is left for the next start.
+            ++dropCount;
+            return;
+        }
+        storedBytes += length;
         temporary = kTemporaryPrefix + std::to_string(::getpid()) + "-" +
                     std::to_string(counter++) + "-" + CacheEntry::entryName(key);
     }
+    for (Stage& s : unused)
+        releaseStage(s);
+    // The entry is copied out whole, so that the decoder's buffers go on at
+    // once; the cache's thread writes it.
+    if (stage->memory == nullptr) {
+        void* memory = ::mmap(nullptr, stage->capacity, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (memory == MAP_FAILED) {
+            std::lock_guard<std::mutex> lock(mutex);
+            storedBytes -= length;
+            stage->capacity = 0; // taken off at the next release
+            stage->busy = false;
+            return;
+        }
+        stage->memory = static_cast<std::uint8_t*>(memory);
+    }
+    std::uint8_t* pixels = stage->memory + head.size();
+    std::size_t kept = level0;
+    std::uint64_t check = 0;
+    if (const std::vector<std::uint8_t> opaque = CacheEntry::header(key, decoded, true);
+        decoded.bytesPerPixel == 4 &&
+        CacheEntry::packOpaque(decoded.pixels, level0 / 4, pixels,
+                               CacheEntry::fingerprint(opaque.data(), opaque.size(), 0), check)) {
+        kept = level0 / 4 * 3;
+        head = opaque;
+    } else {
+        std::memcpy(pixels, decoded.pixels, level0);
+        check = CacheEntry::fingerprint(pixels, kept,
+                                        CacheEntry::fingerprint(head.data(), head.size(), 0));
+    }
+    std::memcpy(stage->memory, head.data(), head.size());
+    std::memcpy(pixels + kept, &check, sizeof check);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        storedBytes -= level0 - kept;
+        length -= level0 - kept;
+        staged.push_back({stage, length, std::move(temporary), CacheEntry::entryName(key)});
+    }
+    wake.notify_all();
+}
+
+TextureCache::Stage* TextureCache::takeStage(std::size_t bytes, std::vector<Stage>& unused) {
+    // A free stage large enough; else a new one, in room that free stages
+    // too small give up (their memory goes to `unused`, to be unmapped).
+    std::size_t taken = 0;
+    for (Stage& s : stages) {
+        if (!s.busy && s.capacity >= bytes) {
+            s.busy = true;
+            return &s;
+        }
+        taken += s.capacity;
+    }
+    for (auto s = stages.begin(); s != stages.end() && taken + bytes > staging;) {
+        if (s->busy) {
+            ++s;
+            continue;
+        }
+        taken -= s->capacity;
+        unused.push_back(*s);
+        s = stages.erase(s);
+    }
+    // One entry larger than the whole area is still taken, alone.
+    if (taken > 0 && taken + bytes > staging)
+        return nullptr;
+    Stage& made = stages.emplace_back();
+    made.capacity = bytes;
+    made.busy = true;
+    return &made;
+}
+
+void TextureCache::releaseStage(Stage& stage) {
+    if (stage.memory != nullptr)
+        ::munmap(stage.memory, stage.capacity);
+    stage.memory = nullptr;
+    stage.capacity = 0;
+}
+
+void TextureCache::write(const Staged& entry) {
     auto giveBack = [&](bool stopStoring) {
         std::lock_guard<std::mutex> lock(mutex);
-        storedBytes -= total;
+        storedBytes -= entry.length;
         if (stopStoring)
             storing = false;
     };
-    const int fd = ::openat(dirFd, temporary.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = openDirect(dirFd, entry.temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         giveBack(errno == ENOSPC || errno == EROFS || errno == EDQUOT || errno == EACCES);
         return;
     }
-    std::uint64_t check = CacheEntry::fingerprint(
-        decoded.pixels, level0, CacheEntry::fingerprint(head.data(), head.size(), 0));
-    iovec parts[3] = {{head.data(), head.size()},
-                      {const_cast<std::uint8_t*>(decoded.pixels), level0},
-                      {&check, sizeof check}};
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, parts, 3)) {
-        const int error = errno;
+    auto fail = [&](bool stopStoring) {
         ::close(fd);
-        ::unlinkat(dirFd, temporary.c_str(), 0);
-        giveBack(error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO);
+        ::unlinkat(dirFd, entry.temporary.c_str(), 0);
+        giveBack(stopStoring);
+    };
+    if (!roomFor(fd, entry.length)) {
+        fail(true); // full for now: nothing more is written until the next trim
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        const std::string name = CacheEntry::entryName(key);
-        pending.push_back({fd, temporary, name});
-        unnamed[name] = temporary;
+    // The whole blocks straight from the stage, the last part through the
+    // page cache (direct transfers are of whole blocks only).
+    const std::uint8_t* bytes = entry.stage->memory;
+    const std::size_t whole = entry.length / kBlock * kBlock;
+    bool written = ::fchmod(fd, 0600) == 0;
+    if (written && whole > 0 && !writeAt(fd, bytes, whole, 0))
+        written = errno == EINVAL && directOff(fd) && writeAt(fd, bytes, whole, 0);
+    written = written && (whole == entry.length || directOff(fd)) &&
+              writeAt(fd, bytes + whole, entry.length - whole, off_t(whole));
+    if (!written) {
+        const int error = errno;
+        fail(error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO);
+        return;
     }
-    wake.notify_all();
+    std::lock_guard<std::mutex> lock(mutex);
+    pending.push_back({fd, entry.temporary, entry.name});
+    unnamed[entry.name] = entry.temporary;
 }
 
 void TextureCache::commit(Pending& p) {
@@ -356,25 +618,58 @@ void TextureCache::commit(Pending& p) {
         ++storeCount;
 }
 
+bool TextureCache::stagesIdle() const {
+    for (const Stage& s : stages)
+        if (!s.busy)
+            return true;
+    return false;
+}
+
 void TextureCache::commitLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wake.wait(lock,
-                  [&] { return stopping || ((!pending.empty() || trimWanted) && preloads == 0); });
-        if (!pending.empty() && (preloads == 0 || stopping)) {
+        wake.wait(lock, [&] {
+            return stopping || !staged.empty() ||
+                   ((!pending.empty() || trimWanted || stagesIdle()) && preloads == 0);
+        });
+        busy = true;
+        if (!staged.empty()) {
+            // Written at once, during a preload too: the stage is wanted back.
+            const Staged entry = std::move(staged.front());
+            staged.pop_front();
+            lock.unlock();
+            write(entry);
+            lock.lock();
+            entry.stage->busy = false;
+        } else if (stagesIdle() && (preloads == 0 || stopping)) {
+            // Everything is written: the stages' memory goes back, before
+            // the entries are flushed and named.
+            std::vector<Stage> unused;
+            for (auto s = stages.begin(); s != stages.end();) {
+                if (s->busy) {
+                    ++s;
+                    continue;
+                }
+                unused.push_back(*s);
+                s = stages.erase(s);
+            }
+            lock.unlock();
+            for (Stage& s : unused)
+                releaseStage(s);
+            lock.lock();
+        } else if (!pending.empty() && (preloads == 0 || stopping)) {
             Pending p = std::move(pending.front());
             pending.pop_front();
-            busy = true;
             lock.unlock();
             commit(p);
             lock.lock();
         } else if (trimWanted && preloads == 0) {
             trimWanted = false;
-            busy = true;
             lock.unlock();
             trimNow();
             lock.lock();
         } else {
+            busy = false;
             break; // stopping, with nothing left to do
         }
         busy = false;
@@ -405,7 +700,10 @@ void TextureCache::trim() {
 
 void TextureCache::settle() {
     std::unique_lock<std::mutex> lock(mutex);
-    idle.wait(lock, [&] { return pending.empty() && !trimWanted && !busy; });
+    idle.wait(lock, [&] {
+        return staged.empty() && pending.empty() && !trimWanted && !busy &&
+               (preloads > 0 || !stagesIdle());
+    });
 }
 
 namespace {
@@ -457,16 +755,22 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
 void TextureCache::trimNow() {
     std::vector<Found> temporaries;
     std::vector<Found> entries = listEntries(dirFd, &temporaries);
-    // A temporary file this old was left by a viewer that did not finish.
+    std::uint64_t total = 0;
     const std::time_t now = std::time(nullptr);
-    for (const Found& t : temporaries)
-        if (now - t.used > kStaleTemporarySeconds)
+    const pid_t self = ::getpid();
+    for (const Found& t : temporaries) {
+        // This process's own are being written or wait for their name.
+        const pid_t writer = writerOf(t.name.c_str());
+        const bool abandoned = writer != self && (writer == 0 || !running(writer));
+        if (abandoned || (writer != self && now - t.used > kStaleTemporarySeconds))
             remove(t.name);
+        else
+            total += t.bytes;
+    }
 
     std::sort(entries.begin(), entries.end(), [](const Found& a, const Found& b) {
         return a.used != b.used ? a.used < b.used : a.usedNanoseconds < b.usedNanoseconds;
     });
-    std::uint64_t total = 0;
     for (const Found& e : entries)
         total += e.bytes;
     const std::uint64_t bound = effectiveLimit(total);

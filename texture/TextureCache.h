@@ -6,10 +6,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/statvfs.h>
 #include <thread>
 
 // Texture levels kept on disk between starts of the viewer, so that a
@@ -34,17 +37,41 @@ class TextureCache {
     // Bytes the cache keeps by default.
     static constexpr std::uint64_t kDefaultLimit = 2ull << 30;
 
+    // Fills in the state of the file system the folder (an open descriptor)
+    // is on, as fstatvfs does; false when it cannot be had.
+    using RoomProbe = std::function<bool(int folderFd, struct statvfs& state)>;
+
     // The user's cache: $XDG_CACHE_HOME/orbivue (an absolute
     // XDG_CACHE_HOME), else ~/.cache/orbivue, bounded by ORBIVUE_CACHE_SIZE
     // (see parseLimit). Null when the size is 0 or the folder cannot be had.
     static std::shared_ptr<TextureCache> forUser();
+    // Bytes of entries copied and waiting for the cache's thread to write
+    // them, at most: four textures of 12 MP photographs.
+    static constexpr std::size_t kDefaultStaging = 64u << 20;
+
     // A cache in `folder`, made (0700) when missing, its parent too. Null
     // when the folder cannot be made or opened, is a link, or is not the
-    // user's, or when `limit` is 0.
-    static std::shared_ptr<TextureCache> open(const std::string& folder, std::uint64_t limit);
+    // user's, or when `limit` is 0. `probe` tells the room on its file
+    // system (fstatvfs when none is given); `staging` bounds the entries
+    // waiting to be written.
+    static std::shared_ptr<TextureCache> open(const std::string& folder, std::uint64_t limit,
+                                              RoomProbe probe = nullptr,
+                                              std::size_t staging = kDefaultStaging);
 
     // The folder the user's cache lives in, by the environment as it is now.
     static std::string userFolder();
+    // The GL library keeps its compiled shaders in a folder of its own under
+    // the same cache folder, and prints a complaint when it cannot make that
+    // folder. Called once at the start of the program, before any thread and
+    // any GL call: when the user has not chosen a place for those shaders
+    // and the folder they would go to can be neither had nor made, the GL
+    // library's shader cache is turned off, so that nothing is printed. A
+    // shader cache that works is left alone.
+    static void quietenShaderCache();
+    // Whether the GL library's shader cache folder can be had under the
+    // cache folder the environment names (XDG_CACHE_HOME, even a relative
+    // one, as the GL library takes it, else `home`/.cache).
+    static bool shaderCacheUsable(const char* cacheHome, const std::string& home);
     // The bound a setting such as "2G", "500M", "750000K", "300" (MiB) or
     // "0" (off) gives; the default for an empty or unreadable one.
     static std::uint64_t parseLimit(const char* setting);
@@ -63,7 +90,9 @@ class TextureCache {
     // Keeps `decoded` for the file, which `before` (a stat of `path` taken
     // before it was read) describes; nothing when the file has changed since,
     // when the decode is not a whole, full-size one, or when the cache has no
-    // room for it.
+    // room for it: within its bound, and with a tenth of its file system
+    // still free once the entry's space is taken (looked at before every
+    // entry, so that other writers on the same file system are seen).
     void store(const char* path, const struct stat& before, const TextureOptions& options,
                int maxTextureSize, const DecodedTexture& decoded);
     // While a preload runs, entries are written but not yet flushed: the
@@ -81,30 +110,59 @@ class TextureCache {
     // Photographs read from the cache, and entries put in place, so far.
     std::uint64_t fetched() const { return fetchCount; }
     std::uint64_t stored() const { return storeCount; }
+    // Decodes not kept because the writing had not kept up.
+    std::uint64_t dropped() const { return dropCount; }
 
-    // The bytes the entries take on disk now.
+    // The bytes the entries and temporary files take on disk now.
     std::uint64_t sizeOnDisk();
     const std::string& folderPath() const { return folder; }
     std::uint64_t bound() const { return limit; }
+    // The most the entries waiting to be written hold in memory (one entry
+    // larger than that is still taken, alone).
+    std::uint64_t stagingBound() const { return staging; }
 
   private:
-    TextureCache(int folderFd, std::string folder, std::uint64_t limit);
+    TextureCache(int folderFd, std::string folder, std::uint64_t limit, RoomProbe probe,
+                 std::size_t staging);
     struct Pending {
         int fd = -1;
         std::string temporary, name;
     };
+    // Memory an entry is copied to, for the cache's thread to write.
+    struct Stage {
+        std::uint8_t* memory = nullptr;
+        std::size_t capacity = 0;
+        bool busy = false; // from the copy until the entry is written
+    };
+    struct Staged {
+        Stage* stage;
+        std::size_t length;
+        std::string temporary, name;
+    };
+    static void releaseStage(Stage& stage);
+    Stage* takeStage(std::size_t bytes, std::vector<Stage>& unused);
+    bool stagesIdle() const;
+    void write(const Staged& entry);
     void commitLoop();
     void commit(Pending& p);
     void trimNow();
     std::uint64_t effectiveLimit(std::uint64_t current) const;
+    bool roomFor(int fd, std::uint64_t bytes) const;
     void remove(const std::string& name);
 
     int dirFd;
     std::string folder;
     std::uint64_t limit;
+    RoomProbe probe;
 
     std::mutex mutex;
     std::condition_variable wake, idle;
+    // Entries copied and waiting to be written, in stages of at most
+    // `staging` bytes together; a decode that finds no room there is not
+    // kept.
+    std::size_t staging;
+    std::list<Stage> stages;
+    std::deque<Staged> staged;
     std::deque<Pending> pending;
     // The temporary file of each pending entry by entry name, so that a
     // start before the flush reads it there.
@@ -117,6 +175,6 @@ class TextureCache {
     std::uint64_t storedBytes = 0; // written since the last trim
     std::uint64_t roomBytes = 0;   // what may be written before the next trim
     unsigned counter = 0;          // for temporary names
-    std::atomic<std::uint64_t> fetchCount{0}, storeCount{0};
+    std::atomic<std::uint64_t> fetchCount{0}, storeCount{0}, dropCount{0};
     std::thread committer;
 };

@@ -104,6 +104,9 @@ struct PreloadMemory {
     TextureOptions options;
     int maxTextureSize = 0;
     unsigned workers = 0;
+    // What the texture cache may hold besides, copies of textures waiting to
+    // be written: planned as taken.
+    std::uint64_t staging = 0;
 
     PreloadMemory(const std::vector<const char*>& files, const TextureOptions& o, int maxSize,
                   unsigned threads)
@@ -113,9 +116,15 @@ struct PreloadMemory {
         for (const char* file : files)
             pictures.push_back(MemoryPlan::probe(file, decoder));
     }
+    MemoryPlan::Room room() const {
+        MemoryPlan::Room r = memoryRoom();
+        for (std::uint64_t* limit : {&r.cgroup, &r.available, &r.addressSpace, &r.data})
+            if (*limit != MemoryPlan::kUnlimited)
+                *limit = *limit > staging ? *limit - staging : 0;
+        return r;
+    }
     int plannedHalvings() const {
-        return MemoryPlan::plan(pictures, options, maxTextureSize, std::max(workers, 1u),
-                                memoryRoom())
+        return MemoryPlan::plan(pictures, options, maxTextureSize, std::max(workers, 1u), room())
             .halvings;
     }
     // After photograph `done` has been uploaded with `floor` halvings: the
@@ -123,7 +132,7 @@ struct PreloadMemory {
     // the workers decoded ahead are already in memory.
     int halvingsAfter(std::size_t done, int floor) const {
         return MemoryPlan::halvingsForRest(pictures, done + 1 + 2 * std::size_t(workers), options,
-                                           maxTextureSize, floor, memoryRoom());
+                                           maxTextureSize, floor, room());
     }
 };
 
@@ -189,14 +198,16 @@ void SetupRC() {
     // process may take at full size, and if not, one smaller size for all.
     TextureOptions options = pTextureLoader->options();
     const int maxTextureSize = queryMaxTextureSize();
-    const PreloadMemory memory(files, options, maxTextureSize, preloadWorkers);
+    const std::shared_ptr<TextureCache> cache = preloadWorkers > 0 ? userTextureCache() : nullptr;
+    PreloadMemory memory(files, options, maxTextureSize, preloadWorkers);
+    memory.staging = cache ? cache->stagingBound() : 0;
     options.halvings = memory.plannedHalvings();
     preloadPlannedHalvings = options.halvings;
     pTextureLoader->ShrinkPhotographs(options.halvings);
     std::unique_ptr<PreloadPipeline> pipeline;
     if (preloadWorkers > 0) {
         pipeline = std::make_unique<PreloadPipeline>(files, options, maxTextureSize, preloadWorkers,
-                                                     userTextureCache());
+                                                     cache);
         pipeline->start();
     }
 

@@ -4,10 +4,14 @@
 #include "TestImages.h"
 
 #include <gtest/gtest.h>
+#include <jconfig.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -62,14 +66,14 @@ class Cache : public ::testing::Test {
     std::shared_ptr<TextureCache> open(std::uint64_t limit = 1ull << 30) {
         return TextureCache::open(dir.file("cache"), limit);
     }
-    std::vector<Loaded> load(const std::shared_ptr<TextureCache>& cache) {
+    std::vector<Loaded> load(const std::shared_ptr<TextureCache>& cache, bool settle = true) {
         std::vector<const char*> files;
         for (const std::string& p : paths)
             files.push_back(p.c_str());
         std::vector<Loaded> got;
         PreloadPipeline(files, viewerTextureOptions(), kMaxSize, 2, cache)
             .run([&](std::size_t, const DecodedTexture& d) { got.push_back(copy(d)); });
-        if (cache)
+        if (cache && settle)
             cache->settle();
         return got;
     }
@@ -89,6 +93,20 @@ class Cache : public ::testing::Test {
 
 bool asRoot() {
     return ::geteuid() == 0;
+}
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true; // the sanitizers reserve more address space than any limit
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The address space the process has mapped now, in bytes.
+std::uint64_t mappedBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
 // Runs `body` in a child process; its exit code.
@@ -181,6 +199,15 @@ TEST_F(Cache, EntriesThatDoNotBelongAreRemovedAndThePhotographDecoded) {
          }},
         {"another file's", false,
          [&](const std::string& e) { return rekeyed(e, [](CacheEntry::Key& k) { ++k.inode; }); }},
+        {"another version of the JPEG library", false,
+         [&](const std::string& e) {
+             return rekeyed(e, [](CacheEntry::Key& k) {
+                 const std::string ours = "jpeg " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
+                 // Unchanged (and used) when the key names no JPEG version.
+                 if (const std::size_t at = k.libraries.find(ours); at != std::string::npos)
+                     k.libraries.replace(at, ours.size(), "jpeg 1");
+             });
+         }},
         {"readable by others", false,
          [](const std::string& e) { return ::chmod(e.c_str(), 0644) == 0; }},
         {"another user's", true,
@@ -216,6 +243,38 @@ TEST_F(Cache, EntriesThatDoNotBelongAreRemovedAndThePhotographDecoded) {
         load(again);
         EXPECT_EQ(again->fetched(), loadable());
     }
+}
+
+// The cache's thread is held at its first entry until the preload is over,
+// with room to stage one entry: the other decodes are not kept, and what is
+// kept is whole.
+TEST_F(Cache, WritingThatCannotKeepUpKeepsOnlyWholeEntries) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = true;
+    const std::thread::id opener = std::this_thread::get_id();
+    const TextureCache::RoomProbe probe = [&](int fd, struct statvfs& fs) {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return !held || std::this_thread::get_id() == opener; });
+        return ::fstatvfs(fd, &fs) == 0;
+    };
+    auto cache = TextureCache::open(dir.file("cache"), 1ull << 30, probe, 1);
+    EXPECT_EQ(load(cache, false), expected);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        held = false;
+    }
+    cv.notify_all();
+    cache->settle();
+    EXPECT_EQ(cache->stored(), 1u);
+    EXPECT_EQ(cache->dropped(), loadable() - 1);
+    std::size_t files = 0;
+    for (const auto& f : std::filesystem::directory_iterator(dir.file("cache")))
+        files += CacheEntry::isEntryName(f.path().filename().c_str()) ? 1 : 100;
+    EXPECT_EQ(files, 1u) << "temporaries or other files left";
+    auto again = open();
+    EXPECT_EQ(load(again), expected);
+    EXPECT_EQ(again->fetched(), 1u);
 }
 
 TEST_F(Cache, AFullOrReadOnlyCacheLoadsAsWithoutOne) {
@@ -260,6 +319,47 @@ TEST_F(Cache, AFullOrReadOnlyCacheLoadsAsWithoutOne) {
     }
 }
 
+TEST_F(Cache, AReadThatRunsOutOfMemoryKeepsTheEntry) {
+    if (kSanitized)
+        GTEST_SKIP() << "no address-space limit under a sanitizer";
+    // At full size its level 0 (48 MB) is larger than any block the C
+    // library keeps free for reuse: reading it must map new memory.
+    const std::string photo = dir.file("large.jpg");
+    ASSERT_TRUE(writeJpeg(photo, solid(4096, 4096, {200, 60, 60})));
+    TextureOptions options = viewerTextureOptions();
+    options.highQuality = true;
+    struct stat info {};
+    ASSERT_EQ(::stat(photo.c_str(), &info), 0);
+    {
+        auto cache = open();
+        TextureScratch scratch;
+        DecodedTexture d;
+        decodeTexture(photo.c_str(), options, kMaxSize, scratch, d);
+        cache->store(photo.c_str(), info, options, kMaxSize, d);
+        cache->settle();
+        ASSERT_EQ(cache->stored(), 1u);
+    }
+    const int code = inChild([&] {
+        auto cache = open();
+        PixelBuffer pixels, mipmaps;
+        DecodedTexture d;
+        if (!cache)
+            return 10;
+        // Room for a few pages more, not for the texture's levels.
+        rlimit space{};
+        ::getrlimit(RLIMIT_AS, &space);
+        const rlimit saved = space;
+        space.rlim_cur = mappedBytes() + (4u << 20);
+        ::setrlimit(RLIMIT_AS, &space);
+        const bool read = cache->fetch(photo.c_str(), info, options, kMaxSize, pixels, mipmaps, d);
+        ::setrlimit(RLIMIT_AS, &saved);
+        if (read || d.ok)
+            return 11;
+        return cache->fetch(photo.c_str(), info, options, kMaxSize, pixels, mipmaps, d) ? 0 : 12;
+    });
+    EXPECT_EQ(code, 0) << "10: set-up, 11: read with no memory, 12: the entry was removed";
+}
+
 TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
     load(open());
     std::vector<std::string> entries;
@@ -292,6 +392,69 @@ TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
     for (std::size_t i = 0; i < entries.size(); ++i)
         EXPECT_EQ(std::filesystem::exists(entries[i]), i == 0 || i + 1 == entries.size())
             << "entry " << i;
+}
+
+// Temporary files left by a process that ended count for nothing and go at
+// the next trim; those of a running one count against the bound and stay.
+TEST_F(Cache, TemporariesOfADeadProcessAreRemovedAndTheLivingCounted) {
+    load(open());
+    auto cache = open();
+    const std::uint64_t entries = cache->sizeOnDisk();
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = dir.file("cache/.tmp-" + std::to_string(gone) + "-0-a.tex");
+    const std::string living = dir.file("cache/.tmp-1-0-a.tex"); // the first process runs
+    for (const std::string& t : {dead, living})
+        ASSERT_TRUE(writeBytes(t, std::vector<std::uint8_t>(8192, 7)));
+    // Room for the entries, or for the living temporary and most of them.
+    auto bounded = open(entries + 4096);
+    bounded->trim();
+    bounded->settle();
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(std::filesystem::exists(living));
+    EXPECT_LE(bounded->sizeOnDisk(), entries + 4096);
+}
+
+// Blocks taken by the files in a folder, as a file system counts them.
+std::uint64_t blocksIn(const std::string& folder) {
+    std::uint64_t bytes = 0;
+    std::error_code ignored;
+    for (const auto& f : std::filesystem::directory_iterator(folder, ignored)) {
+        struct stat info {};
+        if (::lstat(f.path().c_str(), &info) == 0)
+            bytes += static_cast<std::uint64_t>(info.st_blocks) * 512;
+    }
+    return bytes;
+}
+
+TEST_F(Cache, TwoCachesFillingOneSmallFileSystemKeepATenthFree) {
+    load(open());
+    const std::uint64_t set = open()->sizeOnDisk();
+    // A file system holding the two caches alone, whose tenth kept free
+    // leaves room for one and a half sets of entries.
+    const std::uint64_t size = set * 15 / 9, unit = 4096;
+    const std::string folders[2] = {dir.file("one/cache"), dir.file("two/cache")};
+    const auto used = [&] { return blocksIn(folders[0]) + blocksIn(folders[1]); };
+    const TextureCache::RoomProbe probe = [&](int, struct statvfs& fs) {
+        fs = {};
+        fs.f_frsize = fs.f_bsize = unit;
+        fs.f_blocks = size / unit;
+        fs.f_bavail = fs.f_bfree = size > used() ? (size - used()) / unit : 0;
+        return true;
+    };
+    auto one = TextureCache::open(folders[0], 1ull << 30, probe);
+    auto two = TextureCache::open(folders[1], 1ull << 30, probe);
+    ASSERT_TRUE(one && two);
+    std::vector<Loaded> first, second;
+    std::thread other([&] { second = load(two); });
+    first = load(one);
+    other.join();
+    EXPECT_TRUE(first == expected && second == expected);
+    EXPECT_LE(used(), size - size / 10);
+    EXPECT_GT(one->stored() + two->stored(), loadable()) << "less kept than there was room for";
 }
 
 TEST(CacheFolder, OnlyAFolderOfTheUsersOwnIsUsed) {
@@ -335,6 +498,29 @@ TEST(CacheFolder, PlaceAndSizeComeFromTheEnvironment) {
     }
     ::unsetenv("XDG_CACHE_HOME");
     ::setenv("HOME", savedHome.c_str(), 1);
+
+    // The GL library's shader cache, under the cache folder it is given.
+    TempDir cache;
+    ASSERT_TRUE(writeText(cache.file("file"), "x"));
+    const std::string in = cache.path.string();
+    const struct {
+        std::optional<std::string> cacheHome; // XDG_CACHE_HOME
+        std::string home;
+        bool usable;
+    } shaders[] = {{in, "", true},
+                   {std::nullopt, in, true}, // its .cache made
+                   {cache.file("new"), "", true},
+                   {cache.file("file"), in, false},
+                   {cache.file("file/below"), in, false},
+                   {cache.file("missing/below"), in, false},
+                   {"", in, false},
+                   {std::nullopt, "", false},
+                   {"/proc/self/no", in, false}};
+    for (const auto& c : shaders)
+        EXPECT_EQ(
+            TextureCache::shaderCacheUsable(c.cacheHome ? c.cacheHome->c_str() : nullptr, c.home),
+            c.usable)
+            << c.cacheHome.value_or("unset") << " " << c.home;
 
     const std::uint64_t standard = TextureCache::kDefaultLimit;
     const struct {
