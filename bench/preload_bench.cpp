@@ -13,10 +13,13 @@
 // and in a new one. `preload_bench --cache` prints only that part. Then the
 // memory plan: the size a start of the 12 MP set chooses in memory cgroups
 // of 900 and 600 MB and with no limit (`preload_bench --memory` alone).
+#include "FileDescriptor.h"
 #include "MemoryCgroup.h"
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
+#include "PictureDecoder.h"
 #include "PreloadPipeline.h"
+#include "ReadWrite.h"
 #include "TextureCache.h"
 #include "TextureLoader.h"
 
@@ -67,18 +70,19 @@ template <typename T, typename Body> T inChild(Body body, T failed = T()) {
     int channel[2];
     if (pipe(channel) != 0)
         return failed;
+    FileDescriptor reading(channel[0]), writing(channel[1]);
     std::fflush(stdout); // the child must not print what the parent has buffered
     const pid_t child = fork();
     if (child == 0) {
-        close(channel[0]);
+        reading.reset();
         const T made = body();
-        _exit(write(channel[1], &made, sizeof made) == sizeof made ? 0 : 1);
+        _exit(ReadWrite::writeAll(writing.get(), &made, sizeof made) ? 0 : 1);
     }
-    close(channel[1]);
+    writing.reset();
     T made = failed;
-    if (read(channel[0], &made, sizeof made) != sizeof made)
+    if (ReadWrite::readUpTo(reading.get(), &made, sizeof made) != sizeof made)
         made = failed;
-    close(channel[0]);
+    reading.reset();
     waitpid(child, nullptr, 0);
     return made;
 }
@@ -470,6 +474,7 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() /
         ("orbivue-preload-bench-" + std::to_string(getpid())); // two runs at once keep apart
     std::filesystem::create_directories(dir);
+    PictureDecoder::setUpProcess();
     // Every figure but the cache's own is of first starts: no cache.
     setenv("ORBIVUE_CACHE_SIZE", "0", 1);
     if (argc > 1 && std::string(argv[1]) == "--memory") {

@@ -75,4 +75,38 @@ inline bool writeAll(int fd, iovec* parts, int count) {
     return true;
 }
 
+// Reads until `size` bytes at `offset` or the end of the file: the count
+// read, -1 on an error.
+inline ssize_t readUpToAt(int fd, void* out, std::size_t size, off_t offset) {
+    auto* at = static_cast<std::uint8_t*>(out);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, at + done, size - done, offset + off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Writes all `size` bytes at `offset`; false on any failure.
+inline bool writeAllAt(int fd, const void* data, std::size_t size, off_t offset) {
+    const auto* at = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t done = ::pwrite(fd, at, size, offset);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        at += done;
+        size -= static_cast<std::size_t>(done);
+        offset += done;
+    }
+    return true;
+}
+
 } // namespace ReadWrite

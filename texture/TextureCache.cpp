@@ -1,5 +1,7 @@
 #include "TextureCache.h"
 
+#include "ReadWrite.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -32,37 +34,6 @@ std::size_t roundUp(std::size_t n) {
     return (n + kBlock - 1) / kBlock * kBlock;
 }
 
-// Reads up to `n` bytes at `offset`; the count, or -1 on an error.
-ssize_t readAt(int fd, std::uint8_t* out, std::size_t n, off_t offset) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(fd, out + done, n - done, offset + off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-// Writes `n` bytes at `offset`; false on any failure (errno tells which).
-bool writeAt(int fd, const std::uint8_t* data, std::size_t n, off_t offset) {
-    while (n > 0) {
-        const ssize_t done = ::pwrite(fd, data, n, offset);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        n -= static_cast<std::size_t>(done);
-        offset += done;
-    }
-    return true;
-}
-
 // Turns direct transfers on a file off; true when they are off.
 bool directOff(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
@@ -87,9 +58,9 @@ class FileSource : public CacheEntry::Source {
     FileSource(int f, std::size_t n) : fd(f), size(n) {}
     bool read(std::uint8_t* out, std::size_t n) override {
         if (loaded < 0) {
-            loaded = readAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
+            loaded = ReadWrite::readUpToAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
             if (loaded < 0 && errno == EINVAL && directOff(fd))
-                loaded = readAt(fd, head, std::min(sizeof head, size), 0);
+                loaded = ReadWrite::readUpToAt(fd, head, std::min(sizeof head, size), 0);
             error = loaded < 0;
         }
         if (loaded < 0 || position + n > static_cast<std::size_t>(loaded))
@@ -109,9 +80,9 @@ class FileSource : public CacheEntry::Source {
         std::uint8_t* to = level0 + ahead;
         ssize_t got = -1;
         if (position % kBlock == 0)
-            got = readAt(fd, to, roundUp(whole), off_t(position));
+            got = ReadWrite::readUpToAt(fd, to, roundUp(whole), off_t(position));
         if (got < 0 && (position % kBlock != 0 || errno == EINVAL) && directOff(fd))
-            got = readAt(fd, to, whole, off_t(position));
+            got = ReadWrite::readUpToAt(fd, to, whole, off_t(position));
         error = got < 0;
         if (got != static_cast<ssize_t>(whole))
             return CacheEntry::Outcome::Wrong;
@@ -322,29 +293,22 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
     if (leaf.empty() || leaf == "." || leaf == ".." || !makeFolders(parent))
         return nullptr;
 
-    const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0)
+    const FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd || (::mkdirat(parentFd.get(), leaf.c_str(), 0700) != 0 && errno != EEXIST))
         return nullptr;
-    if (::mkdirat(parentFd, leaf.c_str(), 0700) != 0 && errno != EEXIST) {
-        ::close(parentFd);
-        return nullptr;
-    }
     // The cache folder itself is never reached through a link, and must be
     // the user's: another user's folder could hand us their files.
-    const int fd =
-        ::openat(parentFd, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(parentFd);
-    if (fd < 0)
+    FileDescriptor fd(
+        ::openat(parentFd.get(), leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd)
         return nullptr;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
-        ((info.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        ((info.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0))
         return nullptr;
-    }
     std::shared_ptr<TextureCache> cache;
     try {
-        cache.reset(new TextureCache(fd, trimmed, limit,
+        cache.reset(new TextureCache(std::move(fd), trimmed, limit,
                                      probe ? std::move(probe) : RoomProbe(systemProbe), staging));
     } catch (...) { // no thread to be had: no cache
         return nullptr;
@@ -352,15 +316,15 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
     return cache;
 }
 
-TextureCache::TextureCache(int folderFd, std::string path, std::uint64_t bound, RoomProbe room,
-                           std::size_t stagingBytes)
-    : dirFd(folderFd), folder(std::move(path)), limit(bound), probe(std::move(room)),
+TextureCache::TextureCache(FileDescriptor folderFd, std::string path, std::uint64_t bound,
+                           RoomProbe room, std::size_t stagingBytes)
+    : dirFd(std::move(folderFd)), folder(std::move(path)), limit(bound), probe(std::move(room)),
       staging(stagingBytes) {
     roomBytes = effectiveLimit(0);
     try {
         committer = std::thread([this] { commitLoop(); });
     } catch (...) {
-        ::close(dirFd);
+        dirFd.reset();
         throw;
     }
 }
@@ -372,13 +336,12 @@ TextureCache::~TextureCache() {
     }
     wake.notify_all();
     committer.join();
-    ::close(dirFd);
 }
 
 std::uint64_t TextureCache::effectiveLimit(std::uint64_t current) const {
     // Never more than keeps a tenth of the file system free.
     struct statvfs fs {};
-    if (!probe(dirFd, fs))
+    if (!probe(dirFd.get(), fs))
         return 0;
     const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * unit;
@@ -407,7 +370,7 @@ bool TextureCache::roomFor(int fd, std::uint64_t bytes) const {
 }
 
 void TextureCache::remove(const std::string& name) {
-    ::unlinkat(dirFd, name.c_str(), 0);
+    ::unlinkat(dirFd.get(), name.c_str(), 0);
 }
 
 bool TextureCache::fetch(const char* path, const struct stat& file, const TextureOptions& options,
@@ -425,25 +388,25 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         if (auto found = unnamed.find(name); found != unnamed.end())
             where = found->second;
     }
-    const int fd = openDirect(dirFd, where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const FileDescriptor fd(
+        openDirect(dirFd.get(), where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         if (errno == ELOOP || errno == EACCES) // a link, or what is not ours to read
             remove(where);
         return false;
     }
     struct stat info {};
     CacheEntry::Outcome outcome = CacheEntry::Outcome::Wrong;
-    if (::fstat(fd, &info) != 0) {
+    if (::fstat(fd.get(), &info) != 0) {
         outcome = CacheEntry::Outcome::Unreadable;
     } else if (S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0) {
-        FileSource source(fd, static_cast<std::size_t>(info.st_size));
+        FileSource source(fd.get(), static_cast<std::size_t>(info.st_size));
         outcome = CacheEntry::read(source, &key, pixels, mipmaps, result);
     }
     if (outcome == CacheEntry::Outcome::Read) {
-        ::futimens(fd, nullptr); // used now: the last to go when trimming
+        ::futimens(fd.get(), nullptr); // used now: the last to go when trimming
         ++fetchCount;
     }
-    ::close(fd);
     // Only an entry that is itself wrong goes; one this reader could not
     // take (memory ran short, the disk failed) is kept for the next start.
     if (outcome == CacheEntry::Outcome::Wrong)
@@ -570,18 +533,18 @@ void TextureCache::write(const Staged& entry) {
         if (stopStoring)
             storing = false;
     };
-    const int fd = openDirect(dirFd, entry.temporary.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    FileDescriptor fd(openDirect(dirFd.get(), entry.temporary.c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) {
         giveBack(errno == ENOSPC || errno == EROFS || errno == EDQUOT || errno == EACCES);
         return;
     }
     auto fail = [&](bool stopStoring) {
-        ::close(fd);
-        ::unlinkat(dirFd, entry.temporary.c_str(), 0);
+        fd.reset();
+        ::unlinkat(dirFd.get(), entry.temporary.c_str(), 0);
         giveBack(stopStoring);
     };
-    if (!roomFor(fd, entry.length)) {
+    if (!roomFor(fd.get(), entry.length)) {
         fail(true); // full for now: nothing more is written until the next trim
         return;
     }
@@ -589,28 +552,29 @@ void TextureCache::write(const Staged& entry) {
     // page cache (direct transfers are of whole blocks only).
     const std::uint8_t* bytes = entry.stage->memory;
     const std::size_t whole = entry.length / kBlock * kBlock;
-    bool written = ::fchmod(fd, 0600) == 0;
-    if (written && whole > 0 && !writeAt(fd, bytes, whole, 0))
-        written = errno == EINVAL && directOff(fd) && writeAt(fd, bytes, whole, 0);
-    written = written && (whole == entry.length || directOff(fd)) &&
-              writeAt(fd, bytes + whole, entry.length - whole, off_t(whole));
+    const int out = fd.get();
+    bool written = ::fchmod(out, 0600) == 0;
+    if (written && whole > 0 && !ReadWrite::writeAllAt(out, bytes, whole, 0))
+        written = errno == EINVAL && directOff(out) && ReadWrite::writeAllAt(out, bytes, whole, 0);
+    written = written && (whole == entry.length || directOff(out)) &&
+              ReadWrite::writeAllAt(out, bytes + whole, entry.length - whole, off_t(whole));
     if (!written) {
         const int error = errno;
         fail(error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO);
         return;
     }
     std::lock_guard<std::mutex> lock(mutex);
-    pending.push_back({fd, entry.temporary, entry.name});
+    pending.push_back({std::move(fd), entry.temporary, entry.name});
     unnamed[entry.name] = entry.temporary;
 }
 
 void TextureCache::commit(Pending& p) {
-    const bool flushed = ::fdatasync(p.fd) == 0;
-    ::close(p.fd);
+    const bool flushed = ::fdatasync(p.fd.get()) == 0;
+    p.fd.reset();
     const bool named =
-        flushed && ::renameat(dirFd, p.temporary.c_str(), dirFd, p.name.c_str()) == 0;
+        flushed && ::renameat(dirFd.get(), p.temporary.c_str(), dirFd.get(), p.name.c_str()) == 0;
     if (!named)
-        ::unlinkat(dirFd, p.temporary.c_str(), 0);
+        ::unlinkat(dirFd.get(), p.temporary.c_str(), 0);
     std::lock_guard<std::mutex> lock(mutex);
     if (auto found = unnamed.find(p.name); found != unnamed.end() && found->second == p.temporary)
         unnamed.erase(found);
@@ -719,15 +683,11 @@ struct Found {
 // other users under an entry's name are removed on the way.
 std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
     std::vector<Found> entries;
-    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
+    const DirectoryStream dir =
+        openDirectory(FileDescriptor(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!dir)
         return entries;
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-        ::close(listFd);
-        return entries;
-    }
-    while (const dirent* e = ::readdir(dir)) {
+    while (const dirent* e = ::readdir(dir.get())) {
         const bool entry = CacheEntry::isEntryName(e->d_name);
         const bool temporary = startsWith(e->d_name, kTemporaryPrefix);
         if (!entry && !temporary)
@@ -746,7 +706,6 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
         else if (temporaries != nullptr)
             temporaries->push_back(std::move(f));
     }
-    ::closedir(dir);
     return entries;
 }
 
@@ -754,7 +713,7 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
 
 void TextureCache::trimNow() {
     std::vector<Found> temporaries;
-    std::vector<Found> entries = listEntries(dirFd, &temporaries);
+    std::vector<Found> entries = listEntries(dirFd.get(), &temporaries);
     std::uint64_t total = 0;
     const std::time_t now = std::time(nullptr);
     const pid_t self = ::getpid();
@@ -790,7 +749,7 @@ void TextureCache::trimNow() {
 std::uint64_t TextureCache::sizeOnDisk() {
     std::vector<Found> temporaries;
     std::uint64_t total = 0;
-    for (const Found& e : listEntries(dirFd, &temporaries))
+    for (const Found& e : listEntries(dirFd.get(), &temporaries))
         total += e.bytes;
     for (const Found& t : temporaries)
         total += t.bytes;

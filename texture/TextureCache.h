@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CacheEntry.h"
+#include "FileDescriptor.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -122,10 +123,10 @@ class TextureCache {
     std::uint64_t stagingBound() const { return staging; }
 
   private:
-    TextureCache(int folderFd, std::string folder, std::uint64_t limit, RoomProbe probe,
+    TextureCache(FileDescriptor folderFd, std::string folder, std::uint64_t limit, RoomProbe probe,
                  std::size_t staging);
     struct Pending {
-        int fd = -1;
+        FileDescriptor fd;
         std::string temporary, name;
     };
     // Memory an entry is copied to, for the cache's thread to write.
@@ -150,7 +151,7 @@ class TextureCache {
     bool roomFor(int fd, std::uint64_t bytes) const;
     void remove(const std::string& name);
 
-    int dirFd;
+    FileDescriptor dirFd;
     std::string folder;
     std::uint64_t limit;
     RoomProbe probe;
