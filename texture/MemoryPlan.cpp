@@ -317,19 +317,26 @@ Plan plan(const std::vector<Extent>& pictures, const TextureOptions& options, in
     Plan chosen;
     chosen.room = room.least();
     chosen.reserve = reserveOf(chosen.room);
-    chosen.fullSize = need(pictures, options, maxTextureSize, workers, options.halvings);
+    chosen.fullSize =
+        need(pictures, options, maxTextureSize, std::max(workers, 1u), options.halvings);
     const int most = mostHalvings(pictures, options, maxTextureSize, options.halvings);
-    const std::uint64_t threads = static_cast<std::uint64_t>(workers) * kThreadAddressSpace;
     for (int halvings = options.halvings;; ++halvings) {
-        const std::uint64_t bytes = need(pictures, options, maxTextureSize, workers, halvings);
-        chosen.halvings = halvings;
-        chosen.planned = bytes;
-        const bool fits =
-            withReserve(bytes, chosen.reserve) <= chosen.room &&
-            (room.addressSpace == kUnlimited ||
-             withReserve(bytes + threads, reserveOf(room.addressSpace)) <= room.addressSpace);
-        if (fits || halvings >= most)
-            return chosen;
+        for (unsigned threads = workers;; --threads) {
+            const std::uint64_t bytes =
+                need(pictures, options, maxTextureSize, std::max(threads, 1u), halvings);
+            const std::uint64_t mapped = bytes + threads * kThreadAddressSpace;
+            chosen.halvings = halvings;
+            chosen.workers = threads;
+            chosen.planned = bytes;
+            const bool fits =
+                withReserve(bytes, chosen.reserve) <= chosen.room &&
+                (room.addressSpace == kUnlimited ||
+                 withReserve(mapped, reserveOf(room.addressSpace)) <= room.addressSpace);
+            if (fits || (halvings >= most && threads == 0))
+                return chosen;
+            if (threads == 0)
+                break;
+        }
     }
 }
 

@@ -68,6 +68,7 @@ constexpr std::uint64_t kThreadAddressSpace = 72ull << 20;
 
 struct Plan {
     int halvings = 0;           // more for every photograph, within the 256-pixel floor
+    unsigned workers = 0;       // threads that decode ahead; 0: one by one on the GL thread
     std::uint64_t fullSize = 0; // bytes the set needs at full size, in flight included
     std::uint64_t planned = 0;  // bytes at the chosen size
     std::uint64_t room = 0;     // what the process may take (kUnlimited: no limit)
@@ -84,10 +85,11 @@ std::uint64_t need(const std::vector<Extent>& pictures, const TextureOptions& op
 std::uint64_t textureBytes(const std::vector<Extent>& pictures, std::size_t first,
                            const TextureOptions& options, int maxTextureSize, int halvings);
 
-// The fewest halvings with which the set fits in `room` less its reserve;
-// the most the pictures allow (none smaller than 256 pixels on its longer
-// side) when none does. The address-space limit also pays for the workers'
-// threads.
+// The fewest halvings with which the set fits in `room` less its reserve,
+// with as many of `workers` as fit beside it (each costs its buffers in
+// flight and, under an address-space limit, its thread): when none fits,
+// one by one on the GL thread. The most the pictures allow (none smaller
+// than 256 pixels on its longer side), one by one, when nothing fits.
 Plan plan(const std::vector<Extent>& pictures, const TextureOptions& options, int maxTextureSize,
           unsigned workers, const Room& room);
 

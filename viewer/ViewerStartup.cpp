@@ -123,9 +123,13 @@ struct PreloadMemory {
                 *limit = *limit > staging ? *limit - staging : 0;
         return r;
     }
-    int plannedHalvings() const {
-        return MemoryPlan::plan(pictures, options, maxTextureSize, std::max(workers, 1u), room())
-            .halvings;
+    // The halvings for all the photographs and the workers that fit beside
+    // them; the workers are taken at their word from then on.
+    MemoryPlan::Plan planned() {
+        const MemoryPlan::Plan plan =
+            MemoryPlan::plan(pictures, options, maxTextureSize, workers, room());
+        workers = plan.workers;
+        return plan;
     }
     // After photograph `done` has been uploaded with `floor` halvings: the
     // halvings the photographs after it need to fit in what is left. Those
@@ -201,15 +205,16 @@ void SetupRC() {
     const std::shared_ptr<TextureCache> cache = preloadWorkers > 0 ? userTextureCache() : nullptr;
     PreloadMemory memory(files, options, maxTextureSize, preloadWorkers);
     memory.staging = cache ? cache->stagingBound() : 0;
-    options.halvings = memory.plannedHalvings();
+    const MemoryPlan::Plan plan = memory.planned();
+    options.halvings = plan.halvings;
     preloadPlannedHalvings = options.halvings;
     pTextureLoader->ShrinkPhotographs(options.halvings);
+    // Without room for a worker beside the set, the photographs load one by
+    // one on this thread.
     std::unique_ptr<PreloadPipeline> pipeline;
-    if (preloadWorkers > 0) {
-        pipeline = std::make_unique<PreloadPipeline>(files, options, maxTextureSize, preloadWorkers,
-                                                     cache);
-        pipeline->start();
-    }
+    if (plan.workers > 0)
+        pipeline =
+            std::make_unique<PreloadPipeline>(files, options, maxTextureSize, plan.workers, cache);
 
     // In the viewer's own window the window system is answered between
     // photographs (repaints, a close request); keys and mouse wait.
@@ -224,6 +229,11 @@ void SetupRC() {
     loadedCount = 0;
     totalCount = numSeries * numImages;
     printLoader(0);
+    // The workers begin once the first loading screen is drawn: drawing it
+    // makes the GL library compile its first shaders, for which it must
+    // find the memory the plan kept for it.
+    if (pipeline)
+        pipeline->start();
 
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);

@@ -58,11 +58,22 @@ TEST(MemoryPlan, OneSizeForTheWholeSetThatFitsTheRoom) {
     // A full set needs about 1 GB of texture levels at full size.
     const std::uint64_t levels = MemoryPlan::textureBytes(set, 0, viewer, 16384, 0);
     EXPECT_NEAR(static_cast<double>(levels), 45 * (16 + 16 / 3.0) * MiB, MiB);
-    // The address space also pays for the workers' threads.
-    MemoryPlan::Room space;
-    space.addressSpace = 1200 * MiB;
-    EXPECT_EQ(MemoryPlan::plan(set, viewer, 16384, 8, roomOf(1200 * MiB)).halvings, 1);
-    EXPECT_EQ(MemoryPlan::plan(set, viewer, 16384, 8, space).halvings, 2);
+    // The address space also pays for the workers' threads: fewer of them
+    // beside the set, and one by one on the GL thread when even one does not
+    // fit (the workers then cannot take what the GL library needs).
+    const struct {
+        std::uint64_t addressSpace;
+        int halvings;
+        unsigned workers;
+    } spaces[] = {{1200 * MiB, 1, 7}, {500 * MiB, 1, 1}, {250 * MiB, 2, 0}, {100 * MiB, 3, 0}};
+    for (const auto& c : spaces) {
+        MemoryPlan::Room space;
+        space.addressSpace = c.addressSpace;
+        const MemoryPlan::Plan plan = MemoryPlan::plan(set, viewer, 16384, 8, space);
+        EXPECT_EQ(plan.halvings, c.halvings) << c.addressSpace / MiB;
+        EXPECT_EQ(plan.workers, c.workers) << c.addressSpace / MiB;
+    }
+    EXPECT_EQ(MemoryPlan::plan(set, viewer, 16384, 8, roomOf(1200 * MiB)).workers, 8u);
 
     // A small picture beside the large ones keeps 256 pixels when they halve.
     EXPECT_EQ(allowedHalvings(2048, 3), 3);
