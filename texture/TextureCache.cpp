@@ -695,7 +695,9 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
         struct stat info {};
         if (::fstatat(dirFd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        // The cache writes its files 0600: one that others may read is not
+        // one of its own, whatever its name.
+        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
             if (!S_ISDIR(info.st_mode))
                 ::unlinkat(dirFd, e->d_name, 0);
             continue;

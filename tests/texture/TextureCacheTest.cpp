@@ -383,6 +383,12 @@ TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
         ASSERT_TRUE(
             cache->fetch(paths[0].c_str(), info, viewerTextureOptions(), kMaxSize, p, m, d));
     }
+    // A file under an entry's name that the cache did not write (readable by
+    // others: entries are the user's alone), used last of all, goes first.
+    const std::filesystem::path junk =
+        std::filesystem::path(entries[0]).parent_path() / "ffffffffffffffff.tex";
+    std::filesystem::copy_file(entries[0], junk);
+    ASSERT_EQ(::chmod(junk.c_str(), 0644), 0);
     // Room for the two used last and not for the one before them.
     const std::uint64_t bound = sizes[0] + sizes[4] + sizes[3] - 1;
     auto bounded = open(bound);
@@ -392,6 +398,7 @@ TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
     for (std::size_t i = 0; i < entries.size(); ++i)
         EXPECT_EQ(std::filesystem::exists(entries[i]), i == 0 || i + 1 == entries.size())
             << "entry " << i;
+    EXPECT_FALSE(std::filesystem::exists(junk));
 }
 
 // Temporary files left by a process that ended count for nothing and go at
@@ -407,8 +414,10 @@ TEST_F(Cache, TemporariesOfADeadProcessAreRemovedAndTheLivingCounted) {
     ::waitpid(gone, nullptr, 0);
     const std::string dead = dir.file("cache/.tmp-" + std::to_string(gone) + "-0-a.tex");
     const std::string living = dir.file("cache/.tmp-1-0-a.tex"); // the first process runs
-    for (const std::string& t : {dead, living})
+    for (const std::string& t : {dead, living}) {
         ASSERT_TRUE(writeBytes(t, std::vector<std::uint8_t>(8192, 7)));
+        ASSERT_EQ(::chmod(t.c_str(), 0600), 0); // as the cache makes them
+    }
     // Room for the entries, or for the living temporary and most of them.
     auto bounded = open(entries + 4096);
     bounded->trim();
