@@ -39,7 +39,7 @@ bool readAll(int fd, std::string& bytes, std::size_t limit) {
     bytes.clear();
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info{};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
               static_cast<unsigned long long>(info.st_size) <= limit;
     char chunk[65536];
@@ -98,7 +98,7 @@ bool Slot::open(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     name = slash == std::string::npos ? path : path.substr(slash + 1);
     folder = ::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    struct stat info {};
+    struct stat info{};
     if (folder < 0 || ::fstat(folder, &info) != 0)
         return false;
     dirMode = info.st_mode;
@@ -126,7 +126,7 @@ bool Slot::writable() const {
 }
 
 bool Slot::unchanged() const {
-    struct stat info {};
+    struct stat info{};
     const bool there = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!there)
         return !found && errno == ENOENT;
@@ -139,7 +139,7 @@ int Slot::openChecked() const {
         return -1;
     announce(whole);
     const int fd = ::openat(folder, name.c_str(), O_WRONLY | kNoSurprises);
-    struct stat info {};
+    struct stat info{};
     if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device &&
         info.st_ino == inode)
         return fd;
@@ -151,7 +151,7 @@ int Slot::openChecked() const {
 bool Slot::read(std::string& bytes, std::size_t limit) const {
     bytes.clear();
     const int fd = ::openat(folder, name.c_str(), O_RDONLY | kNoSurprises);
-    struct stat info {};
+    struct stat info{};
     if (fd >= 0 && (::fstat(fd, &info) != 0 || info.st_dev != device || info.st_ino != inode)) {
         ::close(fd);
         return false;

@@ -80,7 +80,7 @@ bool makeFolders(const std::string& path) {
         if (at == std::string::npos)
             break;
     }
-    struct stat info {};
+    struct stat info{};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -192,7 +192,7 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
     ::close(parentFd);
     if (fd < 0)
         return nullptr;
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
         ((info.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)) {
         ::close(fd);
@@ -230,7 +230,7 @@ TextureCache::~TextureCache() {
 
 std::uint64_t TextureCache::effectiveLimit(std::uint64_t current) const {
     // Never more than keeps a tenth of the file system free.
-    struct statvfs fs {};
+    struct statvfs fs{};
     if (::fstatvfs(dirFd, &fs) != 0)
         return 0;
     const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
@@ -265,7 +265,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
             remove(where);
         return false;
     }
-    struct stat info {};
+    struct stat info{};
     bool used = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
                 (info.st_mode & 077) == 0;
     if (used) {
@@ -291,7 +291,7 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         decoded.pixels == nullptr)
         return;
     // Only what was decoded from the file as it still is.
-    struct stat after {};
+    struct stat after{};
     if (::stat(path, &after) != 0 || !CacheEntry::sameFile(before, after))
         return;
     const CacheEntry::Key key = CacheEntry::keyFor(path, before, options, maxTextureSize);
@@ -434,7 +434,7 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
         const bool temporary = startsWith(e->d_name, kTemporaryPrefix);
         if (!entry && !temporary)
             continue;
-        struct stat info {};
+        struct stat info{};
         if (::fstatat(dirFd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {

@@ -202,7 +202,7 @@ bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size, boo
     if (fd < 0)
         return false;
     bool ok = false;
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileBytes) {
         const std::size_t length = static_cast<std::size_t>(info.st_size);
         std::uint8_t* bytes = buffer.reserve(length);
