@@ -31,11 +31,13 @@ if [ "${1:-}" = "--packaging" ]; then
   needs+=(lintian appstream desktop-file-utils file)
 fi
 
+# Both read the whole answer first: grep -q stopping early would end the
+# query with SIGPIPE, which pipefail counts as a failure.
 installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+  [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *"install ok installed"* ]]
 }
 offered() {
-  apt-cache policy "$1" 2>/dev/null | grep -q '^  Candidate: [^(]'
+  [[ $(apt-cache policy "$1" 2>/dev/null) =~ Candidate:\ [^\(] ]]
 }
 
 # The needs that no installed package satisfies yet.
