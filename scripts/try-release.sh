@@ -59,7 +59,7 @@ trap unmount_all EXIT
 
 # An earlier run's root goes, with anything still mounted inside it.
 if [ -e "$root" ]; then
-  grep -o " $root/[^ ]*" /proc/mounts | sort -r | while read -r m; do umount -l "$m" || true; done
+  for m in $( (grep -o " $root/[^ ]*" /proc/mounts || true) | sort -r); do umount -l "$m" || true; done
   # /tmp is the host's own, bound in: never remove through a mount.
   if grep -q " $root/" /proc/mounts; then
     echo "try-release.sh: $root still has mounts inside; not removing it" >&2
