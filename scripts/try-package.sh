@@ -65,7 +65,14 @@ in_root test -f /usr/share/orbivue/sample/orbivue-sample.ini
 in_root man -w orbivue 2>/dev/null || in_root test -f /usr/share/man/man1/orbivue.1.gz
 
 echo "== orbivue on a virtual display"
-in_root xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+# A display number that no server outside uses: X servers also listen on
+# abstract sockets, which the chroot shares with this machine, while
+# xvfb-run -a inside would look only at the root's own /tmp for lock files.
+display=99
+while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+  display=$((display + 1))
+done
+in_root xvfb-run -n "$display" -s "-screen 0 1280x1024x24" sh -c '
   orbivue & program=$!
   for i in $(seq 60); do
     if xwininfo -root -tree | grep -q "\"Orbivue v"; then
