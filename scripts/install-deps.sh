@@ -62,6 +62,11 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   sudo=(sudo)
 fi
+if ! command -v apt-get >/dev/null || ! command -v apt-cache >/dev/null; then
+  echo "install-deps.sh: no apt-get here to install: ${open[*]//|/ or }" >&2
+  echo "Debian 12 (bookworm) and Debian 13 (trixie) are supported." >&2
+  exit 1
+fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 
