@@ -56,6 +56,7 @@ mount_in_root() {
   mounts+=("$target")
 }
 trap unmount_all EXIT
+trap "exit 130" INT TERM
 
 # An earlier run's root goes, with anything still mounted inside it.
 if [ -e "$root" ]; then
