@@ -469,7 +469,9 @@ std::vector<std::string> photoSet(const std::filesystem::path& dir, int w, int h
 }
 
 int main(int argc, char** argv) {
-    const struct { int w, h, runs; } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
+    const struct {
+        int w, h, runs;
+    } sizes[] = {{640, 480, 7}, {1920, 1080, 5}, {4000, 3000, 3}};
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() /
         ("orbivue-preload-bench-" + std::to_string(getpid())); // two runs at once keep apart

@@ -71,7 +71,9 @@ int main() {
     }
     std::printf("Viewer, 12 photographs of 1600 x 1200, speed 5\n");
     std::printf("%-12s %14s %16s\n", "window", "CPU at rest %", "one move, ms");
-    const struct { int w, h; } sizes[] = {{733, 550}, {1280, 1000}};
+    const struct {
+        int w, h;
+    } sizes[] = {{733, 550}, {1280, 1000}};
     for (const auto& s : sizes) {
         OrbivueSettings record;
         for (const std::string& p : photos)

@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
         d.pixels = level0.data();
         d.mipmaps = e.mipmaps ? level0.data() : nullptr; // only whether there are any counts
         d.mipmapLevels = e.mipmaps ? 3 : 0;
-        struct stat info {};
+        struct stat info{};
         info.st_size = 1234;
         CacheEntry::Key key =
             CacheEntry::keyFor("/photos/tower 1.jpg", info, TextureOptions(), 4096);

@@ -29,7 +29,7 @@ bool readAll(const FileDescriptor& fd, std::string& bytes, std::size_t limit) {
     bytes.clear();
     if (!fd)
         return false;
-    struct stat info {};
+    struct stat info{};
     bool ok = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
               static_cast<unsigned long long>(info.st_size) <= limit;
     char chunk[65536];
@@ -101,7 +101,7 @@ bool Slot::open(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     name = slash == std::string::npos ? path : path.substr(slash + 1);
     folder.reset(::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat info {};
+    struct stat info{};
     if (!folder || ::fstat(folder.get(), &info) != 0) {
         folderError = errno;
         return false;
@@ -135,7 +135,7 @@ int Slot::writeRefusal() const {
 }
 
 bool Slot::unchanged() const {
-    struct stat info {};
+    struct stat info{};
     const bool there = ::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!there)
         return !found && errno == ENOENT;
@@ -148,7 +148,7 @@ FileDescriptor Slot::openChecked() const {
         return {};
     announce(whole);
     FileDescriptor fd(::openat(folder.get(), name.c_str(), O_WRONLY | kNoSurprises));
-    struct stat info {};
+    struct stat info{};
     if (fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device &&
         info.st_ino == inode)
         return fd;
@@ -158,7 +158,7 @@ FileDescriptor Slot::openChecked() const {
 bool Slot::read(std::string& bytes, std::size_t limit) const {
     bytes.clear();
     const FileDescriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | kNoSurprises));
-    struct stat info {};
+    struct stat info{};
     if (fd && (::fstat(fd.get(), &info) != 0 || info.st_dev != device || info.st_ino != inode))
         return false;
     return readAll(fd, bytes, limit);

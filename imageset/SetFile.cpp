@@ -107,7 +107,7 @@ namespace {
 
 // The size of a regular file larger than `limit`; 0 for any other.
 std::uint64_t sizeOver(const std::string& path, std::size_t limit) {
-    struct stat info {};
+    struct stat info{};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<std::uint64_t>(info.st_size) <= limit)
         return 0;
@@ -420,7 +420,7 @@ std::vector<std::string> foreignLists(const std::string& settingsPath) {
     SetPaths::Resolver fromSettings(AtomicFile::folderOf(settingsPath));
     for (int n = 0; n < 3; ++n) {
         const std::string list = listFilePath(settingsPath, n + 1);
-        struct stat info {};
+        struct stat info{};
         if (::lstat(list.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
             continue; // nothing there, or what the save refuses anyway
         const std::string own =

@@ -72,7 +72,7 @@ std::string Resolver::resolve(const std::string& path) {
 Target throughLinks(const std::string& path) {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) { // the kernel's own limit
-        struct stat info {};
+        struct stat info{};
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
             return {Target::Ok, current};
         if (info.st_uid != ::geteuid() && info.st_uid != 0)
@@ -88,7 +88,7 @@ Target throughLinks(const std::string& path) {
 }
 
 bool writeProtected(const std::string& path) {
-    struct stat info {};
+    struct stat info{};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
@@ -103,8 +103,7 @@ bool nameTooLong(const std::string& path) {
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first {
-    }, second{};
+    struct stat first{}, second{};
     if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0)
         return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
     // Not both there yet: the same name once links and dots are resolved.

@@ -12,7 +12,14 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 jobs=${2:-1}
 bash scripts/install-deps.sh
-CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# The clang that install-deps.sh brought (Debian's default one, whichever
+# version the release has); else the newest versioned clang on the PATH.
+cc=$(command -v clang || compgen -c clang- | grep -E '^clang-[0-9]+$' | sort -t- -k2 -n | tail -1 || true)
+if [ -z "$cc" ] || ! command -v "${cc/clang/clang++}" >/dev/null; then
+  echo "fuzz.sh: no clang and clang++ found; scripts/install-deps.sh installs them" >&2
+  exit 1
+fi
+CC=$cc CXX=${cc/clang/clang++} cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORBIVUE_FUZZ=ON -DORBIVUE_BUILD_TESTS=OFF -DORBIVUE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j2 --target fuzzers
 mapfile -t harnesses <build-fuzz/fuzz/harnesses.txt

@@ -14,6 +14,8 @@ display=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
 
 passed=0
 skipped=0
+# Each step's heading says how far into the run it starts.
+step() { echo "== $1 (at $SECONDS s)"; }
 # Runs one build folder's suites (any failure ends the script); the cases of
 # its JUnit report count towards the last line.
 run_suites() {
@@ -26,20 +28,21 @@ run_suites() {
   skipped=$((skipped + $(count skipped)))
 }
 
-echo "== Formatting"
+step "Formatting"
 bash scripts/check-format.sh
 bash scripts/check-links.sh
 
-echo "== Test suites"
+step "Test suites"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 run_suites build
 if [ "${1:-}" = "--plain" ]; then
+  step "Done"
   echo "tests: $passed passed, $skipped skipped, 0 failed"
   exit 0
 fi
 
-echo "== Test suites with AddressSanitizer and UndefinedBehaviorSanitizer"
+step "Test suites with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBIVUE_SANITIZE=ON \
   -DORBIVUE_BUILD_BENCH=OFF
 cmake --build build-asan -j2
@@ -48,6 +51,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export ASAN_OPTIONS="detect_leaks=1"
 run_suites build-asan
 
-echo "== Fuzz harnesses, a short run each"
+step "Fuzz harnesses, a short run each"
 bash scripts/fuzz.sh 20
+step "Done"
 echo "tests: $passed passed, $skipped skipped, 0 failed"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian package with apt-get into a freshly bootstrapped Debian
-# 12 root and starts Orbivue there on a virtual display: the editor window
-# must appear, and the installed sample set must be where the package says.
+# Installs the Debian package with apt-get into a freshly bootstrapped root of
+# the Debian release this machine runs (the one whose libraries the package
+# names as its dependencies) and starts Orbivue there on a virtual display:
+# the editor window must appear, and the installed sample set must be where
+# the package says.
 # Needs root (debootstrap, chroot, mounts) and access to the Debian archive;
 # takes a few minutes. Not part of the test command.
 #
@@ -24,8 +26,13 @@ fi
 deb=$(realpath "$deb")
 command -v debootstrap >/dev/null || apt-get install -y -qq --no-install-recommends debootstrap
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+if [ -z "$release" ]; then
+  echo "try-package.sh: /etc/os-release names no Debian release" >&2
+  exit 2
+fi
 
-root=$(mktemp -d /var/tmp/orbivue-bookworm.XXXXXX)
+root=$(mktemp -d "/var/tmp/orbivue-$release.XXXXXX")
 cleanup() {
   for m in proc sys dev/pts dev; do
     umount "$root/$m" 2>/dev/null || umount -l "$root/$m" 2>/dev/null || true
@@ -38,8 +45,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== debootstrap bookworm into $root"
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 ||
+echo "== debootstrap $release into $root"
+debootstrap --variant=minbase "$release" "$root" "$mirror" >"$root.log" 2>&1 ||
   { tail -20 "$root.log"; exit 1; }
 rm -f "$root.log"
 mount -t proc proc "$root/proc"
@@ -58,7 +65,14 @@ in_root test -f /usr/share/orbivue/sample/orbivue-sample.ini
 in_root man -w orbivue 2>/dev/null || in_root test -f /usr/share/man/man1/orbivue.1.gz
 
 echo "== orbivue on a virtual display"
-in_root xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+# A display number that no server outside uses: X servers also listen on
+# abstract sockets, which the chroot shares with this machine, while
+# xvfb-run -a inside would look only at the root's own /tmp for lock files.
+display=99
+while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+  display=$((display + 1))
+done
+in_root xvfb-run -n "$display" -s "-screen 0 1280x1024x24" sh -c '
   orbivue & program=$!
   for i in $(seq 60); do
     if xwininfo -root -tree | grep -q "\"Orbivue v"; then

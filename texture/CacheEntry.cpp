@@ -47,7 +47,7 @@ constexpr std::int32_t kMaxSide = 32768;
 std::string jpegLibrary() {
     std::string text = "jpeg " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
     Dl_info where{};
-    struct stat info {};
+    struct stat info{};
     if (::dladdr(reinterpret_cast<void*>(&tjDecompress2), &where) != 0 &&
         where.dli_fname != nullptr && ::stat(where.dli_fname, &info) == 0)
         text += " (" + std::to_string(info.st_size) + " bytes, " +

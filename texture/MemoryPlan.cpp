@@ -72,7 +72,7 @@ std::uint64_t number(const std::string& path, std::uint64_t otherwise) {
 }
 
 bool isFolder(const std::string& path) {
-    struct stat info {};
+    struct stat info{};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -209,7 +209,7 @@ Extent probe(const char* path, PictureDecoder& decoder) {
     // Not waiting on a FIFO or device named like a picture: only a regular
     // file is read.
     const FileDescriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
+    struct stat info{};
     if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return extent;
     extent.fileBytes = static_cast<std::uint64_t>(info.st_size);

@@ -41,7 +41,7 @@ DecodedTexture attempt(const char* file, const TextureOptions& options, int maxT
                        TextureScratch& scratch, Slot& slot, TextureCache* cache) {
     DecodedTexture decoded;
     try {
-        struct stat before {};
+        struct stat before{};
         const bool known = cache != nullptr && file != nullptr && options.halvings == 0 &&
                            ::stat(file, &before) == 0;
         if (known &&

@@ -114,7 +114,7 @@ bool makeFolders(const std::string& path) {
         if (at == std::string::npos)
             break;
     }
-    struct stat info {};
+    struct stat info{};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -168,14 +168,14 @@ std::string homeFolder() {
 // Whether `path` is a folder this process may write in, or could be made as
 // one by a single mkdir (without making it).
 bool folderToBeHad(const std::string& path) {
-    struct stat info {};
+    struct stat info{};
     if (::stat(path.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
     if (errno != ENOENT || path.empty())
         return false;
     const std::size_t slash = path.find_last_of('/', path.size() - 2);
     const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    struct statvfs fs {};
+    struct statvfs fs{};
     return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
            ::access(parent.c_str(), W_OK | X_OK) == 0 && ::statvfs(parent.c_str(), &fs) == 0 &&
            fs.f_bavail > 0 && fs.f_favail > 0;
@@ -204,7 +204,7 @@ bool TextureCache::shaderCacheUsable(const char* cacheHome, const std::string& h
         return false;
     if (!folderToBeHad(base))
         return false;
-    struct stat info {};
+    struct stat info{};
     if (::stat(base.c_str(), &info) != 0)
         return true; // made, then its own folder inside: both can be
     const std::string own = base + "/mesa_shader_cache";
@@ -212,7 +212,7 @@ bool TextureCache::shaderCacheUsable(const char* cacheHome, const std::string& h
         return false;
     // On a full file system its index, mapped into memory, must be there
     // already: pages of a new one that cannot be had end the process.
-    struct statvfs fs {};
+    struct statvfs fs{};
     return ::stat((own + "/index").c_str(), &info) == 0 ||
            (::statvfs(base.c_str(), &fs) == 0 && fs.f_bavail > 0);
 }
@@ -302,7 +302,7 @@ std::shared_ptr<TextureCache> TextureCache::open(const std::string& path, std::u
         ::openat(parentFd.get(), leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd)
         return nullptr;
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd.get(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
         ((info.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0))
         return nullptr;
@@ -340,7 +340,7 @@ TextureCache::~TextureCache() {
 
 std::uint64_t TextureCache::effectiveLimit(std::uint64_t current) const {
     // Never more than keeps a tenth of the file system free.
-    struct statvfs fs {};
+    struct statvfs fs{};
     if (!probe(dirFd.get(), fs))
         return 0;
     const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
@@ -359,7 +359,7 @@ bool TextureCache::roomFor(int fd, std::uint64_t bytes) const {
     }
     if (taken != 0 && taken != EOPNOTSUPP && taken != ENOSYS)
         return false;
-    struct statvfs fs {};
+    struct statvfs fs{};
     if (!probe(fd, fs))
         return false;
     const std::uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
@@ -395,7 +395,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
             remove(where);
         return false;
     }
-    struct stat info {};
+    struct stat info{};
     CacheEntry::Outcome outcome = CacheEntry::Outcome::Wrong;
     if (::fstat(fd.get(), &info) != 0) {
         outcome = CacheEntry::Outcome::Unreadable;
@@ -422,7 +422,7 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         decoded.pixels == nullptr)
         return;
     // Only what was decoded from the file as it still is.
-    struct stat after {};
+    struct stat after{};
     if (::stat(path, &after) != 0 || !CacheEntry::sameFile(before, after))
         return;
     const CacheEntry::Key key = CacheEntry::keyFor(path, before, options, maxTextureSize);
@@ -692,7 +692,7 @@ std::vector<Found> listEntries(int dirFd, std::vector<Found>* temporaries) {
         const bool temporary = startsWith(e->d_name, kTemporaryPrefix);
         if (!entry && !temporary)
             continue;
-        struct stat info {};
+        struct stat info{};
         if (::fstatat(dirFd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         // The cache writes its files 0600: one that others may read is not

@@ -209,7 +209,7 @@ bool readWholeFile(const char* path, PixelBuffer& buffer, std::size_t& size, boo
     const FileDescriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd)
         return false;
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes)
         return false;
     const std::size_t length = static_cast<std::size_t>(info.st_size);

@@ -193,7 +193,7 @@ QWidget* nextTabStop(QWidget* w) {
 
 TEST_F(Editor, FocusOrderRunsFromTheViewOptions) {
     form.show();
-    QApplication::setActiveWindow(&form);
+    form.activateWindow();
     QApplication::processEvents();
     EXPECT_EQ(QApplication::focusWidget(), form.checkBox1) << "the window opens at its start";
     EXPECT_EQ(nextTabStop(form.checkBox1), form.checkBox2);

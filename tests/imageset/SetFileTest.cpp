@@ -59,7 +59,7 @@ SetFile::StoredSet setOf(const std::string& image, int speed) {
 using Tree = std::map<std::string, std::tuple<mode_t, uid_t, std::string>>;
 void snapshot(const std::filesystem::path& root, const std::filesystem::path& folder, Tree& tree) {
     for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        struct stat info {};
+        struct stat info{};
         ::lstat(e.path().c_str(), &info);
         tree[e.path().lexically_relative(root).string()] = {
             info.st_mode, info.st_uid,

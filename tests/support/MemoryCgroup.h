@@ -41,7 +41,7 @@ class MemoryCgroup {
   private:
     bool make(const std::string& parent, const char* limitFile, std::uint64_t limit) {
         const std::string path = parent + "/orbivue-test-" + std::to_string(getpid());
-        struct stat info {};
+        struct stat info{};
         if (mkdir(path.c_str(), 0755) != 0)
             return false;
         if (stat((path + "/cgroup.procs").c_str(), &info) != 0) { // a plain folder, no cgroup

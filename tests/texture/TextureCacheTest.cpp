@@ -78,7 +78,7 @@ class Cache : public ::testing::Test {
         return got;
     }
     std::string entryOf(const std::string& photo) {
-        struct stat info {};
+        struct stat info{};
         EXPECT_EQ(::stat(photo.c_str(), &info), 0);
         const CacheEntry::Key key =
             CacheEntry::keyFor(photo.c_str(), info, viewerTextureOptions(), kMaxSize);
@@ -140,7 +140,7 @@ TEST_F(Cache, SecondStartsReadEveryPhotographBackByteForByte) {
 
 TEST_F(Cache, APhotographRewrittenInPlaceWithItsOldTimesShowsItsNewPixels) {
     load(open());
-    struct stat old {};
+    struct stat old{};
     ASSERT_EQ(::stat(paths[4].c_str(), &old), 0);
     {
         // Same inode, same size; the modification time put back afterwards.
@@ -235,7 +235,7 @@ TEST_F(Cache, EntriesThatDoNotBelongAreRemovedAndThePhotographDecoded) {
         EXPECT_EQ(load(cache), expected);
         EXPECT_EQ(cache->fetched(), loadable() - 1) << "the spoilt entry was used";
         // In its place now: a sound entry of the photograph as it is.
-        struct stat info {};
+        struct stat info{};
         ASSERT_EQ(::lstat(entry.c_str(), &info), 0);
         EXPECT_TRUE(S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
                     (info.st_mode & 0777) == 0600);
@@ -328,7 +328,7 @@ TEST_F(Cache, AReadThatRunsOutOfMemoryKeepsTheEntry) {
     ASSERT_TRUE(writeJpeg(photo, solid(4096, 4096, {200, 60, 60})));
     TextureOptions options = viewerTextureOptions();
     options.highQuality = true;
-    struct stat info {};
+    struct stat info{};
     ASSERT_EQ(::stat(photo.c_str(), &info), 0);
     {
         auto cache = open();
@@ -369,7 +369,7 @@ TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
         // Used in file order, a minute apart.
         const timespec t{1000000 + 60 * static_cast<long>(i), 0}, times[2] = {t, t};
         ASSERT_EQ(::utimensat(AT_FDCWD, entries.back().c_str(), times, 0), 0);
-        struct stat info {};
+        struct stat info{};
         ::stat(entries.back().c_str(), &info);
         sizes.push_back(static_cast<std::uint64_t>(info.st_blocks) * 512);
     }
@@ -378,7 +378,7 @@ TEST_F(Cache, TrimmingKeepsTheBoundAndTheEntriesUsedLast) {
         auto cache = open();
         PixelBuffer p, m;
         DecodedTexture d;
-        struct stat info {};
+        struct stat info{};
         ::stat(paths[0].c_str(), &info);
         ASSERT_TRUE(
             cache->fetch(paths[0].c_str(), info, viewerTextureOptions(), kMaxSize, p, m, d));
@@ -432,7 +432,7 @@ std::uint64_t blocksIn(const std::string& folder) {
     std::uint64_t bytes = 0;
     std::error_code ignored;
     for (const auto& f : std::filesystem::directory_iterator(folder, ignored)) {
-        struct stat info {};
+        struct stat info{};
         if (::lstat(f.path().c_str(), &info) == 0)
             bytes += static_cast<std::uint64_t>(info.st_blocks) * 512;
     }
