@@ -59,10 +59,22 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
+// The forms that do not throw, replaced too: every block these delete must
+// come from the same malloc (a sanitizer's own nothrow form would not).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
