@@ -21,35 +21,37 @@ inline ssize_t readSome(int fd, void* out, std::size_t size) {
     }
 }
 
+// Calls `step(done)`, one read or write of what is left after the first
+// `done` bytes (the bytes it moved, 0 at the end of a file, -1 on an error),
+// until `size` bytes are moved, again after EINTR: the bytes moved, fewer
+// than `size` only at the end of a file, or -1 on an error.
+template <typename Step> ssize_t repeat(std::size_t size, Step step) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t moved = step(done);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved < 0)
+            return -1;
+        if (moved == 0)
+            break;
+        done += static_cast<std::size_t>(moved);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 // Reads until `size` bytes or the end of the file: the count read (less than
 // `size` only at the end of the file), -1 on an error.
 inline ssize_t readUpTo(int fd, void* out, std::size_t size) {
     auto* at = static_cast<std::uint8_t*>(out);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = readSome(fd, at + done, size - done);
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
+    return repeat(size, [&](std::size_t done) { return ::read(fd, at + done, size - done); });
 }
 
 // Writes all `size` bytes; false on any failure.
 inline bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* at = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = ::write(fd, at, size);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        at += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
+    return repeat(size, [&](std::size_t done) { return ::write(fd, at + done, size - done); }) ==
+           static_cast<ssize_t>(size);
 }
 
 // Writes every buffer whole, in order (the buffers are advanced as they are
@@ -79,34 +81,17 @@ inline bool writeAll(int fd, iovec* parts, int count) {
 // read, -1 on an error.
 inline ssize_t readUpToAt(int fd, void* out, std::size_t size, off_t offset) {
     auto* at = static_cast<std::uint8_t*>(out);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, at + done, size - done, offset + off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
+    return repeat(size, [&](std::size_t done) {
+        return ::pread(fd, at + done, size - done, offset + off_t(done));
+    });
 }
 
 // Writes all `size` bytes at `offset`; false on any failure.
 inline bool writeAllAt(int fd, const void* data, std::size_t size, off_t offset) {
     const auto* at = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = ::pwrite(fd, at, size, offset);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        at += done;
-        size -= static_cast<std::size_t>(done);
-        offset += done;
-    }
-    return true;
+    return repeat(size, [&](std::size_t done) {
+               return ::pwrite(fd, at + done, size - done, offset + off_t(done));
+           }) == static_cast<ssize_t>(size);
 }
 
 } // namespace ReadWrite
