@@ -1,7 +1,6 @@
 #include "PreloadPipeline.h"
 
 #include <algorithm>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -140,9 +139,10 @@ void PreloadPipeline::stop() {
 }
 
 void PreloadPipeline::work(Worker& self) {
-    // The owning thread is the one the user waits for: the workers take the
-    // CPU time it leaves.
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+    // The workers keep the process's own priority. A lower one yields to
+    // the owning thread, but also to every busy process of the user's
+    // session: beside four busy processes, a preload took thirty times as
+    // long.
     for (;;) {
         Slot* slot = nullptr;
         std::size_t job = 0;

@@ -16,8 +16,7 @@
 // ahead on the workers, the GL stage stays on the owning thread.
 //
 // Each worker keeps at most two decoded pictures waiting and recycles their
-// buffers, so memory stays bounded however many files there are. Workers run
-// at a lower priority than the owning thread, which the user is waiting for.
+// buffers, so memory stays bounded however many files there are.
 // Every worker has ended when the pipeline is destroyed.
 class PreloadPipeline {
   public:

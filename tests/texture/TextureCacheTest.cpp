@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <jconfig.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
@@ -136,6 +138,52 @@ TEST_F(Cache, SecondStartsReadEveryPhotographBackByteForByte) {
         }
     }
     EXPECT_TRUE(expected[4].ok && expected[4].bytes.size() % 3 == 0) << "targa kept as RGB";
+}
+
+// Four-byte pixels whose alpha is 255 throughout are kept as three and come
+// back as they were; one other alpha anywhere keeps them as four. Counts
+// around the packing steps (4, 16 and 64 pixels) and its blocks.
+TEST(CacheEntryPixels, OpaquePixelsComeBackExactlyAndAnyOtherAlphaKeepsFourBytes) {
+    std::uint32_t state = 12345;
+    auto next = [&] {
+        return static_cast<std::uint8_t>((state = state * 1103515245u + 12345u) >> 16);
+    };
+    for (const std::size_t count : {1u, 3u, 15u, 16u, 17u, 47u, 63u, 64u, 65u, 1365u, 4099u}) {
+        SCOPED_TRACE(count);
+        std::vector<std::uint8_t> rgba(count * 4);
+        for (std::size_t i = 0; i < rgba.size(); ++i)
+            rgba[i] = i % 4 == 3 ? 255 : next();
+        DecodedTexture d;
+        d.ok = true;
+        d.width = static_cast<int>(count);
+        d.height = 1;
+        d.format = PixelFormat::Rgba;
+        d.bitsPerPixel = 32;
+        d.bytesPerPixel = 4;
+        d.pixels = rgba.data();
+        const std::vector<std::uint8_t> head = CacheEntry::header({}, d, true);
+        std::vector<std::uint8_t> entry = head;
+        entry.resize(head.size() + count * 3 + 8);
+        std::uint64_t check = 0;
+        ASSERT_TRUE(CacheEntry::packOpaque(rgba.data(), count, entry.data() + head.size(),
+                                           CacheEntry::fingerprint(head.data(), head.size(), 0),
+                                           check));
+        std::memcpy(entry.data() + head.size() + count * 3, &check, 8);
+        PixelBuffer pixels, mipmaps;
+        DecodedTexture back;
+        ASSERT_TRUE(
+            CacheEntry::readFromMemory(entry.data(), entry.size(), nullptr, pixels, mipmaps, back));
+        EXPECT_TRUE(std::equal(rgba.begin(), rgba.end(), back.pixels));
+
+        std::vector<std::uint8_t> out(count * 3);
+        int packed = 0;
+        for (std::size_t at = 0; at < count; at += 1 + at / 8) {
+            rgba[at * 4 + 3] = static_cast<std::uint8_t>(at % 255);
+            packed += CacheEntry::packOpaque(rgba.data(), count, out.data(), 0, check);
+            rgba[at * 4 + 3] = 255;
+        }
+        EXPECT_EQ(packed, 0) << "pixels with another alpha packed as opaque";
+    }
 }
 
 TEST_F(Cache, APhotographRewrittenInPlaceWithItsOldTimesShowsItsNewPixels) {
