@@ -13,6 +13,9 @@
 // and in a new one. `preload_bench --cache` prints only that part. Then the
 // memory plan: the size a start of the 12 MP set chooses in memory cgroups
 // of 900 and 600 MB and with no limit (`preload_bench --memory` alone).
+// ORBIVUE_BENCH_LOAD=N runs N busy processes of the same session beside the
+// cache's figures, as a build in the same terminal would: a loaded machine
+// that can be had again.
 #include "FileDescriptor.h"
 #include "MemoryCgroup.h"
 #include "OrbivueGL.h"
@@ -27,6 +30,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -320,6 +324,33 @@ double loadAverage() {
     return load;
 }
 
+// Processes that keep a core busy each, until this ends.
+class BusyProcesses {
+  public:
+    explicit BusyProcesses(int count) {
+        for (int i = 0; i < count; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (child > 0)
+                children.push_back(child);
+        }
+    }
+    ~BusyProcesses() {
+        for (const pid_t child : children) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
+    std::size_t count() const { return children.size(); }
+
+  private:
+    std::vector<pid_t> children;
+};
+
 // The texture cache on the 12 MP set: each round starts with an empty cache,
 // and the runs of a round take their turns, so that a slow moment of the
 // machine falls on all of them alike. The floor is what GL alone takes for the
@@ -328,6 +359,8 @@ double loadAverage() {
 void cacheFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
     const char* rounds = std::getenv("ORBIVUE_BENCH_ROUNDS");
     const int kRounds = rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 5;
+    const char* busy = std::getenv("ORBIVUE_BENCH_LOAD");
+    const BusyProcesses beside(busy != nullptr ? std::max(0, std::atoi(busy)) : 0);
     std::vector<double> off, first, sameProcess, newProcess, offCpu, firstCpu, newCpu, decodeOff,
         decodeWarm, floor, load, keptOff, keptFirst, keptWarm, keptThird;
     double cacheMb = 0;
@@ -358,7 +391,7 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
     std::printf(
         "\nTexture cache, %d photographs of 12 MP, median of %d rounds taken by turns, ms "
         "per start\n(CPU seconds of all threads in brackets; load average %.1f, from %.1f "
-        "to %.1f, on %ld cores):\n"
+        "to %.1f, on %ld cores, %zu busy processes beside):\n"
         "cache off %.0f (%.2f s); first start, empty cache %.0f (%.2f s), %.3f x off;\n"
         "second start, same process %.0f (%.3f x first), new process %.0f (%.2f s), "
         "%.3f x first;\n"
@@ -369,8 +402,8 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
         "two more in the same process %.0f MB; second start in a new process %.0f MB;\n"
         "cache on disk %.0f MB.\n",
         kPhotos, kRounds, median(load), *std::min_element(load.begin(), load.end()),
-        *std::max_element(load.begin(), load.end()), sysconf(_SC_NPROCESSORS_ONLN), offMs,
-        median(offCpu), firstMs, median(firstCpu), firstMs / offMs, median(sameProcess),
+        *std::max_element(load.begin(), load.end()), sysconf(_SC_NPROCESSORS_ONLN), beside.count(),
+        offMs, median(offCpu), firstMs, median(firstCpu), firstMs / offMs, median(sameProcess),
         median(sameProcess) / firstMs, median(newProcess), median(newCpu),
         median(newProcess) / firstMs, kPhotos, floorMs, median(newProcess) / floorMs,
         median(decodeOff), median(decodeWarm), median(decodeWarm) / median(decodeOff),
