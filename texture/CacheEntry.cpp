@@ -18,6 +18,8 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #define BYTE_SHUFFLES 1
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #ifndef LIBJPEG_TURBO_VERSION_NUMBER
@@ -491,17 +493,42 @@ SCALAR bool pack(const std::uint8_t* pixels, std::size_t first, std::size_t end,
 
 } // namespace
 
+namespace {
+
+// Puts a packed group where it is kept, past the CPU's caches where it can:
+// nothing reads it again before it goes to the disk, so bringing those lines
+// in first (and pushing others out for them) would be wasted.
+void putGroup(const std::uint8_t* group, std::uint8_t* to) {
+#ifdef __SSE2__
+    if (reinterpret_cast<std::uintptr_t>(to) % 16 == 0) {
+        for (std::size_t k = 0; k < kGroup * 3; k += 16)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(to + k),
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(group + k)));
+        return;
+    }
+#endif
+    std::memcpy(to, group, kGroup * 3);
+}
+
+} // namespace
+
 bool packOpaque(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
                 std::uint64_t seed, std::uint64_t& check) {
-    // Each group is fingerprinted while it is still in the CPU's cache.
+    // Each group is packed and fingerprinted in a buffer of the CPU's
+    // nearest cache, then put in place.
     Lanes lanes(seed);
+    alignas(64) std::uint8_t group[kGroup * 3];
     std::size_t i = 0;
-    for (; i + kGroup <= count; i += kGroup) {
-        if (!pack(pixels, i, i + kGroup, out))
-            return false;
-        lanes.blocks(out + i * 3, kGroup * 3 / 64);
+    bool opaque = true;
+    for (; i + kGroup <= count && opaque; i += kGroup) {
+        opaque = pack(pixels + i * 4, 0, kGroup, group);
+        lanes.blocks(group, kGroup * 3 / 64);
+        putGroup(group, out + i * 3);
     }
-    if (!pack(pixels, i, count, out))
+#ifdef __SSE2__
+    _mm_sfence(); // the streamed groups are in memory before another thread is told
+#endif
+    if (!opaque || !pack(pixels, i, count, out))
         return false;
     const std::size_t left = (count - i) * 3;
     lanes.blocks(out + i * 3, left / 64);
