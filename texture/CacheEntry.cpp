@@ -261,8 +261,8 @@ constexpr std::size_t kGroup = 64;
 
 #ifdef BYTE_SHUFFLES
 // Sixteen pixels a step with byte shuffles, where the CPU has them (SSSE3,
-// which every x86-64 made since 2006 has; asked at run time): four to five
-// times as fast as the word-by-word loops below, which do the rest.
+// which nearly every x86-64 in use has; asked at run time): about four times
+// as fast as the word-by-word loops below, which do the rest.
 bool haveShuffles() {
     static const bool have = __builtin_cpu_supports("ssse3");
     return have;
@@ -490,10 +490,6 @@ SCALAR bool pack(const std::uint8_t* pixels, std::size_t first, std::size_t end,
     }
     return true;
 }
-
-} // namespace
-
-namespace {
 
 // Puts a packed group where it is kept, past the CPU's caches where it can:
 // nothing reads it again before it goes to the disk, so bringing those lines
