@@ -113,7 +113,8 @@ double runMode(const Run& run, const std::vector<std::string>& photos) {
     if (mode == Mode::DecodeOnly) {
         const auto start = Clock::now();
         PreloadPipeline pipeline(files, options, 16384);
-        pipeline.run([](std::size_t, const DecodedTexture&) {});
+        pipeline.run(
+            {.upload = [](std::size_t, const DecodedTexture&) { return UploadOutcome::Loaded; }});
         return elapsedMs(start) / kPhotos;
     }
 
@@ -159,11 +160,12 @@ double runMode(const Run& run, const std::vector<std::string>& photos) {
         PreloadPipeline pipeline(files, options, queryMaxTextureSize());
         pipeline.start();
         printLoader(0);
-        pipeline.run([&](std::size_t k, const DecodedTexture& decoded) {
+        pipeline.run({.upload = [&](std::size_t k, const DecodedTexture& decoded) {
             glTexture t;
-            uploadDecodedTexture(decoded, options, &t);
+            const UploadOutcome outcome = uploadDecoded(decoded, options, &t);
             printLoader(static_cast<float>(k + 1) / kPhotos);
-        });
+            return outcome;
+        }});
         glFinish();
         ms = elapsedMs(start) / kPhotos;
     } else {
@@ -269,7 +271,8 @@ double timedDecode(const std::vector<std::string>& photos) {
     const auto start = Clock::now();
     PreloadPipeline pipeline(files, viewerTextureOptions(), 16384,
                              PreloadPipeline::defaultWorkers(), TextureCache::forUser());
-    pipeline.run([](std::size_t, const DecodedTexture&) {});
+    pipeline.run(
+        {.upload = [](std::size_t, const DecodedTexture&) { return UploadOutcome::Loaded; }});
     return elapsedMs(start);
 }
 

@@ -3,6 +3,7 @@
 #include "FileDescriptor.h"
 #include "Mipmaps.h"
 #include "ReadWrite.h"
+#include "TargaDecoder.h"
 #include "TextureRules.h"
 
 #include <algorithm>
@@ -114,19 +115,12 @@ std::uint64_t rlimitRoom(int resource, std::uint64_t used) {
     return less(static_cast<std::uint64_t>(limit.rlim_cur), used);
 }
 
-// The texture size of a picture with `halvings` more, and its bytes with its
-// mipmap levels.
+// The texture size of a picture with `halvings` more.
 TextureRules::Size textureOf(const Extent& picture, const TextureOptions& options,
                              int maxTextureSize, int halvings) {
     const TextureRules::Size full = TextureRules::textureSize(picture.width, picture.height,
                                                               maxTextureSize, options.highQuality);
     return TextureRules::halved(full, allowedHalvings(std::max(full.width, full.height), halvings));
-}
-std::uint64_t levelBytes(TextureRules::Size size, const TextureOptions& options) {
-    const std::uint64_t level0 = static_cast<std::uint64_t>(size.width) * size.height * 4;
-    if (!wantsMipmaps(options))
-        return level0;
-    return level0 + Mipmaps::bytesBelow(size.width, size.height, 4);
 }
 
 // The largest a picture decodes to for a texture of `size`: JPEG pictures at
@@ -153,6 +147,13 @@ std::uint64_t withReserve(std::uint64_t bytes, std::uint64_t reserve) {
 }
 
 } // namespace
+
+std::uint64_t levelBytes(int width, int height, const TextureOptions& options) {
+    const std::uint64_t level0 = static_cast<std::uint64_t>(width) * height * 4;
+    if (!wantsMipmaps(options))
+        return level0;
+    return level0 + Mipmaps::bytesBelow(width, height, 4);
+}
 
 std::uint64_t Room::least() const {
     return std::min({cgroup, available, addressSpace, data});
@@ -214,10 +215,14 @@ Extent probe(const char* path, PictureDecoder& decoder) {
         return extent;
     extent.fileBytes = static_cast<std::uint64_t>(info.st_size);
     if (TextureRules::isTargaPath(path)) {
-        std::uint8_t header[18] = {};
-        if (ReadWrite::readUpTo(file.get(), header, sizeof header) == sizeof header) {
-            extent.width = header[12] | header[13] << 8;
-            extent.height = header[14] | header[15] << 8;
+        std::uint8_t bytes[18] = {};
+        Targa::Header header;
+        if (ReadWrite::readUpTo(file.get(), bytes, sizeof bytes) == sizeof bytes &&
+            Targa::readHeader(bytes, sizeof bytes, header) &&
+            Targa::check(header, extent.fileBytes, PictureDecoder::decodedBytesLimit() / 4) ==
+                Targa::Result::Ok) {
+            extent.width = header.width;
+            extent.height = header.height;
         }
         return extent;
     }
@@ -252,12 +257,19 @@ std::uint64_t reserveOf(std::uint64_t room) {
     return std::max<std::uint64_t>(128ull << 20, room / 8);
 }
 
-std::uint64_t textureBytes(const std::vector<Extent>& pictures, std::size_t first,
-                           const TextureOptions& options, int maxTextureSize, int halvings) {
+std::uint64_t textureBytes(const Extent& picture, const TextureOptions& options, int maxTextureSize,
+                           int halvings) {
+    if (picture.width <= 0 || picture.height <= 0)
+        return 0;
+    const TextureRules::Size size = textureOf(picture, options, maxTextureSize, halvings);
+    return levelBytes(size.width, size.height, options);
+}
+
+std::uint64_t textureBytes(const std::vector<Extent>& pictures, const TextureOptions& options,
+                           int maxTextureSize, int halvings) {
     std::uint64_t total = 0;
-    for (std::size_t i = first; i < pictures.size(); ++i)
-        if (pictures[i].width > 0 && pictures[i].height > 0)
-            total += levelBytes(textureOf(pictures[i], options, maxTextureSize, halvings), options);
+    for (const Extent& picture : pictures)
+        total += textureBytes(picture, options, maxTextureSize, halvings);
     return total;
 }
 
@@ -268,19 +280,16 @@ std::uint64_t need(const std::vector<Extent>& pictures, const TextureOptions& op
         if (picture.width <= 0 || picture.height <= 0)
             continue;
         const TextureRules::Size size = textureOf(picture, options, maxTextureSize, halvings);
-        const std::uint64_t levels = levelBytes(size, options);
+        const std::uint64_t levels = levelBytes(size.width, size.height, options);
         // The file, the decoded picture, the texture with its levels being
-        // made, and two results waiting.
-        inFlight = std::max(inFlight,
-                            picture.fileBytes + decodedBytes(picture, size) + levels + 2 * levels);
+        // made, and the results waiting.
+        inFlight = std::max(inFlight, picture.fileBytes + decodedBytes(picture, size) + levels +
+                                          kResultsPerWorker * levels);
     }
-    return textureBytes(pictures, 0, options, maxTextureSize, halvings) +
+    return textureBytes(pictures, options, maxTextureSize, halvings) +
            inFlight * std::max(workers, 1u);
 }
 
-namespace {
-
-// The most halvings any picture takes before reaching 256 pixels.
 int mostHalvings(const std::vector<Extent>& pictures, const TextureOptions& options,
                  int maxTextureSize, int least) {
     int most = least;
@@ -294,21 +303,14 @@ int mostHalvings(const std::vector<Extent>& pictures, const TextureOptions& opti
     return most;
 }
 
-} // namespace
-
-int halvingsForRest(const std::vector<Extent>& pictures, std::size_t first,
-                    const TextureOptions& options, int maxTextureSize, int floor,
-                    const Room& room) {
-    const std::uint64_t least = room.least();
-    if (least == kUnlimited || first >= pictures.size())
-        return floor;
-    const std::uint64_t reserve = reserveOf(least) / 2;
-    const int most = mostHalvings(pictures, options, maxTextureSize, floor);
+Fit halvingsForRest(const std::vector<Extent>& rest, const TextureOptions& options,
+                    int maxTextureSize, int floor, std::uint64_t available) {
+    const int most = mostHalvings(rest, options, maxTextureSize, floor);
     for (int halvings = floor;; ++halvings) {
-        const std::uint64_t bytes =
-            textureBytes(pictures, first, options, maxTextureSize, halvings);
-        if (withReserve(bytes, reserve) <= least || halvings >= most)
-            return halvings;
+        if (textureBytes(rest, options, maxTextureSize, halvings) <= available)
+            return {halvings, true};
+        if (halvings >= most)
+            return {most, false};
     }
 }
 

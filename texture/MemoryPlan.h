@@ -47,15 +47,14 @@ struct Sources {
 Room readRoom(const Sources& sources = Sources());
 
 // A picture's size as its header gives it, read without decoding it; width 0
-// when the file cannot be read or no decoder knows it.
-struct Extent {
-    int width = 0;
-    int height = 0;
-    bool jpeg = false; // decoded at a reduced scale when the texture is small
-    std::uint64_t fileBytes = 0;
-};
+// when the file cannot be read, no decoder knows it, or (a targa file) its
+// header promises more than the file can hold.
+using Extent = PictureExtent;
 // `decoder` is reused from picture to picture.
 Extent probe(const char* path, PictureDecoder& decoder);
+
+// Decoded results each worker keeps waiting for the GL thread at most.
+constexpr unsigned kResultsPerWorker = 2;
 
 // What the plan keeps free of the room it found: for the GL implementation
 // itself (a software renderer compiles its shaders while drawing, and ends
@@ -73,17 +72,26 @@ struct Plan {
     std::uint64_t planned = 0;  // bytes at the chosen size
     std::uint64_t room = 0;     // what the process may take (kUnlimited: no limit)
     std::uint64_t reserve = 0;  // kept free of it
+    bool withStaging = false;   // a texture cache's staging area fits beside, at full size
 };
 
 // Bytes a preload of these pictures needs with `halvings` more for each:
 // the texture levels of every slot, and what each of `workers` holds in
-// flight (the file, the decoded picture, the texture and its levels, and two
-// results waiting for the GL thread).
+// flight (the file, the decoded picture, the texture and its levels, and
+// kResultsPerWorker results waiting for the GL thread).
 std::uint64_t need(const std::vector<Extent>& pictures, const TextureOptions& options,
                    int maxTextureSize, unsigned workers, int halvings);
-// The texture levels alone, for the pictures from `first` on.
-std::uint64_t textureBytes(const std::vector<Extent>& pictures, std::size_t first,
-                           const TextureOptions& options, int maxTextureSize, int halvings);
+// The texture levels alone, of one picture and of all of them.
+std::uint64_t textureBytes(const Extent& picture, const TextureOptions& options, int maxTextureSize,
+                           int halvings);
+std::uint64_t textureBytes(const std::vector<Extent>& pictures, const TextureOptions& options,
+                           int maxTextureSize, int halvings);
+// The bytes of a texture of width x height with the levels the options want.
+std::uint64_t levelBytes(int width, int height, const TextureOptions& options);
+// The most halvings any of the pictures takes before reaching 256 pixels,
+// and no fewer than `least`.
+int mostHalvings(const std::vector<Extent>& pictures, const TextureOptions& options,
+                 int maxTextureSize, int least);
 
 // The fewest halvings with which the set fits in `room` less its reserve,
 // with as many of `workers` as fit beside it (each costs its buffers in
@@ -94,10 +102,13 @@ Plan plan(const std::vector<Extent>& pictures, const TextureOptions& options, in
           unsigned workers, const Room& room);
 
 // During a preload: the fewest halvings, no fewer than `floor`, with which
-// the textures of the pictures from `first` on still fit in what the
-// process may take now less half the reserve (the buffers in flight are
-// already taken); the most the pictures allow when none does.
-int halvingsForRest(const std::vector<Extent>& pictures, std::size_t first,
-                    const TextureOptions& options, int maxTextureSize, int floor, const Room& room);
+// the textures of the pictures still to come fit in `available` bytes; when
+// none does, the most they allow and `fits` false.
+struct Fit {
+    int halvings = 0;
+    bool fits = true;
+};
+Fit halvingsForRest(const std::vector<Extent>& rest, const TextureOptions& options,
+                    int maxTextureSize, int floor, std::uint64_t available);
 
 } // namespace MemoryPlan

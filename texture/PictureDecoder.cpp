@@ -16,6 +16,7 @@
 #include <atomic>
 #include <climits>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -90,11 +91,26 @@ void limitImageReader() {
         static_cast<int>(std::max<std::size_t>(decodedLimit.load() >> 20, 1)));
 }
 
-// Whether a decoder's error message is that of memory running out (libjpeg
-// says "Insufficient memory", TurboJPEG "Memory allocation failure", libpng
-// "out of memory").
-bool saysOutOfMemory(const char* message) {
-    return message != nullptr && std::strstr(message, "emory") != nullptr;
+// Whether the last error of a decoder is its own out-of-memory error: each
+// library raises it with a fixed text (TurboJPEG's "...: Memory allocation
+// failure", libjpeg's JERR_OUT_OF_MEMORY "Insufficient memory (case N)",
+// libpng's png_malloc "Out of memory" and its simplified reader's "...: out
+// of memory"), told apart from the errors of damaged files, some of which
+// also speak of memory ("invalid memory read", "unknown chunk exceeds memory
+// limits"), which must not make a set smaller.
+bool endsWith(const char* text, const char* tail) {
+    const std::size_t n = std::strlen(text), m = std::strlen(tail);
+    return n >= m && std::strcmp(text + n - m, tail) == 0;
+}
+bool turboJpegOutOfMemory(const char* message) {
+    return message != nullptr && (endsWith(message, "Memory allocation failure") ||
+                                  std::strncmp(message, "Insufficient memory (case ", 26) == 0);
+}
+bool pngOutOfMemory(const char* message) {
+    return message != nullptr && (std::strcmp(message, "Out of memory") == 0 ||
+                                  std::strcmp(message, "Out of Memory") == 0 ||
+                                  std::strcmp(message, "insufficient memory") == 0 ||
+                                  endsWith(message, ": out of memory"));
 }
 
 // The low-level PNG reader, for pictures whose profile is used: their
@@ -120,15 +136,31 @@ void readPngBytes(png_structp png, png_bytep out, png_size_t count) {
 
 void ignorePngWarning(png_structp, png_const_charp) {}
 
+// libpng's allocations for the low-level reader, which note when one fails:
+// the reader then failed for want of memory, not because of the file.
+png_voidp allocateForPng(png_structp png, png_alloc_size_t size) {
+    void* memory = std::malloc(size);
+    if (memory == nullptr)
+        *static_cast<bool*>(png_get_mem_ptr(png)) = true;
+    return memory;
+}
+void freeForPng(png_structp, png_voidp memory) {
+    std::free(memory);
+}
+
 // Reads a width x height PNG as red, green, blue and alpha, whatever its
 // colour type: eight bits each (sixteen-bit samples rounded), or with
 // `sixteen` sixteen bits each, most significant byte first.
 bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int height,
-                     std::uint8_t* pixels, bool sixteen) {
+                     std::uint8_t* pixels, bool sixteen, bool& outOfMemory) {
+    outOfMemory = false;
     png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, failPng, ignorePngWarning);
-    if (png == nullptr)
+        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, failPng, ignorePngWarning,
+                                 &outOfMemory, allocateForPng, freeForPng);
+    if (png == nullptr) {
+        outOfMemory = true;
         return false;
+    }
     png_infop info = png_create_info_struct(png);
     PngSource source{data, size, 0};
     const std::size_t stride = static_cast<std::size_t>(width) * (sixteen ? 8 : 4);
@@ -342,7 +374,7 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             // decoder's own working memory running out is such an error
             // ("Insufficient memory"): a smaller picture may still decode.
             if (tjGetErrorCode(static_cast<tjhandle>(jpeg)) != TJERR_WARNING) {
-                memoryShort = saysOutOfMemory(tjGetErrorStr2(static_cast<tjhandle>(jpeg)));
+                memoryShort = turboJpegOutOfMemory(tjGetErrorStr2(static_cast<tjhandle>(jpeg)));
                 return false;
             }
         }
@@ -366,7 +398,7 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         bool read = false;
         if (pixels != nullptr && sixteen) {
             png->close();
-            read = readPngAsStored(data, size, width, height, pixels, true);
+            read = readPngAsStored(data, size, width, height, pixels, true, memoryShort);
             if (read) {
                 drawSixteenBitsOverBlack(pixels, count);
                 if (!colour.convertsSixteenBits(profile.data(), profile.size())) {
@@ -381,7 +413,7 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             }
         } else if (pixels != nullptr && colour.usable(profile.data(), profile.size(), kind)) {
             png->close();
-            read = readPngAsStored(data, size, width, height, pixels, false);
+            read = readPngAsStored(data, size, width, height, pixels, false, memoryShort);
         } else if (pixels != nullptr) {
             png->image.format = PNG_FORMAT_RGBA;
             // Sixteen-bit values without a gAMA, sRGB or iCCP chunk are taken
@@ -390,7 +422,7 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             png->image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
             read = png_image_finish_read(&png->image, nullptr, pixels,
                                          static_cast<png_int_32>(stride), nullptr) != 0;
-            memoryShort = !read && saysOutOfMemory(png->image.message);
+            memoryShort = !read && pngOutOfMemory(png->image.message);
         }
         png->close();
         if (!read)

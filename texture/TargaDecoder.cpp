@@ -47,6 +47,23 @@ bool readHeader(const std::uint8_t* data, std::size_t size, Header& header) {
     return true;
 }
 
+Result check(const Header& header, std::size_t fileSize, std::size_t maxPixels) {
+    const int bpp = header.bytesPerPixel();
+    if ((header.imageType != 2 && header.imageType != 10) || header.width == 0 ||
+        header.height == 0 || (bpp != 3 && bpp != 4))
+        return Result::Unsupported;
+    const std::size_t pixelCount = static_cast<std::size_t>(header.width) * header.height;
+    if (pixelCount > maxPixels)
+        return Result::TooLarge;
+    const std::size_t start = kHeaderSize + header.idLength;
+    const std::size_t available = fileSize > start ? fileSize - start : 0;
+    // Raw data needs every byte, and one run packet of 1 + bpp bytes stores
+    // at most 128 pixels.
+    const std::size_t needed =
+        header.imageType == 2 ? pixelCount * bpp : (pixelCount + 127) / 128 * (1 + bpp);
+    return available < needed ? Result::DataTooShort : Result::Ok;
+}
+
 namespace {
 
 // Turns the rows round in place, so that the bottom row comes first.
@@ -60,25 +77,12 @@ void reverseRows(std::uint8_t* pixels, std::size_t rowBytes, std::size_t rows) {
 
 Result decodePixels(const std::uint8_t* data, std::size_t size, const Header& header,
                     PixelBuffer& pixels, std::size_t maxPixels) {
+    const Result fits = check(header, size, maxPixels);
+    if (fits != Result::Ok)
+        return fits;
     const int bpp = header.bytesPerPixel();
-    if ((header.imageType != 2 && header.imageType != 10) || header.width == 0 ||
-        header.height == 0 || (bpp != 3 && bpp != 4))
-        return Result::Unsupported;
-
     const std::size_t pixelCount = static_cast<std::size_t>(header.width) * header.height;
-    if (pixelCount > maxPixels)
-        return Result::TooLarge;
-    const std::size_t imageBytes = pixelCount * bpp;
     const std::size_t start = kHeaderSize + header.idLength;
-    const std::size_t available = size > start ? size - start : 0;
-
-    // Refuse before allocating when the file cannot possibly hold the image:
-    // raw data needs every byte, and one run packet of 1 + bpp bytes stores
-    // at most 128 pixels.
-    const std::size_t needed =
-        header.imageType == 2 ? imageBytes : (pixelCount + 127) / 128 * (1 + bpp);
-    if (available < needed)
-        return Result::DataTooShort;
 
     std::uint8_t* out = pixels.reserve(pixelCount * 4);
     if (out == nullptr)

@@ -38,6 +38,13 @@ enum class Result {
 // Reads the 18-byte header. False when the data is shorter than that.
 bool readHeader(const std::uint8_t* data, std::size_t size, Header& header);
 
+// Whether a file of `fileSize` bytes with this header can be decoded, told
+// from the header and the size alone: the type, size and depth handled, no
+// more than `maxPixels` pixels, and data enough for them. A header that
+// promises more than its file can hold is refused here, before anything is
+// allocated or planned for it.
+Result check(const Header& header, std::size_t fileSize, std::size_t maxPixels);
+
 // Decodes the whole file held in `data` into `pixels` (width * height *
 // bytesPerPixel bytes, in a buffer of at least width * height * 4 bytes so
 // that the caller can widen the pixels in place). An image of more than

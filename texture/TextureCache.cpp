@@ -419,7 +419,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
 void TextureCache::store(const char* path, const struct stat& before, const TextureOptions& options,
                          int maxTextureSize, const DecodedTexture& decoded) {
     if (path == nullptr || !decoded.ok || decoded.outOfMemory || options.halvings != 0 ||
-        decoded.pixels == nullptr)
+        decoded.halvings != 0 || decoded.pixels == nullptr)
         return;
     // Only what was decoded from the file as it still is.
     struct stat after{};

@@ -73,21 +73,39 @@ void attachMipmaps(const TextureOptions& options, TextureScratch& scratch, Decod
 
 // The texture size of a w x h image under the options, halvings included;
 // notes the longer side it has before them.
+// The halvings asked for are those of the options, or what `check` makes of
+// them once it has seen the picture's real size.
 TextureRules::Size plannedSize(int w, int h, int maxTextureSize, const TextureOptions& options,
                                DecodedTexture& result) {
     const TextureRules::Size full =
         TextureRules::textureSize(w, h, maxTextureSize, options.highQuality);
     result.longerSide = std::max(full.width, full.height);
-    return TextureRules::halved(full, allowedHalvings(result.longerSide, options.halvings));
+    result.halvings = allowedHalvings(result.longerSide, options.halvings);
+    return TextureRules::halved(full, result.halvings);
 }
 
-void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOptions& options,
-                 int maxTextureSize, TextureScratch& scratch, DecodedTexture& result) {
+// The options with the halvings `check` asks for a picture of this size.
+TextureOptions checked(const TextureOptions& options, const SizeCheck& check,
+                       const PictureExtent& real) {
+    TextureOptions o = options;
+    if (check)
+        o.halvings = std::max(o.halvings, check(real, o.halvings));
+    return o;
+}
+
+void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOptions& asked,
+                 int maxTextureSize, TextureScratch& scratch, DecodedTexture& result,
+                 const SizeCheck& check) {
+    const std::size_t maxPixels = PictureDecoder::decodedBytesLimit() / 4;
     Targa::Header header;
-    const Targa::Result outcome =
-        Targa::decode(data, size, header, scratch.decoded, PictureDecoder::decodedBytesLimit() / 4);
-    if (outcome == Targa::Result::ShortHeader)
+    if (!Targa::readHeader(data, size, header))
         return;
+    // Only a header the file can hold is told: a lying one fails below
+    // without moving the plan.
+    TextureOptions options = asked;
+    if (Targa::check(header, size, maxPixels) == Targa::Result::Ok)
+        options = checked(asked, check, {header.width, header.height, false, size});
+    const Targa::Result outcome = Targa::decode(data, size, header, scratch.decoded, maxPixels);
     const int bpp = header.bytesPerPixel();
     result.headerKnown = true;
     result.width = header.width;
@@ -128,11 +146,14 @@ void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOption
     attachMipmaps(options, scratch, result);
 }
 
-void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOptions& options,
-                   int maxTextureSize, TextureScratch& scratch, DecodedTexture& result) {
+void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOptions& asked,
+                   int maxTextureSize, TextureScratch& scratch, DecodedTexture& result,
+                   const SizeCheck& check) {
     int w = 0, h = 0;
     if (!scratch.picture.open(data, size, w, h))
         return;
+    const TextureOptions options =
+        checked(asked, check, {w, h, scratch.picture.isJpegPicture(), size});
     const TextureRules::Size texture = plannedSize(w, h, maxTextureSize, options, result);
     PictureDecoder::Picture picture;
     if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
@@ -243,20 +264,20 @@ void startResult(const char* path, const TextureOptions& options, DecodedTexture
 
 void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t size,
                        const TextureOptions& options, int maxTextureSize, TextureScratch& scratch,
-                       DecodedTexture& result) {
+                       DecodedTexture& result, const SizeCheck& check) {
     if (path == nullptr) {
         result = DecodedTexture();
         return;
     }
     startResult(path, options, result);
     if (result.targa)
-        decodeTarga(data, size, options, maxTextureSize, scratch, result);
+        decodeTarga(data, size, options, maxTextureSize, scratch, result, check);
     else
-        decodePicture(data, size, options, maxTextureSize, scratch, result);
+        decodePicture(data, size, options, maxTextureSize, scratch, result, check);
 }
 
 void decodeTexture(const char* path, const TextureOptions& options, int maxTextureSize,
-                   TextureScratch& scratch, DecodedTexture& result) {
+                   TextureScratch& scratch, DecodedTexture& result, const SizeCheck& check) {
     if (path == nullptr) {
         result = DecodedTexture();
         return;
@@ -265,5 +286,6 @@ void decodeTexture(const char* path, const TextureOptions& options, int maxTextu
     std::size_t size = 0;
     if (!readWholeFile(path, scratch.file, size, &result.outOfMemory))
         return;
-    decodeTextureData(path, scratch.file.data(), size, options, maxTextureSize, scratch, result);
+    decodeTextureData(path, scratch.file.data(), size, options, maxTextureSize, scratch, result,
+                      check);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 enum eglTexFilterType : std::int32_t {
     FilterNone = 0,
@@ -61,7 +62,8 @@ struct DecodedTexture {
     // because of the file: a smaller texture may still load.
     bool outOfMemory = false;
     // The longer side of the texture size before any halving, once known,
-    // and the halvings it was decoded with.
+    // and the halvings the texture really has: those asked for, less any
+    // that would take it below 256 pixels (allowedHalvings).
     std::int32_t longerSide = 0;
     std::int32_t halvings = 0;
 
@@ -86,16 +88,43 @@ struct DecodedTexture {
     int mipmapLevels = 0; // levels in `mipmaps`, level 0 not counted
 };
 
+// What became of one texture: loaded, refused for the file's sake (nothing
+// to retry), or refused for want of memory (a buffer, a decoder's own
+// working memory or GL's storage could not be had: a smaller texture may
+// still load).
+enum class UploadOutcome {
+    Loaded,
+    Unreadable,
+    OutOfMemory,
+};
+
+// A picture's size as its header gives it; width 0 when unknown.
+struct PictureExtent {
+    int width = 0;
+    int height = 0;
+    bool jpeg = false; // decoded at a reduced scale when the texture is small
+    std::uint64_t fileBytes = 0;
+    bool operator==(const PictureExtent&) const = default;
+};
+
+// Told a picture's real size once its header has been read and before its
+// pixels are allocated, with the halvings asked for; returns the halvings to
+// decode it with (no fewer). A preload whose plan expected another size
+// plans again here.
+using SizeCheck = std::function<int(const PictureExtent& real, int halvings)>;
+
 // Opens, decodes, sizes and converts one image file without any GL call.
-// maxTextureSize is the GL implementation's largest texture size.
+// maxTextureSize is the GL implementation's largest texture size. What runs
+// short of memory leaves result.outOfMemory set or throws std::bad_alloc.
 void decodeTexture(const char* path, const TextureOptions& options, int maxTextureSize,
-                   TextureScratch& scratch, DecodedTexture& result);
+                   TextureScratch& scratch, DecodedTexture& result,
+                   const SizeCheck& check = SizeCheck());
 
 // The same on a file's content held in memory; `path` only decides, by its
 // extension, which decoder runs and which file-type code is recorded.
 void decodeTextureData(const char* path, const std::uint8_t* data, std::size_t size,
                        const TextureOptions& options, int maxTextureSize, TextureScratch& scratch,
-                       DecodedTexture& result);
+                       DecodedTexture& result, const SizeCheck& check = SizeCheck());
 
 // Whether a texture whose longer side is `longerSide` before halving may be
 // loaded `halvings` times halved for want of memory: not below 256 pixels

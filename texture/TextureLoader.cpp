@@ -2,7 +2,6 @@
 
 #include <GL/glu.h>
 
-#include <algorithm>
 #include <new>
 
 TextureLoader::TextureLoader()
@@ -37,47 +36,15 @@ int TextureLoader::LoadTextureFromDisk(const char* fileName, glTexture* texture)
     if (texture == nullptr)
         return 0;
     const TextureOptions current = options();
-    return uploadDecodedTexture(decodeFile(fileName, current), current, texture);
-}
-
-int TextureLoader::LoadPhotograph(const char* fileName, glTexture* texture) {
-    if (texture == nullptr)
-        return 0;
-    TextureOptions current = options();
-    current.halvings = photographHalvings;
-    int halvings = photographHalvings;
     DecodedTexture decoded;
     try {
-        decoded = decodeFile(fileName, current);
+        decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
     } catch (const std::bad_alloc&) {
-        decoded.halvings = current.halvings;
-        decoded.outOfMemory = true; // retried smaller below
+        // Memory ran short: the load fails, and the buffers go with it.
+        releaseBuffers(buffers());
+        return 0;
     }
-    const int result = UploadPhotograph(fileName, decoded, texture, halvings);
-    ShrinkPhotographs(halvings);
-    return result;
-}
-
-void TextureLoader::ShrinkPhotographs(int halvings) {
-    photographHalvings = std::max(photographHalvings, halvings);
-}
-
-DecodedTexture TextureLoader::decodeFile(const char* fileName, const TextureOptions& current) {
-    DecodedTexture decoded;
-    decodeTexture(fileName, current, queryMaxTextureSize(), buffers(), decoded);
-    return decoded;
-}
-
-int TextureLoader::UploadPhotograph(const char* fileName, const DecodedTexture& decoded,
-                                    glTexture* texture, int& halvings,
-                                    const std::function<void()>& releaseDecoded) {
-    TextureOptions current = options();
-    current.halvings = halvings;
-    int reached = halvings;
-    const int result = uploadOrRetrySmaller(fileName, decoded, current, buffers(), texture,
-                                            releaseDecoded, &reached);
-    halvings = std::max(halvings, reached);
-    return result;
+    return uploadDecodedTexture(decoded, current, texture);
 }
 
 TextureScratch& TextureLoader::buffers() {
@@ -231,41 +198,4 @@ UploadOutcome uploadDecoded(const DecodedTexture& decoded, const TextureOptions&
 int uploadDecodedTexture(const DecodedTexture& decoded, const TextureOptions& options,
                          glTexture* texture) {
     return uploadDecoded(decoded, options, texture) == UploadOutcome::Loaded ? 1 : 0;
-}
-
-int uploadOrRetrySmaller(const char* fileName, const DecodedTexture& decoded,
-                         const TextureOptions& options, TextureScratch& scratch, glTexture* texture,
-                         const std::function<void()>& releaseDecoded, int* loadedHalvings) {
-    int halvings = decoded.halvings;
-    UploadOutcome outcome = UploadOutcome::OutOfMemory;
-    if (decoded.halvings < options.halvings)
-        halvings = options.halvings - 1; // decoded before the others shrank: made again smaller
-    else
-        outcome = uploadDecoded(decoded, options, texture);
-    const int longerSide = decoded.longerSide;
-    if (outcome == UploadOutcome::OutOfMemory && releaseDecoded)
-        releaseDecoded();
-    // Half the size in each dimension each time, down to 256 pixels on the
-    // longer side, with nothing of a failed attempt held meanwhile.
-    bool retried = false;
-    while (outcome == UploadOutcome::OutOfMemory && mayShrink(longerSide, halvings + 1)) {
-        ++halvings;
-        releaseBuffers(scratch);
-        retried = true;
-        TextureOptions smaller = options;
-        smaller.halvings = halvings;
-        DecodedTexture again;
-        try {
-            decodeTexture(fileName, smaller, queryMaxTextureSize(), scratch, again);
-        } catch (const std::bad_alloc&) {
-            again = DecodedTexture();
-            again.outOfMemory = true; // smaller still, if the floor allows
-        }
-        outcome = uploadDecoded(again, smaller, texture);
-    }
-    if (retried)
-        releaseBuffers(scratch); // memory is short: the loader keeps none
-    if (loadedHalvings != nullptr)
-        *loadedHalvings = halvings;
-    return outcome == UploadOutcome::Loaded ? 1 : 0;
 }

@@ -97,48 +97,17 @@ MemoryPlan::Room memoryRoom() {
     return room;
 }
 
-// The preload's memory: the sizes of its pictures, read from their headers
-// before anything is decoded, and the halvings chosen for all of them.
-struct PreloadMemory {
-    std::vector<MemoryPlan::Extent> pictures;
-    TextureOptions options;
-    int maxTextureSize = 0;
-    unsigned workers = 0;
-    // What the texture cache may hold besides, copies of textures waiting to
-    // be written: planned as taken.
-    std::uint64_t staging = 0;
-
-    PreloadMemory(const std::vector<const char*>& files, const TextureOptions& o, int maxSize,
-                  unsigned threads)
-        : options(o), maxTextureSize(maxSize), workers(threads) {
-        PictureDecoder decoder;
-        pictures.reserve(files.size());
-        for (const char* file : files)
-            pictures.push_back(MemoryPlan::probe(file, decoder));
-    }
-    MemoryPlan::Room room() const {
-        MemoryPlan::Room r = memoryRoom();
-        for (std::uint64_t* limit : {&r.cgroup, &r.available, &r.addressSpace, &r.data})
-            if (*limit != MemoryPlan::kUnlimited)
-                *limit = *limit > staging ? *limit - staging : 0;
-        return r;
-    }
-    // The halvings for all the photographs and the workers that fit beside
-    // them; the workers are taken at their word from then on.
-    MemoryPlan::Plan planned() {
-        const MemoryPlan::Plan plan =
-            MemoryPlan::plan(pictures, options, maxTextureSize, workers, room());
-        workers = plan.workers;
-        return plan;
-    }
-    // After photograph `done` has been uploaded with `floor` halvings: the
-    // halvings the photographs after it need to fit in what is left. Those
-    // the workers decoded ahead are already in memory.
-    int halvingsAfter(std::size_t done, int floor) const {
-        return MemoryPlan::halvingsForRest(pictures, done + 1 + 2 * std::size_t(workers), options,
-                                           maxTextureSize, floor, room());
-    }
-};
+// The record of file `k` of the preload: slot k % numImages of series
+// k / numImages + 1, appended the first time and replaced when the file is
+// loaded again.
+glTexture* slotRecord(std::size_t k) {
+    std::vector<glTexture>* lists[] = {&glTextures1, &glTextures2, &glTextures3};
+    std::vector<glTexture>& list = *lists[k / static_cast<std::size_t>(numImages)];
+    const std::size_t slot = k % static_cast<std::size_t>(numImages);
+    if (slot >= list.size())
+        list.resize(slot + 1);
+    return &list[slot];
+}
 
 } // namespace
 
@@ -177,8 +146,7 @@ std::int32_t start(OrbivueSettings* record) {
 }
 
 void SetupRC() {
-    // The loader first: its options decide what the preloading workers do,
-    // and they can start decoding while the first loading screen is drawn.
+    // The loader first: its options decide what the preload does.
     const TextureOptions viewer = viewerTextureOptions();
     pTextureLoader = new TextureLoader();
     pTextureLoader->SetAlphaMatch(viewer.alphaMatch, viewer.matchRed, viewer.matchGreen,
@@ -191,30 +159,11 @@ void SetupRC() {
     const std::vector<const char*>* names[] = {&textureNames1, &textureNames2, &textureNames3};
     const bool clockwise[] = {clockwise1, clockwise2, clockwise3};
     std::vector<const char*> files;
-    std::vector<std::int32_t> seriesOf;
-    for (int series = 0; series < numSeries; ++series) {
-        for (std::int32_t i = 0; i < numImages; ++i) {
+    for (int series = 0; series < numSeries; ++series)
+        for (std::int32_t i = 0; i < numImages; ++i)
             files.push_back((*names[series])[captureIndexForSlot(i, numImages, clockwise[series])]);
-            seriesOf.push_back(series + 1);
-        }
-    }
-    // Before anything is decoded: whether the set fits in the memory this
-    // process may take at full size, and if not, one smaller size for all.
-    TextureOptions options = pTextureLoader->options();
-    const int maxTextureSize = queryMaxTextureSize();
-    const std::shared_ptr<TextureCache> cache = preloadWorkers > 0 ? userTextureCache() : nullptr;
-    PreloadMemory memory(files, options, maxTextureSize, preloadWorkers);
-    memory.staging = cache ? cache->stagingBound() : 0;
-    const MemoryPlan::Plan plan = memory.planned();
-    options.halvings = plan.halvings;
-    preloadPlannedHalvings = options.halvings;
-    pTextureLoader->ShrinkPhotographs(options.halvings);
-    // Without room for a worker beside the set, the photographs load one by
-    // one on this thread.
-    std::unique_ptr<PreloadPipeline> pipeline;
-    if (plan.workers > 0)
-        pipeline =
-            std::make_unique<PreloadPipeline>(files, options, maxTextureSize, plan.workers, cache);
+    const TextureOptions options = pTextureLoader->options();
+    PreloadPipeline pipeline(files, options, queryMaxTextureSize(), preloadWorkers);
 
     // In the viewer's own window the window system is answered between
     // photographs (repaints, a close request); keys and mouse wait.
@@ -229,11 +178,6 @@ void SetupRC() {
     loadedCount = 0;
     totalCount = numSeries * numImages;
     printLoader(0);
-    // The workers begin once the first loading screen is drawn: drawing it
-    // makes the GL library compile its first shaders, for which it must
-    // find the memory the plan kept for it.
-    if (pipeline)
-        pipeline->start();
 
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
@@ -245,7 +189,23 @@ void SetupRC() {
     for (std::vector<glTexture>* list : {&glTextures1, &glTextures2, &glTextures3})
         list->reserve(static_cast<std::size_t>(numImages));
 
-    auto loaded = [answering] {
+    // The GL stage: every file takes its slot, loaded or not, so that the
+    // others keep their places; a failed one keeps texture name 0 and draws
+    // untextured, white.
+    PreloadPipeline::Stage stage;
+    stage.upload = [&](std::size_t k, const DecodedTexture& decoded) {
+        glTexture record;
+        const UploadOutcome outcome = uploadDecoded(decoded, options, &record);
+        *slotRecord(k) = record;
+        return outcome;
+    };
+    stage.unload = [](std::size_t k) {
+        glTexture* record = slotRecord(k);
+        if (record->textureId != 0)
+            glDeleteTextures(1, &record->textureId);
+        *record = glTexture();
+    };
+    stage.done = [answering](std::size_t) {
         loadedCount += 1;
         printLoader(static_cast<float>(loadedCount) / static_cast<float>(totalCount));
         if (answering)
@@ -254,42 +214,32 @@ void SetupRC() {
     try {
         if (answering)
             answerWindowSystem();
-        if (!pipeline) {
-            for (std::size_t k = 0; k < files.size(); ++k) {
-                LoadOneJPEG(files[k], static_cast<std::int32_t>(k % numImages), seriesOf[k]);
-                pTextureLoader->ShrinkPhotographs(
-                    memory.halvingsAfter(k, pTextureLoader->PhotographHalvings()));
-                loaded();
-            }
-        } else {
-            // The workers decode ahead; this thread uploads in display order
-            // and draws the loading screen after each image, as the serial
-            // loop does. The pipeline holds the size floor: what an upload
-            // had to take, and what the memory left calls for, raise it.
-            pipeline->run([&](std::size_t k, const DecodedTexture& decoded) {
-                glTexture record;
-                int halvings = pipeline->halvings();
-                try {
-                    pTextureLoader->UploadPhotograph(files[k], decoded, &record, halvings,
-                                                     [&] { pipeline->releaseCurrent(); });
-                } catch (const std::bad_alloc&) {
-                    ++halvings; // the slot stays white; the rest load smaller
-                }
-                pipeline->shrinkTo(halvings);
-                pipeline->shrinkTo(memory.halvingsAfter(k, pipeline->halvings()));
-                storeTexture(record, seriesOf[k]);
-                loaded();
+        // Before anything is decoded, with the loading screen up and the
+        // window system answered meanwhile: the size of every photograph
+        // from its header, whether the set fits in the memory this process
+        // may take at full size, and if not, one smaller size for all. The
+        // workers begin after the first loading screen, whose drawing makes
+        // the GL library compile its first shaders in the memory the plan
+        // kept for it.
+        const bool caching = TextureCache::parseLimit(std::getenv("ORBIVUE_CACHE_SIZE")) > 0;
+        const MemoryPlan::Plan plan =
+            pipeline.plan(memoryRoom, caching ? TextureCache::kDefaultStaging : 0, [answering] {
+                if (answering)
+                    answerWindowSystem();
             });
-        }
+        preloadPlannedHalvings = plan.halvings;
+        // The cache is opened only when it will be read or filled.
+        if (plan.withStaging)
+            pipeline.useCache(userTextureCache());
+        pipeline.start();
+        pipeline.run(stage);
     } catch (const PreloadCancelled&) {
         // The window and its context are gone, and with them every texture;
-        // the workers have been stopped and joined by the pipeline.
-        pipeline.reset();
+        // the workers are stopped and joined when the pipeline goes.
         delete pTextureLoader;
         pTextureLoader = nullptr;
         return;
     }
-    pipeline.reset();
 
     // These reach only the texture bound now, the last one uploaded.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -315,11 +265,10 @@ void closeTextureCache() {
 }
 
 void LoadOneJPEG(const char* fileName, std::int32_t /*slot*/, std::int32_t series) {
-    // Every image takes its slot, loaded or not, so that the others keep
-    // their places; a failed one keeps texture name 0 and draws untextured,
-    // white. One that memory is short for loads smaller if it can.
+    // Every image takes its slot, loaded or not; a failed one keeps texture
+    // name 0 and draws untextured, white.
     glTexture record;
-    pTextureLoader->LoadPhotograph(fileName, &record);
+    pTextureLoader->LoadTextureFromDisk(fileName, &record);
     storeTexture(record, series);
 }
 

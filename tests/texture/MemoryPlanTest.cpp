@@ -56,7 +56,7 @@ TEST(MemoryPlan, OneSizeForTheWholeSetThatFitsTheRoom) {
         }
     }
     // A full set needs about 1 GB of texture levels at full size.
-    const std::uint64_t levels = MemoryPlan::textureBytes(set, 0, viewer, 16384, 0);
+    const std::uint64_t levels = MemoryPlan::textureBytes(set, viewer, 16384, 0);
     EXPECT_NEAR(static_cast<double>(levels), 45 * (16 + 16 / 3.0) * MiB, MiB);
     // The address space also pays for the workers' threads: fewer of them
     // beside the set, and one by one on the GL thread when even one does not
@@ -80,10 +80,23 @@ TEST(MemoryPlan, OneSizeForTheWholeSetThatFitsTheRoom) {
     EXPECT_EQ(allowedHalvings(256, 3), 0);
     EXPECT_EQ(allowedHalvings(1024, 5), 2);
     EXPECT_EQ(allowedHalvings(0, 5), 3);
-    // During the preload the rest of the set is planned for the room left.
-    EXPECT_EQ(MemoryPlan::halvingsForRest(set, 40, viewer, 16384, 0, roomOf(200 * MiB)), 0);
-    EXPECT_EQ(MemoryPlan::halvingsForRest(set, 20, viewer, 16384, 0, roomOf(200 * MiB)), 1);
-    EXPECT_EQ(MemoryPlan::halvingsForRest(set, 20, viewer, 16384, 2, roomOf(200 * MiB)), 2);
+    // During the preload the rest of the set is planned for the room left;
+    // when not even the smallest size fits, the most halvings, not fitting.
+    const struct {
+        int rest, floor;
+        std::uint64_t available;
+        int halvings;
+        bool fits;
+    } rests[] = {{5, 0, 136 * MiB, 0, true},
+                 {25, 0, 136 * MiB, 1, true},
+                 {25, 2, 136 * MiB, 2, true},
+                 {25, 0, 1 * MiB, 3, false}};
+    for (const auto& c : rests) {
+        const MemoryPlan::Fit fit = MemoryPlan::halvingsForRest(twelveMegapixels(c.rest), viewer,
+                                                                16384, c.floor, c.available);
+        EXPECT_EQ(fit.halvings, c.halvings) << c.rest << " photographs in " << c.available / MiB;
+        EXPECT_EQ(fit.fits, c.fits) << c.rest << " photographs in " << c.available / MiB;
+    }
 }
 
 // The limits as the system shows them: a memory cgroup of either version
@@ -139,18 +152,22 @@ TEST(MemoryPlan, PicturesAreSizedFromTheirHeaders) {
     ASSERT_TRUE(TestImages::writeJpeg(dir.file("a.jpg"), TestImages::solid(300, 200, {1, 2, 3})));
     ASSERT_TRUE(TestImages::writeBytes(
         dir.file("b.png"), SamplePictures::png(30, 20, 2, 8, std::vector<std::uint16_t>(1800, 9))));
-    ASSERT_TRUE(TestImages::writeBytes(dir.file("c.tga"), TestImages::targaHeader(2, 70, 50, 24)));
+    std::vector<std::uint8_t> tga = TestImages::targaHeader(2, 70, 50, 24);
+    tga.resize(18 + 70 * 50 * 3, 9);
+    ASSERT_TRUE(TestImages::writeBytes(dir.file("c.tga"), tga));
+    // A header that promises more than its file holds: 65535 x 65535 pixels
+    // of three bytes over 1 KB.
+    std::vector<std::uint8_t> lying = TestImages::targaHeader(2, 65535, 65535, 24);
+    lying.resize(1024, 9);
+    ASSERT_TRUE(TestImages::writeBytes(dir.file("e.tga"), lying));
     ASSERT_TRUE(TestImages::writeBytes(dir.file("d.jpg"), std::vector<std::uint8_t>(100, 7)));
     PictureDecoder decoder;
     const struct {
         const char* name;
         int width, height;
         bool jpeg;
-    } cases[] = {{"a.jpg", 300, 200, true},
-                 {"b.png", 30, 20, false},
-                 {"c.tga", 70, 50, false},
-                 {"d.jpg", 0, 0, false},
-                 {"none.jpg", 0, 0, false}};
+    } cases[] = {{"a.jpg", 300, 200, true}, {"b.png", 30, 20, false}, {"c.tga", 70, 50, false},
+                 {"d.jpg", 0, 0, false},    {"e.tga", 0, 0, false},   {"none.jpg", 0, 0, false}};
     for (const auto& c : cases) {
         const MemoryPlan::Extent e = MemoryPlan::probe(dir.file(c.name).c_str(), decoder);
         EXPECT_EQ(e.width, c.width) << c.name;

@@ -1,9 +1,11 @@
 #include "PreloadPipeline.h"
 #include "Mipmaps.h"
+#include "PictureDecoder.h"
 #include "TestImages.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 
 using namespace TestImages;
@@ -75,10 +77,11 @@ TEST_F(Pipeline, ResultsArriveInFileOrderAndEqualTheSerialLoads) {
         std::vector<std::size_t> order;
         std::vector<Loaded> got;
         PreloadPipeline(files, viewerTextureOptions(), 4096, workers)
-            .run([&](std::size_t index, const DecodedTexture& d) {
+            .run({.upload = [&](std::size_t index, const DecodedTexture& d) {
                 order.push_back(index);
                 got.push_back(copy(d));
-            });
+                return UploadOutcome::Loaded;
+            }});
         ASSERT_EQ(got.size(), expected.size()) << workers << " workers";
         for (std::size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(order[i], i);
@@ -96,19 +99,165 @@ TEST_F(Pipeline, ResultsArriveInFileOrderAndEqualTheSerialLoads) {
 TEST_F(Pipeline, AFailingConsumerEndsTheWorkersCleanly) {
     int seen = 0;
     EXPECT_THROW(PreloadPipeline(files, viewerTextureOptions(), 4096, 2)
-                     .run([&](std::size_t index, const DecodedTexture&) {
-                         ++seen;
-                         if (index == 2)
-                             throw std::runtime_error("stop");
-                     }),
+                     .run({.upload =
+                               [&](std::size_t index, const DecodedTexture&) {
+                                   ++seen;
+                                   if (index == 2)
+                                       throw std::runtime_error("stop");
+                                   return UploadOutcome::Loaded;
+                               }}),
                  std::runtime_error);
     EXPECT_EQ(seen, 3);
 }
 
 TEST(PipelineEdges, NoFilesAndMoreWorkersThanFiles) {
     int calls = 0;
-    PreloadPipeline({}, TextureOptions(), 1024, 4).run([&](std::size_t, const DecodedTexture&) {
-        ++calls;
-    });
+    PreloadPipeline({}, TextureOptions(), 1024, 4)
+        .run({.upload = [&](std::size_t, const DecodedTexture&) {
+            ++calls;
+            return UploadOutcome::Loaded;
+        }});
     EXPECT_EQ(calls, 0);
+}
+
+namespace {
+
+constexpr std::uint64_t MiB = 1ull << 20;
+
+// Photographs of three sizes in turn, whose textures have a longer side of
+// 1024, 512 and 256 pixels with the viewer's options: halved at most twice,
+// once and never for want of memory.
+class MixedSizes : public ::testing::Test {
+  protected:
+    static constexpr int kFiles = 15;
+    void SetUp() override {
+        for (int i = 0; i < kFiles; ++i) {
+            paths.push_back(dir.file("m" + std::to_string(i) + ".jpg"));
+            ASSERT_TRUE(write(i, sizes[i % 3]));
+        }
+        for (const std::string& p : paths)
+            files.push_back(p.c_str());
+    }
+    bool write(int i, const int (&size)[2]) {
+        const std::uint8_t shade = static_cast<std::uint8_t>(i * 16);
+        return writeJpeg(paths[i], quadrants(size[0], size[1], {shade, 0, 0}, {0, 255, shade},
+                                             {0, shade, 255}, {255, 255, 255}));
+    }
+    // File `i` decoded on its own with `halvings` asked for.
+    Loaded alone(std::size_t i, int halvings) {
+        TextureOptions o = viewerTextureOptions();
+        o.halvings = halvings;
+        DecodedTexture d;
+        decodeTexture(files[i], o, 4096, scratch, d);
+        return copy(d);
+    }
+    static MemoryPlan::Room available(std::uint64_t bytes) {
+        MemoryPlan::Room room;
+        room.available = bytes;
+        return room;
+    }
+    const int sizes[3][2] = {{1500, 1100}, {1000, 700}, {700, 500}};
+    TempDir dir;
+    std::vector<std::string> paths;
+    std::vector<const char*> files;
+    TextureScratch scratch;
+};
+
+// What one upload was handed.
+struct Upload {
+    std::size_t file;
+    int floor;
+    Loaded texture;
+};
+
+} // namespace
+
+// Memory that runs short twice in the middle of a preload: the floor rises
+// after 4 and after 9 uploads, while the workers hold results decoded ahead
+// at the old size. Every photograph is uploaded once, whole, at exactly the
+// size the floor allows it when its turn comes (the 256-pixel ones at their
+// own size throughout), byte for byte as decoded alone at that size.
+TEST_F(MixedSizes, AFloorRaisedTwiceMidwayLeavesEverySlotAtTheSizeItAllows) {
+    const TextureOptions viewer = viewerTextureOptions();
+    std::vector<MemoryPlan::Extent> extents;
+    PictureDecoder decoder;
+    for (const char* f : files)
+        extents.push_back(MemoryPlan::probe(f, decoder));
+    const auto floorAt = [](std::size_t uploads) { return uploads < 4 ? 0 : uploads < 9 ? 1 : 2; };
+    constexpr std::uint64_t kPlanned = 4096 * MiB;
+    const std::uint64_t margin = MemoryPlan::reserveOf(kPlanned);
+    for (const unsigned workers : {0u, 1u, 2u, 3u}) {
+        SCOPED_TRACE(std::to_string(workers) + " workers");
+        std::atomic<std::size_t> uploads{0};
+        bool planning = true;
+        // The room holds exactly the photographs still to come at the
+        // floor of this point, with the plan's margin.
+        const auto room = [&] {
+            if (planning)
+                return available(kPlanned);
+            const std::size_t done = uploads.load();
+            const std::vector<MemoryPlan::Extent> rest(extents.begin() + done, extents.end());
+            return available(margin + MemoryPlan::textureBytes(rest, viewer, 4096, floorAt(done)));
+        };
+        PreloadPipeline pipeline(files, viewer, 4096, workers);
+        ASSERT_EQ(pipeline.plan(room).halvings, 0);
+        planning = false;
+        std::vector<Upload> seen;
+        pipeline.run({.upload = [&](std::size_t file, const DecodedTexture& d) {
+            seen.push_back({file, pipeline.halvings(), copy(d)});
+            ++uploads;
+            return d.ok ? UploadOutcome::Loaded : UploadOutcome::Unreadable;
+        }});
+        ASSERT_EQ(seen.size(), files.size());
+        for (std::size_t k = 0; k < seen.size(); ++k) {
+            SCOPED_TRACE("upload " + std::to_string(k));
+            EXPECT_EQ(seen[k].file, k);
+            EXPECT_EQ(seen[k].floor, floorAt(k));
+            const Loaded expected = alone(k, floorAt(k));
+            ASSERT_TRUE(seen[k].texture.ok) << "a photograph left white";
+            EXPECT_EQ(seen[k].texture.width, expected.width);
+            EXPECT_EQ(seen[k].texture.height, expected.height);
+            EXPECT_TRUE(seen[k].texture.bytes == expected.bytes);
+        }
+    }
+}
+
+// Between the plan and the decode the files are replaced by photographs four
+// times as large each way, which do not fit at full size: each decode sees
+// its picture's real size before allocating for it, the rest are read again,
+// and the whole set loads at one smaller size, none white. A targa file whose
+// header claims 65535 x 65535 pixels over 1 KB of data moves no plan.
+TEST_F(MixedSizes, PicturesThatGrowAfterThePlanAndALyingHeaderKeepTheSetEven) {
+    std::vector<std::uint8_t> lying = targaHeader(2, 65535, 65535, 24);
+    lying.resize(1024, 7);
+    ASSERT_TRUE(writeBytes(dir.file("lying.tga"), lying));
+    std::vector<const char*> set = files;
+    set.insert(set.begin() + 2, paths.emplace_back(dir.file("lying.tga")).c_str());
+    const TextureOptions viewer = viewerTextureOptions();
+    // Beside the plan's margin of 128 MiB, room for the small set at full
+    // size (1.3 MB of textures) and the large one halved once (5.2 MB), not
+    // for the large one at full size (21 MB).
+    const std::uint64_t room = 138 * MiB;
+    for (const unsigned workers : {0u, 2u}) {
+        SCOPED_TRACE(std::to_string(workers) + " workers");
+        for (int i = 0; i < kFiles; ++i)
+            ASSERT_TRUE(write(i, {sizes[2][0] / 2, sizes[2][1] / 2}));
+        PreloadPipeline pipeline(set, viewer, 4096, workers);
+        ASSERT_EQ(pipeline.plan([&] { return available(room); }).halvings, 0)
+            << "the lying header made the plan smaller";
+        for (int i = 0; i < kFiles; ++i)
+            ASSERT_TRUE(write(i, {sizes[2][0] * 2, sizes[2][1] * 2}));
+        std::vector<int> widths;
+        pipeline.run({.upload = [&](std::size_t file, const DecodedTexture& d) {
+            if (file != 2)
+                widths.push_back(d.ok ? d.width : 0);
+            return d.ok ? UploadOutcome::Loaded : UploadOutcome::Unreadable;
+        }});
+        ASSERT_EQ(widths.size(), static_cast<std::size_t>(kFiles));
+        EXPECT_GT(pipeline.halvings(), 0);
+        for (const int w : widths)
+            EXPECT_EQ(w, widths.front()) << "one size for the whole set, none white";
+        EXPECT_LT(widths.front(), 1024);
+        EXPECT_GT(widths.front(), 0);
+    }
 }

@@ -74,7 +74,10 @@ class Cache : public ::testing::Test {
             files.push_back(p.c_str());
         std::vector<Loaded> got;
         PreloadPipeline(files, viewerTextureOptions(), kMaxSize, 2, cache)
-            .run([&](std::size_t, const DecodedTexture& d) { got.push_back(copy(d)); });
+            .run({.upload = [&](std::size_t, const DecodedTexture& d) {
+                got.push_back(copy(d));
+                return UploadOutcome::Loaded;
+            }});
         if (cache && settle)
             cache->settle();
         return got;

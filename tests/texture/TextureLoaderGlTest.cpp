@@ -156,19 +156,6 @@ TEST_F(TextureLoaderGl, FailedLoadCreatesNoTextureAndKeepsTheName) {
     glDeleteTextures(1, &probe);
 }
 
-// The halvings a preload took for want of memory belong to its photographs:
-// a plain load on the same loader keeps the sizes of the loader's rules.
-TEST_F(TextureLoaderGl, HalvingsOfPhotographsLeavePlainLoadsAlone) {
-    TextureLoader loader;
-    loader.ShrinkPhotographs(1);
-    glTexture photograph, plain;
-    ASSERT_EQ(loader.LoadPhotograph(jpeg.c_str(), &photograph), 1);
-    EXPECT_EQ(photograph.width, 256);
-    ASSERT_EQ(loader.LoadTextureFromDisk(jpeg.c_str(), &plain), 1);
-    EXPECT_EQ(plain.width, 512);
-    EXPECT_EQ(plain.height, 512);
-}
-
 TEST_F(TextureLoaderGl, AnUploadGlRefusesLeavesTheCallersTextureBound) {
     GLuint mine = 0;
     glGenTextures(1, &mine);
