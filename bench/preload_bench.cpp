@@ -11,8 +11,10 @@
 // (xvfb-run). Last, the texture cache: the first start with an empty cache
 // against one with the cache off, and the second start in the same process
 // and in a new one. `preload_bench --cache` prints only that part. Then the
-// memory plan: the size a start of the 12 MP set chooses in memory cgroups
-// of 900 and 600 MB and with no limit (`preload_bench --memory` alone).
+// memory plan: the sizes a start of the 12 MP set loads at in memory cgroups
+// of 900, 600 and 300 MB and with no limit, also when another program takes
+// memory meanwhile, when the pictures grow after the plan and beside a targa
+// file with a lying header (`preload_bench --memory` alone).
 // ORBIVUE_BENCH_LOAD=N runs N busy processes of the same session beside the
 // cache's figures, as a build in the same terminal would: a loaded machine
 // that can be had again.
@@ -32,6 +34,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -428,35 +431,130 @@ Measure measured(const Run& run, const std::vector<std::string>& photos, int run
     return result;
 }
 
-// A viewer start of the set in a child process of its own, in a memory
-// cgroup of `limitMb` (none for 0): the halvings the preload planned, the
-// smallest and largest texture widths, the slots left white, the preload's
-// milliseconds and the peak resident size. Killed by the kernel, it reports
-// -1 ms.
+// How memory behaves during one measured start.
+struct Scenario {
+    const char* name;
+    int limitMb;             // the memory cgroup (none for 0)
+    int takeMb = 0;          // another program of the cgroup takes this much, from a fifth on
+    bool grow = false;       // the pictures are 640 x 480 at the plan and 12 MP when decoded
+    bool lyingTarga = false; // one of them a targa file claiming 65535 x 65535 over 1 KB
+};
+
+// A viewer start in a child process of its own: the halvings the preload
+// planned, the smallest and largest texture widths, the slots left white,
+// the preload's milliseconds and the peak resident size. Ended by the kernel
+// (which, for the figures, ends the viewer first), it reports -1 ms.
 struct Planned {
     int halvings = -1, narrowest = 0, widest = 0, white = 0;
     double ms = -1, peakMb = 0;
 };
 
-Planned plannedStart(const std::vector<std::string>& photos, int limitMb) {
-    MemoryCgroup cgroup(static_cast<std::uint64_t>(limitMb) << 20);
-    if (limitMb > 0 && !cgroup.made())
+// Another program in the cgroup: told to begin, it takes 20 MB every 20 ms
+// up to what it was given, as a program starting beside the preload would.
+pid_t taker = -1;
+int takerGo = -1;
+void beginTaking(float fraction) {
+    if (fraction >= 0.2f && takerGo >= 0) {
+        const char c = 't';
+        if (write(takerGo, &c, 1) != 1)
+            std::perror("taker");
+        close(takerGo);
+        takerGo = -1;
+    }
+}
+void startTaker(int mb) {
+    int go[2];
+    if (pipe(go) != 0)
+        return;
+    taker = fork();
+    if (taker == 0) {
+        close(go[1]);
+        char c = 0;
+        if (read(go[0], &c, 1) == 1) {
+            for (int got = 0; got < mb; got += 20) {
+                if (void* block = std::malloc(20u << 20))
+                    std::memset(block, 1, 20u << 20);
+                usleep(20000);
+            }
+            pause();
+        }
+        _exit(0);
+    }
+    close(go[0]);
+    takerGo = go[1];
+}
+
+// The pictures renamed over by larger ones once the first has been
+// uploaded: after the plan, before most are decoded.
+std::vector<std::string> renameFrom, renameTo;
+void replacePictures(float fraction) {
+    if (fraction <= 0.0f || renameFrom.empty())
+        return;
+    for (std::size_t i = 0; i < renameFrom.size() && i < renameTo.size(); ++i)
+        std::rename(renameFrom[i].c_str(), renameTo[i].c_str());
+    renameFrom.clear();
+}
+
+Planned plannedStart(const std::vector<std::string>& large, const Scenario& scenario,
+                     const std::filesystem::path& dir) {
+    MemoryCgroup cgroup(static_cast<std::uint64_t>(scenario.limitMb) << 20);
+    if (scenario.limitMb > 0 && !cgroup.made())
         return Planned();
+    std::vector<std::string> photos = large;
+    std::vector<std::string> replacements;
+    if (scenario.grow) {
+        // Small pictures under the names of the set, and a link to a large
+        // one for each, renamed over it while the preload runs.
+        const std::vector<std::uint8_t> small = makePhotoLikeJpeg(640, 480, 1);
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            photos[i] = (dir / ("grow-" + std::to_string(i) + ".jpg")).string();
+            std::ofstream(photos[i], std::ios::binary)
+                .write(reinterpret_cast<const char*>(small.data()),
+                       static_cast<std::streamsize>(small.size()));
+            replacements.push_back(photos[i] + ".new");
+            std::filesystem::remove(replacements.back());
+            std::filesystem::create_hard_link(large[i], replacements.back());
+        }
+    }
+    if (scenario.lyingTarga) {
+        photos[2] = (dir / "lying.tga").string();
+        std::vector<char> tga(1024, 7);
+        tga[2] = 2;
+        tga[12] = tga[13] = tga[14] = tga[15] = static_cast<char>(0xFF);
+        tga[16] = 24;
+        std::ofstream(photos[2], std::ios::binary).write(tga.data(), 1024);
+    }
     return inChild<Planned>([&] {
         Planned p;
-        if (limitMb > 0 && !cgroup.enter())
+        if (scenario.limitMb > 0 && !cgroup.enter())
             return p;
+        if (scenario.takeMb > 0) {
+            startTaker(scenario.takeMb);
+            std::ofstream("/proc/self/oom_score_adj") << 1000 << std::endl;
+            OrbivueGL::loaderObserver = beginTaking;
+        }
         OrbivueSettings record;
         fillRecord(record, photos);
+        if (scenario.grow) {
+            renameFrom = replacements;
+            renameTo = photos;
+            OrbivueGL::loaderObserver = replacePictures;
+        }
         p.ms = timedStart(record);
+        if (taker > 0) {
+            kill(taker, SIGKILL);
+            waitpid(taker, nullptr, 0);
+        }
         p.halvings = OrbivueGL::preloadPlannedHalvings;
         p.narrowest = 1 << 30;
         for (const auto* list :
              {&OrbivueGL::glTextures1, &OrbivueGL::glTextures2, &OrbivueGL::glTextures3}) {
             for (const glTexture& t : *list) {
                 p.white += t.textureId == 0;
-                p.narrowest = std::min(p.narrowest, t.width);
-                p.widest = std::max(p.widest, t.width);
+                if (t.textureId != 0) {
+                    p.narrowest = std::min(p.narrowest, t.width);
+                    p.widest = std::max(p.widest, t.width);
+                }
             }
         }
         rusage usage{};
@@ -466,21 +564,29 @@ Planned plannedStart(const std::vector<std::string>& photos, int limitMb) {
     });
 }
 
-void memoryFigures(const std::vector<std::string>& photos) {
-    std::printf("\nThe memory plan: %d photographs of 12 MP, cache off, one start per limit\n",
+void memoryFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
+    std::printf("\nThe memory plan: %d photographs of 12 MP, cache off, one start per row\n",
                 kPhotos);
-    std::printf("%-10s %9s %14s %6s %10s %8s\n", "cgroup", "halvings", "texture px", "white",
+    std::printf("%-52s %9s %14s %6s %10s %8s\n", "memory", "planned", "texture px", "white",
                 "preload ms", "peak MB");
-    for (const int limit : {0, 900, 600}) {
-        const Planned p = plannedStart(photos, limit);
-        const std::string name = limit == 0 ? "none" : std::to_string(limit) + " MB";
+    const Scenario scenarios[] = {
+        {"no cgroup", 0},
+        {"cgroup 900 MB", 900},
+        {"cgroup 600 MB", 600},
+        {"cgroup 600 MB, another program takes 300 MB at 20 %", 600, 300},
+        {"cgroup 600 MB, another program takes 350 MB at 20 %", 600, 350},
+        {"cgroup 300 MB, 640 x 480 renamed over by 12 MP at 2 %", 300, 0, true},
+        {"cgroup 600 MB, one a targa file with a lying header", 600, 0, false, true},
+    };
+    for (const Scenario& scenario : scenarios) {
+        const Planned p = plannedStart(photos, scenario, dir);
         if (p.ms < 0) {
-            std::printf("%-10s %s\n", name.c_str(),
+            std::printf("%-52s %s\n", scenario.name,
                         p.halvings < 0 ? "no cgroup to be had, or ended by the kernel" : "failed");
             continue;
         }
-        std::printf("%-10s %9d %6d..%-6d %6d %10.0f %8.0f\n", name.c_str(), p.halvings, p.narrowest,
-                    p.widest, p.white, p.ms, p.peakMb);
+        std::printf("%-52s %9d %6d..%-6d %6d %10.0f %8.0f\n", scenario.name, p.halvings,
+                    p.narrowest, p.widest, p.white, p.ms, p.peakMb);
     }
 }
 
@@ -516,7 +622,7 @@ int main(int argc, char** argv) {
     // Every figure but the cache's own is of first starts: no cache.
     setenv("ORBIVUE_CACHE_SIZE", "0", 1);
     if (argc > 1 && std::string(argv[1]) == "--memory") {
-        memoryFigures(photoSet(dir, 4000, 3000));
+        memoryFigures(photoSet(dir, 4000, 3000), dir);
         std::filesystem::remove_all(dir);
         return 0;
     }
@@ -587,7 +693,7 @@ int main(int argc, char** argv) {
                 "after each close %.0f, %.0f, %.0f; peak %.0f.\n",
                 kept.before, kept.afterClose[0], kept.afterClose[1], kept.afterClose[2], kept.peak);
     cacheFigures(largest, dir);
-    memoryFigures(largest);
+    memoryFigures(largest, dir);
     std::filesystem::remove_all(dir);
     return 0;
 }

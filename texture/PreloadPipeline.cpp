@@ -55,7 +55,7 @@ PreloadPipeline::PreloadPipeline(std::vector<const char*> paths, const TextureOp
                                  int maxSize, unsigned count, std::shared_ptr<TextureCache> c)
     : files(std::move(paths)), options(o), maxTextureSize(maxSize), workerCount(count),
       extents(files.size()), results(files.size(), nullptr), own(std::make_unique<Worker>()),
-      uploaded(files.size(), -1) {
+      uploaded(files.size()), reported(files.size(), false) {
     useCache(std::move(c));
     floor = options.halvings;
     own->halvings = options.halvings;
@@ -371,53 +371,33 @@ void PreloadPipeline::stop() {
 }
 
 // Before each upload: the photographs still to come, planned for the room
-// the process has now. When they do not fit even at the smallest size,
-// textures uploaded earlier that can be smaller are given back, those that
-// free the most first, until the rest fits; they are loaded again at the end.
+// the process has now. Once the floor has risen, every texture uploaded
+// earlier with more pixels than the floor allows it is given back and loaded
+// again at the floor's size next, before the files no worker has taken yet:
+// the set stays even, what a tightening limit calls for is freed at once,
+// and the loading screen reaches its end with the last file.
 MemoryPlan::Fit PreloadPipeline::makeRoom(const Stage& stage, std::uint64_t& roomLeft) {
-    MemoryPlan::Fit fit = refloor(&roomLeft);
-    if (fit.fits || !stage.unload)
+    const MemoryPlan::Fit fit = refloor(&roomLeft);
+    if (!stage.unload)
         return fit;
-    const std::uint64_t available = roomLeft > margin ? roomLeft - margin : 0;
-    struct Candidate {
-        std::size_t file;
-        std::uint64_t gain;
-    };
-    std::vector<Candidate> candidates;
-    std::uint64_t missing = 0;
+    const int now = floor.load();
+    std::vector<std::size_t> larger;
+    for (std::size_t file = 0; file < uploaded.size(); ++file) {
+        const UploadedTexture& t = uploaded[file];
+        if (t.halvings >= 0 && t.longerSide > 0 && allowedHalvings(t.longerSide, now) > t.halvings)
+            larger.push_back(file);
+    }
+    if (larger.empty())
+        return fit;
+    for (const std::size_t file : larger) {
+        stage.unload(file);
+        uploaded[file] = UploadedTexture();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex);
-        std::uint64_t rest = 0;
-        for (std::size_t job = uploading; job < jobs.size(); ++job)
-            rest +=
-                MemoryPlan::textureBytes(extents[jobs[job]], options, maxTextureSize, fit.halvings);
-        missing = rest > available ? rest - available : 0;
-        for (std::size_t file = 0; file < uploaded.size(); ++file) {
-            if (uploaded[file] < 0)
-                continue;
-            const MemoryPlan::Extent& e = extents[file];
-            const std::uint64_t now =
-                MemoryPlan::textureBytes(e, options, maxTextureSize, uploaded[file]);
-            const std::uint64_t smaller =
-                MemoryPlan::textureBytes(e, options, maxTextureSize, fit.halvings);
-            if (now > smaller)
-                candidates.push_back({file, now - smaller});
-        }
-    }
-    if (candidates.empty())
-        return fit;
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.gain > b.gain; });
-    std::uint64_t freed = 0;
-    for (const Candidate& c : candidates) {
-        if (freed >= missing)
-            break;
-        stage.unload(c.file);
-        uploaded[c.file] = -1;
-        freed += c.gain;
-        std::lock_guard<std::mutex> lock(mutex);
-        jobs.push_back(c.file);
-        results.push_back(nullptr);
+        const auto at = static_cast<std::ptrdiff_t>(std::max(nextJob, uploading + 1));
+        jobs.insert(jobs.begin() + at, larger.begin(), larger.end());
+        results.insert(results.begin() + at, larger.size(), nullptr);
     }
     malloc_trim(0); // what the textures held goes back to the system now
     slotFreed.notify_all();
@@ -492,7 +472,10 @@ void PreloadPipeline::uploadOne(const Stage& stage, std::size_t job) {
         decodeInto(file, *own, own->slots[0]);
         decoded = &own->slots[0].decoded;
     }
-    uploaded[file] = outcome == UploadOutcome::Loaded ? decoded->halvings : -1;
+    if (outcome == UploadOutcome::Loaded)
+        uploaded[file] = {decoded->halvings, decoded->longerSide};
+    else
+        uploaded[file] = UploadedTexture();
     {
         std::lock_guard<std::mutex> lock(mutex);
         current = nullptr;
@@ -501,10 +484,12 @@ void PreloadPipeline::uploadOne(const Stage& stage, std::size_t job) {
             slot->busy = false;
     }
     slotFreed.notify_all();
-    // The first pass over the files comes first; a file loaded again later
-    // was done already.
-    if (job < files.size() && stage.done)
-        stage.done(file);
+    // A file loaded again smaller was done already.
+    if (!reported[file]) {
+        reported[file] = true;
+        if (stage.done)
+            stage.done(file);
+    }
 }
 
 void PreloadPipeline::run(const Stage& stage) {

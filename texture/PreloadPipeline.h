@@ -21,10 +21,9 @@
 // when memory runs short for a decode or an upload, when a picture turns out
 // other than planned, and when the room the process has left no longer
 // holds the photographs still to come. A result waiting at more pixels than
-// the floor allows it gives its memory back at once and is decoded again.
-// When the rest does not fit even at the smallest size, textures uploaded
-// earlier are given back and loaded again smaller, so that the process never
-// grows into a limit the kernel would end it at.
+// the floor allows it gives its memory back at once and is decoded again,
+// and so does a texture uploaded earlier: the set stays at one size, and
+// the process never grows into a limit the kernel would end it at.
 //
 // Each worker keeps at most MemoryPlan::kResultsPerWorker results waiting
 // and reuses their buffers. Every worker has ended when the pipeline is
@@ -116,9 +115,9 @@ class PreloadPipeline {
     std::condition_variable resultReady;
     std::condition_variable slotFreed;
     // Under the mutex: the pictures as planned (and as found since), the
-    // file of each job in upload order (files loaded again smaller come last),
-    // the result of each job, the next job for a worker and the job being
-    // uploaded.
+    // file of each job in upload order (a file loaded again smaller has a
+    // second job), the result of each job, the next job for a worker and the
+    // job being uploaded.
     std::vector<MemoryPlan::Extent> extents;
     std::vector<std::size_t> jobs;
     std::vector<Slot*> results;
@@ -128,8 +127,14 @@ class PreloadPipeline {
     Slot* current = nullptr; // the result being uploaded
     std::vector<std::unique_ptr<Worker>> pool;
 
-    // The thread of run(): its own buffers, for what it decodes itself, and
-    // the halvings each file's texture has (-1: none uploaded).
+    // The thread of run(): its own buffers, for what it decodes itself, the
+    // texture each file has, and whether the stage has been told the file is
+    // done.
+    struct UploadedTexture {
+        int halvings = -1; // none uploaded
+        int longerSide = 0;
+    };
     std::unique_ptr<Worker> own;
-    std::vector<int> uploaded;
+    std::vector<UploadedTexture> uploaded;
+    std::vector<bool> reported;
 };

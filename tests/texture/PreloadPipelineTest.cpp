@@ -163,62 +163,75 @@ class MixedSizes : public ::testing::Test {
     TextureScratch scratch;
 };
 
-// What one upload was handed.
-struct Upload {
-    std::size_t file;
-    int floor;
-    Loaded texture;
-};
-
 } // namespace
 
-// Memory that runs short twice in the middle of a preload: the floor rises
-// after 4 and after 9 uploads, while the workers hold results decoded ahead
-// at the old size. Every photograph is uploaded once, whole, at exactly the
-// size the floor allows it when its turn comes (the 256-pixel ones at their
-// own size throughout), byte for byte as decoded alone at that size.
+// Memory that runs short twice in the middle of a preload: the room the
+// process has (what it may take less the textures it holds) drops after 4
+// and after 9 photographs to what holds the rest one and two halvings
+// smaller, while the workers hold results decoded ahead at the old size.
+// Every photograph ends whole, and the set even: at exactly the size the
+// last floor allows each (the 256-pixel ones at their own size throughout),
+// byte for byte as decoded alone at that size.
 TEST_F(MixedSizes, AFloorRaisedTwiceMidwayLeavesEverySlotAtTheSizeItAllows) {
     const TextureOptions viewer = viewerTextureOptions();
     std::vector<MemoryPlan::Extent> extents;
     PictureDecoder decoder;
     for (const char* f : files)
         extents.push_back(MemoryPlan::probe(f, decoder));
-    const auto floorAt = [](std::size_t uploads) { return uploads < 4 ? 0 : uploads < 9 ? 1 : 2; };
-    constexpr std::uint64_t kPlanned = 4096 * MiB;
-    const std::uint64_t margin = MemoryPlan::reserveOf(kPlanned);
+    const std::uint64_t kPlanned = 4096 * MiB, margin = MemoryPlan::reserveOf(kPlanned);
     for (const unsigned workers : {0u, 1u, 2u, 3u}) {
         SCOPED_TRACE(std::to_string(workers) + " workers");
-        std::atomic<std::size_t> uploads{0};
-        bool planning = true;
-        // The room holds exactly the photographs still to come at the
-        // floor of this point, with the plan's margin.
-        const auto room = [&] {
-            if (planning)
-                return available(kPlanned);
-            const std::size_t done = uploads.load();
-            const std::vector<MemoryPlan::Extent> rest(extents.begin() + done, extents.end());
-            return available(margin + MemoryPlan::textureBytes(rest, viewer, 4096, floorAt(done)));
+        std::size_t done = 0;
+        std::uint64_t held = 0, limit = kPlanned;
+        const auto room = [&] { return available(limit - held); };
+        // After 4 and after 9 photographs the limit drops to what the
+        // textures held now and the rest one more time halved take.
+        std::size_t dropped = 0;
+        const auto tighten = [&] {
+            const std::pair<std::size_t, int> drops[] = {{4, 1}, {9, 2}};
+            if (dropped < 2 && done == drops[dropped].first) {
+                const std::vector<MemoryPlan::Extent> rest(extents.begin() + done, extents.end());
+                limit = held + margin +
+                        MemoryPlan::textureBytes(rest, viewer, 4096, drops[dropped].second);
+                ++dropped;
+            }
         };
         PreloadPipeline pipeline(files, viewer, 4096, workers);
         ASSERT_EQ(pipeline.plan(room).halvings, 0);
-        planning = false;
-        std::vector<Upload> seen;
-        pipeline.run({.upload = [&](std::size_t file, const DecodedTexture& d) {
-            seen.push_back({file, pipeline.halvings(), copy(d)});
-            ++uploads;
-            return d.ok ? UploadOutcome::Loaded : UploadOutcome::Unreadable;
-        }});
-        ASSERT_EQ(seen.size(), files.size());
-        for (std::size_t k = 0; k < seen.size(); ++k) {
-            SCOPED_TRACE("upload " + std::to_string(k));
-            EXPECT_EQ(seen[k].file, k);
-            EXPECT_EQ(seen[k].floor, floorAt(k));
-            const Loaded expected = alone(k, floorAt(k));
-            ASSERT_TRUE(seen[k].texture.ok) << "a photograph left white";
-            EXPECT_EQ(seen[k].texture.width, expected.width);
-            EXPECT_EQ(seen[k].texture.height, expected.height);
-            EXPECT_TRUE(seen[k].texture.bytes == expected.bytes);
+        std::vector<Loaded> last(files.size());
+        std::vector<int> uploads(files.size(), 0);
+        std::vector<std::uint64_t> bytes(files.size(), 0);
+        pipeline.run({.upload =
+                          [&](std::size_t file, const DecodedTexture& d) {
+                              last[file] = copy(d);
+                              ++uploads[file];
+                              bytes[file] = MemoryPlan::levelBytes(d.width, d.height, viewer);
+                              held += bytes[file];
+                              return d.ok ? UploadOutcome::Loaded : UploadOutcome::Unreadable;
+                          },
+                      .unload =
+                          [&](std::size_t file) {
+                              held -= bytes[file];
+                              bytes[file] = 0;
+                          },
+                      .done =
+                          [&](std::size_t) {
+                              ++done;
+                              tighten();
+                          }});
+        EXPECT_EQ(pipeline.halvings(), 2);
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            SCOPED_TRACE("file " + std::to_string(k));
+            const Loaded expected = alone(k, 2);
+            ASSERT_TRUE(last[k].ok) << "a photograph left white";
+            EXPECT_EQ(last[k].width, expected.width);
+            EXPECT_EQ(last[k].height, expected.height);
+            EXPECT_TRUE(last[k].bytes == expected.bytes);
         }
+        // The first photograph, 1024 pixels, was loaded again smaller; the
+        // last one, after the second drop, once.
+        EXPECT_GE(uploads[0], 2);
+        EXPECT_EQ(uploads[files.size() - 1], 1);
     }
 }
 

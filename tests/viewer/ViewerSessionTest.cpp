@@ -6,6 +6,7 @@
 
 #include "FileDescriptor.h"
 #include "MemoryCgroup.h"
+#include "MemoryPlan.h"
 #include "OnDisplay.h"
 #include "OrbivueGL.h"
 #include "TestImages.h"
@@ -20,10 +21,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using TestImages::Rgb;
@@ -479,4 +482,107 @@ TEST_F(ViewerSession, ASetLargerThanItsMemoryCgroupLoadsEvenlySmaller) {
     EXPECT_EQ(count.whole, LargePhotos::kPhotos);
     EXPECT_LE(count.widest, 2 * count.narrowest) << "sizes more than one halving apart";
     EXPECT_LT(count.widest, 2048);
+}
+
+namespace {
+
+// Another program in the same memory cgroup that takes what the cgroup has
+// left, all but `leave` bytes, when told to, and says when it has.
+class MemoryTaker {
+  public:
+    explicit MemoryTaker(std::uint64_t leaveBytes) : leave(leaveBytes) {
+        if (pipe(go) != 0 || pipe(taken) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            char c = 0;
+            std::uint64_t bytes = 0;
+            if (read(go[0], &c, 1) == 1 && read(go[0], &bytes, sizeof bytes) == sizeof bytes) {
+                std::vector<char*> blocks;
+                for (std::uint64_t got = 0; got < bytes; got += kBlock) {
+                    blocks.push_back(static_cast<char*>(std::malloc(kBlock)));
+                    if (blocks.back() != nullptr)
+                        std::memset(blocks.back(), 1, kBlock);
+                }
+                if (write(taken[1], &c, 1) == 1)
+                    pause();
+            }
+            _exit(0);
+        }
+    }
+    ~MemoryTaker() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (const int fd : {go[0], go[1], taken[0], taken[1]})
+            if (fd >= 0)
+                close(fd);
+    }
+    // Takes the memory now and returns once it has been taken.
+    bool take() {
+        const std::uint64_t room = MemoryPlan::readRoom().cgroup;
+        const std::uint64_t bytes = room > leave ? room - leave : 0;
+        char c = 't';
+        return pid > 0 && write(go[1], &c, 1) == 1 &&
+               write(go[1], &bytes, sizeof bytes) == sizeof bytes && read(taken[0], &c, 1) == 1;
+    }
+
+  private:
+    static constexpr std::uint64_t kBlock = 4ull << 20;
+    std::uint64_t leave;
+    int go[2] = {-1, -1}, taken[2] = {-1, -1};
+    pid_t pid = -1;
+};
+
+MemoryTaker* memoryTaker = nullptr;
+
+// A fifth of the way through the preload the other program takes the memory;
+// at the end the slots are counted.
+void takeMemoryThenCountSlots(float fraction) {
+    if (fraction >= 0.2f && memoryTaker != nullptr) {
+        if (!memoryTaker->take())
+            _exit(6);
+        memoryTaker = nullptr;
+    }
+    countSlots(fraction);
+}
+
+} // namespace
+
+// The same set in a memory cgroup of 600 MB, and a fifth of the way through
+// the preload another program of the cgroup takes all but 10 MB of what is
+// left. If the kernel has to end a process of the cgroup it ends the
+// viewer's (with the editor and its set): it must not have to. The rest of
+// the set loads smaller, and the textures loaded so far are loaded again at
+// that size: every photograph shows, at one size.
+TEST_F(ViewerSession, MemoryTakenByAnotherProgramDuringThePreloadMakesTheRestSmaller) {
+    if (kOwnAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
+    MemoryCgroup cgroup(600ull << 20);
+    if (!cgroup.made())
+        GTEST_SKIP() << "no memory cgroup can be made here";
+    LargePhotos photos;
+    ASSERT_TRUE(photos.write());
+    SlotCount count;
+    ASSERT_TRUE(runViewers(
+        {photos.colours[0]},
+        [&](SlotCount& made) {
+            if (!cgroup.enter())
+                _exit(5);
+            MemoryTaker taker(10ull << 20);
+            std::ofstream("/proc/self/oom_score_adj") << 1000 << std::endl;
+            memoryTaker = &taker;
+            OrbivueSettings record;
+            photos.fill(record, 0);
+            OrbivueGL::loaderObserver = takeMemoryThenCountSlots;
+            OrbivueGL::start(&record);
+            made = slotCount;
+        },
+        count))
+        << "137: ended by the kernel for want of memory";
+    EXPECT_EQ(count.wrong + count.white, 0) << "slots white, black or in a wrong colour";
+    EXPECT_EQ(count.whole, LargePhotos::kPhotos);
+    EXPECT_LT(count.widest, 1024) << "the rest was not made smaller";
+    EXPECT_EQ(count.narrowest, count.widest) << "the set is not at one size";
 }
