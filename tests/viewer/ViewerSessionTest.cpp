@@ -26,7 +26,6 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using TestImages::Rgb;
@@ -486,64 +485,39 @@ TEST_F(ViewerSession, ASetLargerThanItsMemoryCgroupLoadsEvenlySmaller) {
 
 namespace {
 
-// Another program in the same memory cgroup that takes what the cgroup has
-// left, all but `leave` bytes, when told to, and says when it has.
-class MemoryTaker {
-  public:
-    explicit MemoryTaker(std::uint64_t leaveBytes) : leave(leaveBytes) {
-        if (pipe(go) != 0 || pipe(taken) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            char c = 0;
-            std::uint64_t bytes = 0;
-            if (read(go[0], &c, 1) == 1 && read(go[0], &bytes, sizeof bytes) == sizeof bytes) {
-                std::vector<char*> blocks;
-                for (std::uint64_t got = 0; got < bytes; got += kBlock) {
-                    blocks.push_back(static_cast<char*>(std::malloc(kBlock)));
-                    if (blocks.back() != nullptr)
-                        std::memset(blocks.back(), 1, kBlock);
-                }
-                if (write(taken[1], &c, 1) == 1)
-                    pause();
-            }
-            _exit(0);
+// Another program in the same memory cgroup: waiting on `go`, it then takes
+// all but 10 MB of what the cgroup has left and says so on `taken`.
+int takerGo = -1, takerTaken = -1;
+pid_t startTaker() {
+    int go[2], taken[2];
+    if (pipe(go) != 0 || pipe(taken) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        char c = 0;
+        if (read(go[0], &c, 1) == 1) {
+            const std::uint64_t room = MemoryPlan::readRoom().cgroup;
+            for (std::uint64_t got = 10ull << 20; got < room; got += 4ull << 20)
+                if (void* block = std::malloc(4u << 20))
+                    std::memset(block, 1, 4u << 20);
+            if (write(taken[1], &c, 1) == 1)
+                pause();
         }
+        _exit(0);
     }
-    ~MemoryTaker() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        for (const int fd : {go[0], go[1], taken[0], taken[1]})
-            if (fd >= 0)
-                close(fd);
-    }
-    // Takes the memory now and returns once it has been taken.
-    bool take() {
-        const std::uint64_t room = MemoryPlan::readRoom().cgroup;
-        const std::uint64_t bytes = room > leave ? room - leave : 0;
-        char c = 't';
-        return pid > 0 && write(go[1], &c, 1) == 1 &&
-               write(go[1], &bytes, sizeof bytes) == sizeof bytes && read(taken[0], &c, 1) == 1;
-    }
-
-  private:
-    static constexpr std::uint64_t kBlock = 4ull << 20;
-    std::uint64_t leave;
-    int go[2] = {-1, -1}, taken[2] = {-1, -1};
-    pid_t pid = -1;
-};
-
-MemoryTaker* memoryTaker = nullptr;
+    takerGo = go[1];
+    takerTaken = taken[0];
+    return pid;
+}
 
 // A fifth of the way through the preload the other program takes the memory;
 // at the end the slots are counted.
 void takeMemoryThenCountSlots(float fraction) {
-    if (fraction >= 0.2f && memoryTaker != nullptr) {
-        if (!memoryTaker->take())
+    char c = 't';
+    if (fraction >= 0.2f && takerGo >= 0) {
+        if (write(takerGo, &c, 1) != 1 || read(takerTaken, &c, 1) != 1)
             _exit(6);
-        memoryTaker = nullptr;
+        takerGo = -1;
     }
     countSlots(fraction);
 }
@@ -570,14 +544,14 @@ TEST_F(ViewerSession, MemoryTakenByAnotherProgramDuringThePreloadMakesTheRestSma
         [&](SlotCount& made) {
             if (!cgroup.enter())
                 _exit(5);
-            MemoryTaker taker(10ull << 20);
+            const pid_t taker = startTaker();
             std::ofstream("/proc/self/oom_score_adj") << 1000 << std::endl;
-            memoryTaker = &taker;
             OrbivueSettings record;
             photos.fill(record, 0);
             OrbivueGL::loaderObserver = takeMemoryThenCountSlots;
             OrbivueGL::start(&record);
             made = slotCount;
+            kill(taker, SIGKILL);
         },
         count))
         << "137: ended by the kernel for want of memory";
