@@ -452,37 +452,6 @@ TEST_F(ViewerSession, ASetLargerThanTheAddressSpaceLoadsEvenlySmaller) {
     }
 }
 
-// The same set in a memory cgroup of 600 MB, where the kernel would end the
-// process (the editor and its unsaved set) that went past it: the preload
-// plans for the limit and shows every photograph, evenly smaller.
-TEST_F(ViewerSession, ASetLargerThanItsMemoryCgroupLoadsEvenlySmaller) {
-    if (kOwnAllocator)
-        GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
-    MemoryCgroup cgroup(600ull << 20);
-    if (!cgroup.made())
-        GTEST_SKIP() << "no memory cgroup can be made here";
-    LargePhotos photos;
-    ASSERT_TRUE(photos.write());
-    SlotCount count;
-    ASSERT_TRUE(runViewers(
-        {photos.colours[0]},
-        [&](SlotCount& made) {
-            if (!cgroup.enter())
-                _exit(5);
-            OrbivueSettings record;
-            photos.fill(record, 0);
-            OrbivueGL::loaderObserver = countSlots;
-            OrbivueGL::start(&record);
-            made = slotCount;
-        },
-        count))
-        << "137: ended by the kernel for want of memory";
-    EXPECT_EQ(count.wrong + count.white, 0) << "slots white, black or in a wrong colour";
-    EXPECT_EQ(count.whole, LargePhotos::kPhotos);
-    EXPECT_LE(count.widest, 2 * count.narrowest) << "sizes more than one halving apart";
-    EXPECT_LT(count.widest, 2048);
-}
-
 namespace {
 
 // Another program in the same memory cgroup: waiting on `go`, it then takes
@@ -524,13 +493,15 @@ void takeMemoryThenCountSlots(float fraction) {
 
 } // namespace
 
-// The same set in a memory cgroup of 600 MB, and a fifth of the way through
-// the preload another program of the cgroup takes all but 10 MB of what is
-// left. If the kernel has to end a process of the cgroup it ends the
-// viewer's (with the editor and its set): it must not have to. The rest of
-// the set loads smaller, and the textures loaded so far are loaded again at
-// that size: every photograph shows, at one size.
-TEST_F(ViewerSession, MemoryTakenByAnotherProgramDuringThePreloadMakesTheRestSmaller) {
+// The same set in a memory cgroup of 600 MB, where the kernel would end the
+// process (the editor and its unsaved set) that went past it: the preload
+// plans for the limit and shows every photograph at one smaller size. Then
+// again with another program of the cgroup that takes all but 10 MB of what
+// is left a fifth of the way through, the kernel told to end the viewer's
+// process first should it have to end one: it must not have to. The rest
+// loads smaller still, and what was loaded before is loaded again at that
+// size.
+TEST_F(ViewerSession, ASetInItsMemoryCgroupLoadsEvenlySmallerAlsoWhenAnotherProgramTakesMemory) {
     if (kOwnAllocator)
         GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
     MemoryCgroup cgroup(600ull << 20);
@@ -538,25 +509,29 @@ TEST_F(ViewerSession, MemoryTakenByAnotherProgramDuringThePreloadMakesTheRestSma
         GTEST_SKIP() << "no memory cgroup can be made here";
     LargePhotos photos;
     ASSERT_TRUE(photos.write());
-    SlotCount count;
-    ASSERT_TRUE(runViewers(
-        {photos.colours[0]},
-        [&](SlotCount& made) {
-            if (!cgroup.enter())
-                _exit(5);
-            const pid_t taker = startTaker();
-            std::ofstream("/proc/self/oom_score_adj") << 1000 << std::endl;
-            OrbivueSettings record;
-            photos.fill(record, 0);
-            OrbivueGL::loaderObserver = takeMemoryThenCountSlots;
-            OrbivueGL::start(&record);
-            made = slotCount;
-            kill(taker, SIGKILL);
-        },
-        count))
-        << "137: ended by the kernel for want of memory";
-    EXPECT_EQ(count.wrong + count.white, 0) << "slots white, black or in a wrong colour";
-    EXPECT_EQ(count.whole, LargePhotos::kPhotos);
-    EXPECT_LT(count.widest, 1024) << "the rest was not made smaller";
-    EXPECT_EQ(count.narrowest, count.widest) << "the set is not at one size";
+    for (const bool taking : {false, true}) {
+        SCOPED_TRACE(taking ? "another program takes memory" : "the cgroup alone");
+        SlotCount count;
+        ASSERT_TRUE(runViewers(
+            {photos.colours[0]},
+            [&](SlotCount& made) {
+                if (!cgroup.enter())
+                    _exit(5);
+                const pid_t taker = taking ? startTaker() : -1;
+                std::ofstream("/proc/self/oom_score_adj") << 1000 << std::endl;
+                OrbivueSettings record;
+                photos.fill(record, 0);
+                OrbivueGL::loaderObserver = takeMemoryThenCountSlots;
+                OrbivueGL::start(&record);
+                made = slotCount;
+                if (taker > 0)
+                    kill(taker, SIGKILL);
+            },
+            count))
+            << "137: ended by the kernel for want of memory";
+        EXPECT_EQ(count.wrong + count.white, 0) << "slots white, black or in a wrong colour";
+        EXPECT_EQ(count.whole, LargePhotos::kPhotos);
+        EXPECT_EQ(count.narrowest, count.widest) << "the set is not at one size";
+        EXPECT_LT(count.widest, taking ? 1024 : 2048);
+    }
 }
