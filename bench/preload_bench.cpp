@@ -22,11 +22,11 @@
 #include "MemoryCgroup.h"
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
-#include "PictureDecoder.h"
-#include "PreloadPipeline.h"
 #include "ReadWrite.h"
-#include "TextureCache.h"
-#include "TextureLoader.h"
+#include "cache/TextureCache.h"
+#include "decode/PictureDecoder.h"
+#include "gl/TextureLoader.h"
+#include "preload/PreloadPipeline.h"
 
 #include <GL/freeglut.h>
 

@@ -4,12 +4,12 @@
 // Then how far converting the colours after the area average (what the
 // stage does) lands from converting before it, on the sample photographs
 // and on photo-like ones, tagged with each of the sample profiles.
-#include "AreaResampler.h"
 #include "PhotoLikeJpeg.h"
-#include "PictureDecoder.h"
 #include "SamplePictures.h"
-#include "TextureDecode.h"
-#include "TextureRules.h"
+#include "decode/AreaResampler.h"
+#include "decode/PictureDecoder.h"
+#include "decode/TextureDecode.h"
+#include "decode/TextureRules.h"
 
 #include <turbojpeg.h>
 

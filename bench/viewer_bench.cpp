@@ -3,7 +3,7 @@
 // an X display (run it under xvfb-run).
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
-#include "PictureDecoder.h"
+#include "decode/PictureDecoder.h"
 
 #include <GL/freeglut.h>
 

@@ -1,15 +1,15 @@
 // Orbivue: the editor window, from which the viewer is started.
 #include "Form1.h"
+#include "GlShaderCache.h"
 #include "OrbivueGL.h"
-#include "PictureDecoder.h"
-#include "TextureCache.h"
+#include "decode/PictureDecoder.h"
 
 #include <QApplication>
 
 int main(int, char**) {
     // Before any thread and any window: with a cache folder that cannot be
     // written, the GL library is kept from complaining about its own.
-    TextureCache::quietenShaderCache();
+    GlShaderCache::quieten();
     // No command-line argument is read, by us or by Qt: the program behaves
     // the same whatever it was started with.
     int argc = 1;

@@ -1,5 +1,5 @@
 // libFuzzer harness: the texture cache's entry reader on arbitrary bytes.
-#include "CacheEntry.h"
+#include "cache/CacheEntry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // libFuzzer harness: the texture loader's CPU stage on arbitrary bytes, under
 // each extension the loader knows (the first byte picks one), with small and
 // large maximum texture sizes and each option.
-#include "PictureDecoder.h"
-#include "TextureDecode.h"
+#include "decode/PictureDecoder.h"
+#include "decode/TextureDecode.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

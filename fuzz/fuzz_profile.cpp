@@ -3,8 +3,8 @@
 // PNG (the chunk walk and the bounded inflation of iCCP). Then the input
 // taken as a profile: embedded in a JPEG in pieces and in a PNG, it must
 // come back whole from both.
-#include "ColourProfile.h"
 #include "SamplePictures.h"
+#include "decode/ColourProfile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // libFuzzer harness: the targa decoder on arbitrary bytes.
-#include "TargaDecoder.h"
+#include "decode/TargaDecoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,8 +7,9 @@
 #include <QGuiApplication>
 #include <QImage>
 
-#include "CacheEntry.h"
 #include "SamplePictures.h"
+#include "cache/CacheEntry.h"
+#include "cache/PixelPacking.h"
 
 #include <turbojpeg.h>
 
@@ -220,8 +221,8 @@ int main(int argc, char** argv) {
         CacheEntry::Key key =
             CacheEntry::keyFor("/photos/tower 1.jpg", info, TextureOptions(), 4096);
         std::vector<std::uint8_t> entry = CacheEntry::header(key, d);
-        std::uint64_t check = CacheEntry::fingerprint(
-            level0.data(), level0.size(), CacheEntry::fingerprint(entry.data(), entry.size(), 0));
+        std::uint64_t check = PixelPacking::fingerprint(
+            level0.data(), level0.size(), PixelPacking::fingerprint(entry.data(), entry.size(), 0));
         entry.insert(entry.end(), level0.begin(), level0.end());
         const auto* trailer = reinterpret_cast<const std::uint8_t*>(&check);
         entry.insert(entry.end(), trailer, trailer + sizeof check);

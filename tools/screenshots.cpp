@@ -5,9 +5,9 @@
 //   orbivue_screenshots SETTINGS_FILE OUTPUT_DIR
 #include "Form1.h"
 #include "OrbivueGL.h"
-#include "PictureDecoder.h"
 #include "StartCommand.h"
 #include "Toolkit.h"
+#include "decode/PictureDecoder.h"
 
 #include <GL/freeglut.h>
 

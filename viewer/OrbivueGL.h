@@ -2,7 +2,7 @@
 
 #include "GLFrame.h"
 #include "OrbivueSettings.h"
-#include "TextureRecord.h"
+#include "gl/TextureRecord.h"
 
 #include <cstdint>
 #include <string>

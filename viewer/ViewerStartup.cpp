@@ -3,11 +3,11 @@
 // lifetime, and the reshape callback. The window itself: ViewerWindow.cpp.
 #include "OrbivueGL.h"
 
-#include "MemoryPlan.h"
-#include "PreloadPipeline.h"
-#include "TextureCache.h"
-#include "TextureLoader.h"
 #include "ViewerWindow.h"
+#include "cache/TextureCache.h"
+#include "gl/TextureLoader.h"
+#include "preload/MemoryPlan.h"
+#include "preload/PreloadPipeline.h"
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>

@@ -6,9 +6,9 @@
 #include "Form1.h"
 #include "OnDisplay.h"
 #include "OrbivueGL.h"
-#include "PictureDecoder.h"
 #include "TestImages.h"
 #include "XWindows.h"
+#include "decode/PictureDecoder.h"
 
 #include <QApplication>
 #include <QListWidget>

@@ -1,7 +1,7 @@
 // The start-up a program that decodes pictures does once (PictureDecoder::
 // setUpProcess), for the test programs that decode: linked into them as a
 // source, it runs before the first test.
-#include "PictureDecoder.h"
+#include "decode/PictureDecoder.h"
 
 #include <gtest/gtest.h>
 

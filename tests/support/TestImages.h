@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TextureDecode.h"
+#include "decode/TextureDecode.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -6,11 +6,11 @@
 
 #include "FileDescriptor.h"
 #include "MemoryCgroup.h"
-#include "MemoryPlan.h"
 #include "OnDisplay.h"
 #include "OrbivueGL.h"
 #include "TestImages.h"
 #include "XWindows.h"
+#include "preload/MemoryPlan.h"
 
 #include <GL/gl.h>
 #include <X11/Xlib.h>
