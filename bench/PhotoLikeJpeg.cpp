@@ -1,5 +1,7 @@
 #include "PhotoLikeJpeg.h"
 
+#include "TurboJpegHandles.h"
+
 #include <turbojpeg.h>
 
 #include <cmath>
@@ -54,14 +56,11 @@ std::vector<std::uint8_t> makePhotoLikeJpeg(int width, int height, std::uint32_t
             p[2] = clamp(v * (1.1f - 0.5f * sky));
         }
     }
-    tjhandle handle = tjInitCompress();
+    const TurboJpegHandles::Handle handle(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    std::vector<std::uint8_t> bytes;
-    if (tjCompress2(handle, rgb.data(), width, width * 3, height, TJPF_RGB, &out, &size, TJSAMP_420,
-                    quality, 0) == 0)
-        bytes.assign(out, out + size);
-    tjFree(out);
-    tjDestroy(handle);
-    return bytes;
+    const bool made = tjCompress2(handle.get(), rgb.data(), width, width * 3, height, TJPF_RGB,
+                                  &out, &size, TJSAMP_420, quality, 0) == 0;
+    const TurboJpegHandles::Buffer owned(out);
+    return made ? std::vector<std::uint8_t>(out, out + size) : std::vector<std::uint8_t>();
 }

@@ -6,6 +6,7 @@
 // and on photo-like ones, tagged with each of the sample profiles.
 #include "PhotoLikeJpeg.h"
 #include "SamplePictures.h"
+#include "TurboJpegHandles.h"
 #include "decode/AreaResampler.h"
 #include "decode/PictureDecoder.h"
 #include "decode/TextureDecode.h"
@@ -42,17 +43,16 @@ template <typename F> double timeMs(F&& f) {
 // scaling into a fresh texture buffer: what a loader without buffer reuse
 // and without reduced-scale decoding does.
 void naiveLoad(const std::vector<std::uint8_t>& jpeg, int textureW, int textureH) {
-    tjhandle handle = tjInitDecompress();
+    const TurboJpegHandles::Handle handle(tjInitDecompress());
     int w = 0, h = 0, subsampling = 0, colorspace = 0;
-    tjDecompressHeader3(handle, jpeg.data(), jpeg.size(), &w, &h, &subsampling, &colorspace);
+    tjDecompressHeader3(handle.get(), jpeg.data(), jpeg.size(), &w, &h, &subsampling, &colorspace);
     std::unique_ptr<std::uint8_t[]> pixels(new std::uint8_t[static_cast<std::size_t>(w) * h * 4]);
-    tjDecompress2(handle, jpeg.data(), jpeg.size(), pixels.get(), w, w * 4, h, TJPF_RGBX, 0);
+    tjDecompress2(handle.get(), jpeg.data(), jpeg.size(), pixels.get(), w, w * 4, h, TJPF_RGBX, 0);
     std::unique_ptr<std::uint8_t[]> texture(
         new std::uint8_t[static_cast<std::size_t>(textureW) * textureH * 4]);
     AreaResampler resampler;
     resampler.resample(pixels.get(), w, h, static_cast<std::size_t>(w) * 4, texture.get(), textureW,
                        textureH);
-    tjDestroy(handle);
 }
 
 // Converting after the area average against converting before it: the

@@ -8,6 +8,7 @@
 #include <QImage>
 
 #include "SamplePictures.h"
+#include "TurboJpegHandles.h"
 #include "cache/CacheEntry.h"
 #include "cache/PixelPacking.h"
 
@@ -55,15 +56,13 @@ Bytes encoded(const QImage& image, const char* format) {
 
 Bytes jpeg(int w, int h, int subsampling) {
     const QImage image = picture(w, h, false).convertToFormat(QImage::Format_RGB888);
-    tjhandle handle = tjInitCompress();
+    const TurboJpegHandles::Handle handle(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    tjCompress2(handle, image.constBits(), w, static_cast<int>(image.bytesPerLine()), h, TJPF_RGB,
-                &out, &size, subsampling, 80, 0);
-    Bytes bytes(reinterpret_cast<char*>(out), size);
-    tjFree(out);
-    tjDestroy(handle);
-    return bytes;
+    tjCompress2(handle.get(), image.constBits(), w, static_cast<int>(image.bytesPerLine()), h,
+                TJPF_RGB, &out, &size, subsampling, 80, 0);
+    const TurboJpegHandles::Buffer owned(out);
+    return Bytes(reinterpret_cast<char*>(out), size);
 }
 
 Bytes targa(int type, int w, int h, int depth, int idLength) {

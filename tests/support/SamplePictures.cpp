@@ -1,6 +1,7 @@
 #include "SamplePictures.h"
 
 #include "CmsHandles.h"
+#include "TurboJpegHandles.h"
 
 #include <lcms2.h>
 #include <turbojpeg.h>
@@ -99,15 +100,13 @@ std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&s
     std::vector<std::uint8_t> pixels;
     for (int i = 0; i < width * height; ++i)
         pixels.insert(pixels.end(), stored, stored + 4);
-    tjhandle handle = tjInitCompress();
+    const TurboJpegHandles::Handle handle(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    tjCompress2(handle, pixels.data(), width, 0, height, TJPF_CMYK, &out, &size, TJSAMP_444, 100,
-                0);
-    std::vector<std::uint8_t> bytes(out, out + size);
-    tjFree(out);
-    tjDestroy(handle);
-    return bytes;
+    tjCompress2(handle.get(), pixels.data(), width, 0, height, TJPF_CMYK, &out, &size, TJSAMP_444,
+                100, 0);
+    const TurboJpegHandles::Buffer owned(out);
+    return std::vector<std::uint8_t>(out, out + size);
 }
 
 std::vector<std::uint8_t> iccProfile(Space space) {

@@ -1,5 +1,7 @@
 #include "TestImages.h"
 
+#include "TurboJpegHandles.h"
+
 #include <QImage>
 
 #include <turbojpeg.h>
@@ -45,16 +47,14 @@ Picture quadrants(int w, int h, Rgb topLeft, Rgb topRight, Rgb bottomLeft, Rgb b
 }
 
 std::vector<std::uint8_t> jpegBytes(const Picture& picture, int quality) {
-    tjhandle handle = tjInitCompress();
+    const TurboJpegHandles::Handle handle(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    std::vector<std::uint8_t> bytes;
-    if (tjCompress2(handle, picture.rgb.data(), picture.width, picture.width * 3, picture.height,
-                    TJPF_RGB, &out, &size, TJSAMP_444, quality, 0) == 0)
-        bytes.assign(out, out + size);
-    tjFree(out);
-    tjDestroy(handle);
-    return bytes;
+    const bool made =
+        tjCompress2(handle.get(), picture.rgb.data(), picture.width, picture.width * 3,
+                    picture.height, TJPF_RGB, &out, &size, TJSAMP_444, quality, 0) == 0;
+    const TurboJpegHandles::Buffer owned(out);
+    return made ? std::vector<std::uint8_t>(out, out + size) : std::vector<std::uint8_t>();
 }
 
 bool writeJpeg(const std::string& path, const Picture& picture, int quality) {

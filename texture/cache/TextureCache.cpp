@@ -14,7 +14,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/mman.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -393,23 +392,20 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         temporary = kTemporaryPrefix + std::to_string(::getpid()) + "-" +
                     std::to_string(counter++) + "-" + CacheEntry::entryName(key);
     }
-    for (Stage& s : unused)
-        releaseStage(s);
+    unused.clear(); // unmapped outside the lock
     // The entry is copied out whole, so that the decoder's buffers go on at
     // once; the cache's thread writes it.
-    if (stage->memory == nullptr) {
-        void* memory = ::mmap(nullptr, stage->capacity, PROT_READ | PROT_WRITE,
-                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-        if (memory == MAP_FAILED) {
+    if (!stage->memory) {
+        stage->memory = MemoryMapping::populated(stage->capacity);
+        if (!stage->memory) {
             std::lock_guard<std::mutex> lock(mutex);
             storedBytes -= length;
             stage->capacity = 0; // taken off at the next release
             stage->busy = false;
             return;
         }
-        stage->memory = static_cast<std::uint8_t*>(memory);
     }
-    std::uint8_t* pixels = stage->memory + head.size();
+    std::uint8_t* pixels = stage->memory.data() + head.size();
     std::size_t kept = level0;
     std::uint64_t check = 0;
     if (const std::vector<std::uint8_t> opaque = CacheEntry::header(key, decoded, true);
@@ -424,7 +420,7 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         check = PixelPacking::fingerprint(pixels, kept,
                                           PixelPacking::fingerprint(head.data(), head.size(), 0));
     }
-    std::memcpy(stage->memory, head.data(), head.size());
+    std::memcpy(stage->memory.data(), head.data(), head.size());
     std::memcpy(pixels + kept, &check, sizeof check);
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -452,7 +448,7 @@ TextureCache::Stage* TextureCache::takeStage(std::size_t bytes, std::vector<Stag
             continue;
         }
         taken -= s->capacity;
-        unused.push_back(*s);
+        unused.push_back(std::move(*s));
         s = stages.erase(s);
     }
     // One entry larger than the whole area is still taken, alone.
@@ -462,13 +458,6 @@ TextureCache::Stage* TextureCache::takeStage(std::size_t bytes, std::vector<Stag
     made.capacity = bytes;
     made.busy = true;
     return &made;
-}
-
-void TextureCache::releaseStage(Stage& stage) {
-    if (stage.memory != nullptr)
-        ::munmap(stage.memory, stage.capacity);
-    stage.memory = nullptr;
-    stage.capacity = 0;
 }
 
 void TextureCache::write(const Staged& entry) {
@@ -495,7 +484,7 @@ void TextureCache::write(const Staged& entry) {
     }
     // The whole blocks straight from the stage, the last part through the
     // page cache (direct transfers are of whole blocks only).
-    const std::uint8_t* bytes = entry.stage->memory;
+    const std::uint8_t* bytes = entry.stage->memory.data();
     const std::size_t whole = entry.length / kBlock * kBlock;
     const int out = fd.get();
     bool written = ::fchmod(out, 0600) == 0;
@@ -559,12 +548,11 @@ void TextureCache::commitLoop() {
                     ++s;
                     continue;
                 }
-                unused.push_back(*s);
+                unused.push_back(std::move(*s));
                 s = stages.erase(s);
             }
             lock.unlock();
-            for (Stage& s : unused)
-                releaseStage(s);
+            unused.clear(); // unmapped outside the lock
             lock.lock();
         } else if (!pending.empty() && (preloads == 0 || stopping)) {
             Pending p = std::move(pending.front());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileDescriptor.h"
+#include "MemoryMapping.h"
 #include "cache/CacheEntry.h"
 #include "preload/TextureStore.h"
 
@@ -123,7 +124,7 @@ class TextureCache : public TextureStore {
     };
     // Memory an entry is copied to, for the cache's thread to write.
     struct Stage {
-        std::uint8_t* memory = nullptr;
+        MemoryMapping memory; // mapped when first used
         std::size_t capacity = 0;
         bool busy = false; // from the copy until the entry is written
     };
@@ -132,7 +133,6 @@ class TextureCache : public TextureStore {
         std::size_t length;
         std::string temporary, name;
     };
-    static void releaseStage(Stage& stage);
     Stage* takeStage(std::size_t bytes, std::vector<Stage>& unused);
     bool stagesIdle() const;
     void write(const Staged& entry);

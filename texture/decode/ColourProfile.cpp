@@ -524,10 +524,7 @@ ColourConverter::Known::~Known() = default;
 
 ColourConverter::ColourConverter() = default;
 
-// The conversions, which use the sRGB profile, go first.
-ColourConverter::~ColourConverter() {
-    known.clear();
-}
+ColourConverter::~ColourConverter() = default;
 
 void ColourConverter::CloseProfile::operator()(void* profile) const noexcept {
     CmsHandles::CloseProfile()(profile);

@@ -76,9 +76,11 @@ class ColourConverter {
     // The entry of the profile, made now when it is not known yet.
     Known& remember(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind);
     static constexpr std::size_t kRemembered = 4;
-    std::vector<Known> known; // most recently used last
     struct CloseProfile {
         void operator()(void* profile) const noexcept;
     };
-    std::unique_ptr<void, CloseProfile> srgb; // the sRGB profile, made once
+    // The sRGB profile, made once. Declared before the conversions, which
+    // use it: they go first.
+    std::unique_ptr<void, CloseProfile> srgb;
+    std::vector<Known> known; // most recently used last
 };

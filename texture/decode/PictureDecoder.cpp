@@ -239,9 +239,10 @@ std::size_t PictureDecoder::decodedBytesLimit() {
 
 PictureDecoder::PictureDecoder() = default;
 
-PictureDecoder::~PictureDecoder() {
-    if (jpeg != nullptr)
-        tjDestroy(static_cast<tjhandle>(jpeg));
+PictureDecoder::~PictureDecoder() = default;
+
+void PictureDecoder::DestroyJpeg::operator()(void* handle) const noexcept {
+    tjDestroy(handle);
 }
 
 bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int& w, int& h) {
@@ -281,12 +282,12 @@ bool PictureDecoder::open(const std::uint8_t* bytes, std::size_t byteCount, int&
     }
 
     if (looksLikeJpeg(data, size) && size <= 0x7fffffffu) {
-        if (jpeg == nullptr)
-            jpeg = tjInitDecompress();
+        if (!jpeg)
+            jpeg.reset(tjInitDecompress());
         int subsampling = 0, colorspace = 0;
         if (jpeg != nullptr &&
-            tjDecompressHeader3(static_cast<tjhandle>(jpeg), data, static_cast<unsigned long>(size),
-                                &width, &height, &subsampling, &colorspace) == 0) {
+            tjDecompressHeader3(jpeg.get(), data, static_cast<unsigned long>(size), &width, &height,
+                                &subsampling, &colorspace) == 0) {
             ColourProfile::fromJpeg(data, size, profile);
             // A CMYK JPEG goes to Qt, which shows it by a plain inversion,
             // unless its profile can say what its inks look like.
@@ -366,15 +367,14 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             memoryShort = true;
             return false;
         }
-        if (tjDecompress2(static_cast<tjhandle>(jpeg), data, static_cast<unsigned long>(size),
-                          pixels, w, static_cast<int>(stride), h, isCmyk ? TJPF_CMYK : TJPF_RGBX,
-                          0) != 0) {
+        if (tjDecompress2(jpeg.get(), data, static_cast<unsigned long>(size), pixels, w,
+                          static_cast<int>(stride), h, isCmyk ? TJPF_CMYK : TJPF_RGBX, 0) != 0) {
             // A damaged but readable file decodes with a warning, as other
             // viewers show it; only a hard error fails the picture. The
             // decoder's own working memory running out is such an error
             // ("Insufficient memory"): a smaller picture may still decode.
-            if (tjGetErrorCode(static_cast<tjhandle>(jpeg)) != TJERR_WARNING) {
-                memoryShort = turboJpegOutOfMemory(tjGetErrorStr2(static_cast<tjhandle>(jpeg)));
+            if (tjGetErrorCode(jpeg.get()) != TJERR_WARNING) {
+                memoryShort = turboJpegOutOfMemory(tjGetErrorStr2(jpeg.get()));
                 return false;
             }
         }

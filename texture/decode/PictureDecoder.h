@@ -77,7 +77,11 @@ class PictureDecoder {
     struct Png;
     bool openWithQt();
     bool decodeWithQt(Picture& picture, bool withProfile);
-    void* jpeg = nullptr; // TurboJPEG decompressor, kept for the next picture
+    // TurboJPEG's decompressor, kept for the next picture.
+    struct DestroyJpeg {
+        void operator()(void* handle) const noexcept;
+    };
+    std::unique_ptr<void, DestroyJpeg> jpeg;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     bool isJpeg = false;
