@@ -38,6 +38,9 @@ namespace CacheEntry {
 
 // Entries are laid out in blocks of this size (see above).
 constexpr std::size_t kBlock = 4096;
+constexpr std::size_t roundUpToBlock(std::size_t n) {
+    return (n + kBlock - 1) / kBlock * kBlock;
+}
 
 // What an entry must match to stand for a decode of the file now: the file
 // (its path as given, device, inode, size, modification and change time,

@@ -1,6 +1,7 @@
 #include "cache/TextureCache.h"
 
 #include "ReadWrite.h"
+#include "cache/EntryFile.h"
 #include "cache/PixelPacking.h"
 
 #include <algorithm>
@@ -29,78 +30,6 @@ constexpr std::time_t kStaleTemporarySeconds = 24 * 60 * 60;
 constexpr std::size_t kMostPending = 256;
 
 constexpr std::size_t kBlock = CacheEntry::kBlock;
-
-std::size_t roundUp(std::size_t n) {
-    return (n + kBlock - 1) / kBlock * kBlock;
-}
-
-// Turns direct transfers on a file off; true when they are off.
-bool directOff(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
-}
-
-// Opens a file in the folder for direct transfers, past the page cache: the
-// pages of a cache the size of this one would cost more to find memory for
-// than the transfer itself. Where the file system has none, as usual.
-int openDirect(int dirFd, const char* name, int flags, mode_t mode = 0) {
-    const int fd = ::openat(dirFd, name, flags | O_DIRECT, mode);
-    if (fd >= 0 || errno != EINVAL)
-        return fd;
-    return ::openat(dirFd, name, flags, mode);
-}
-
-// An entry read from an open file: its header in one read of its first
-// blocks, its pixels (which begin on a block boundary) straight into the
-// caller's buffer.
-class FileSource : public CacheEntry::Source {
-  public:
-    FileSource(int f, std::size_t n) : fd(f), size(n) {}
-    bool read(std::uint8_t* out, std::size_t n) override {
-        if (loaded < 0) {
-            loaded = ReadWrite::readUpToAt(fd, head, std::min(sizeof head, roundUp(size)), 0);
-            if (loaded < 0 && errno == EINVAL && directOff(fd))
-                loaded = ReadWrite::readUpToAt(fd, head, std::min(sizeof head, size), 0);
-            error = loaded < 0;
-        }
-        if (loaded < 0 || position + n > static_cast<std::size_t>(loaded))
-            return false;
-        std::memcpy(out, head + position, n);
-        position += n;
-        return true;
-    }
-    CacheEntry::Outcome readPixels(PixelBuffer& pixels, std::size_t n, std::size_t room,
-                                   std::size_t ahead, std::uint8_t*& level0,
-                                   std::uint64_t& trailer) override {
-        const std::size_t whole = n + sizeof trailer;
-        std::uint8_t* buffer = pixels.reserve(roundUp(std::max(room, ahead + whole)) + kBlock);
-        if (buffer == nullptr)
-            return CacheEntry::Outcome::NoMemory;
-        level0 = reinterpret_cast<std::uint8_t*>(roundUp(reinterpret_cast<std::uintptr_t>(buffer)));
-        std::uint8_t* to = level0 + ahead;
-        ssize_t got = -1;
-        if (position % kBlock == 0)
-            got = ReadWrite::readUpToAt(fd, to, roundUp(whole), off_t(position));
-        if (got < 0 && (position % kBlock != 0 || errno == EINVAL) && directOff(fd))
-            got = ReadWrite::readUpToAt(fd, to, whole, off_t(position));
-        error = got < 0;
-        if (got != static_cast<ssize_t>(whole))
-            return CacheEntry::Outcome::Wrong;
-        std::memcpy(&trailer, to + n, sizeof trailer);
-        position += whole;
-        return CacheEntry::Outcome::Read;
-    }
-    std::size_t length() const override { return size; }
-    bool failed() const override { return error; }
-
-  private:
-    int fd;
-    std::size_t size;
-    alignas(kBlock) std::uint8_t head[2 * kBlock];
-    ssize_t loaded = -1;
-    std::size_t position = 0;
-    bool error = false;
-};
 
 // Makes every missing folder of an absolute path, 0700 as new cache folders
 // should be; true when the path is a folder afterwards.
@@ -331,8 +260,8 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
         if (auto found = unnamed.find(name); found != unnamed.end())
             where = found->second;
     }
-    const FileDescriptor fd(
-        openDirect(dirFd.get(), where.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const FileDescriptor fd(EntryFile::openDirect(dirFd.get(), where.c_str(),
+                                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         if (errno == ELOOP || errno == EACCES) // a link, or what is not ours to read
             remove(where);
@@ -343,7 +272,7 @@ bool TextureCache::fetch(const char* path, const struct stat& file, const Textur
     if (::fstat(fd.get(), &info) != 0) {
         outcome = CacheEntry::Outcome::Unreadable;
     } else if (S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0) {
-        FileSource source(fd.get(), static_cast<std::size_t>(info.st_size));
+        EntryFile::Source source(fd.get(), static_cast<std::size_t>(info.st_size));
         outcome = CacheEntry::read(source, &key, pixels, mipmaps, result);
     }
     if (outcome == CacheEntry::Outcome::Read) {
@@ -382,7 +311,7 @@ void TextureCache::store(const char* path, const struct stat& before, const Text
         if (!storing || stopping || pending.size() + staged.size() >= kMostPending ||
             storedBytes + length > roomBytes)
             return;
-        stage = takeStage(roundUp(length), unused);
+        stage = takeStage(CacheEntry::roundUpToBlock(length), unused);
         if (stage == nullptr) {
             // The writing has not kept up: this one is left for the next start.
             ++dropCount;
@@ -467,8 +396,9 @@ void TextureCache::write(const Staged& entry) {
         if (stopStoring)
             storing = false;
     };
-    FileDescriptor fd(openDirect(dirFd.get(), entry.temporary.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor fd(EntryFile::openDirect(dirFd.get(), entry.temporary.c_str(),
+                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                            0600));
     if (!fd) {
         giveBack(errno == ENOSPC || errno == EROFS || errno == EDQUOT || errno == EACCES);
         return;
@@ -489,8 +419,9 @@ void TextureCache::write(const Staged& entry) {
     const int out = fd.get();
     bool written = ::fchmod(out, 0600) == 0;
     if (written && whole > 0 && !ReadWrite::writeAllAt(out, bytes, whole, 0))
-        written = errno == EINVAL && directOff(out) && ReadWrite::writeAllAt(out, bytes, whole, 0);
-    written = written && (whole == entry.length || directOff(out)) &&
+        written = errno == EINVAL && EntryFile::directOff(out) &&
+                  ReadWrite::writeAllAt(out, bytes, whole, 0);
+    written = written && (whole == entry.length || EntryFile::directOff(out)) &&
               ReadWrite::writeAllAt(out, bytes + whole, entry.length - whole, off_t(whole));
     if (!written) {
         const int error = errno;
