@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting and the links of README.md
-# and docs/, builds everything and runs every test: the suites as built
+# Installs what is missing, checks the formatting, the links of README.md and
+# docs/ and the picture of the libraries in docs/architecture.md, builds
+# everything (any warning fails the build) and runs every test: the suites as built
 # normally, the same suites built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails them), and a short run of each
 # fuzz harness. The suites run under a virtual X display.
@@ -31,6 +32,7 @@ run_suites() {
 step "Formatting"
 bash scripts/check-format.sh
 bash scripts/check-links.sh
+bash scripts/architecture.sh --check
 
 step "Test suites"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
