@@ -34,8 +34,22 @@ struct PreloadCancelled {};
 // the place or size the environment names has changed.
 std::shared_ptr<TextureCache> textureCache;
 
+// The bound ORBIVUE_CACHE_SIZE sets. One that is no size is said once on
+// standard error, with what is used instead, not at every start.
+std::uint64_t textureCacheLimit() {
+    static std::string told;
+    std::string complaint;
+    const std::uint64_t limit =
+        TextureCache::parseLimit(std::getenv("ORBIVUE_CACHE_SIZE"), &complaint);
+    if (!complaint.empty() && complaint != told) {
+        std::fprintf(stderr, "%s\n", complaint.c_str());
+        told = complaint;
+    }
+    return limit;
+}
+
 std::shared_ptr<TextureCache> userTextureCache() {
-    const std::uint64_t limit = TextureCache::parseLimit(std::getenv("ORBIVUE_CACHE_SIZE"));
+    const std::uint64_t limit = textureCacheLimit();
     if (textureCache && textureCache->folderPath() == TextureCache::userFolder() &&
         textureCache->bound() == limit)
         return textureCache;
@@ -221,7 +235,7 @@ void SetupRC() {
         // workers begin after the first loading screen, whose drawing makes
         // the GL library compile its first shaders in the memory the plan
         // kept for it.
-        const bool caching = TextureCache::parseLimit(std::getenv("ORBIVUE_CACHE_SIZE")) > 0;
+        const bool caching = textureCacheLimit() > 0;
         const MemoryPlan::Plan plan =
             pipeline.plan(memoryRoom, caching ? TextureCache::kDefaultStaging : 0, [answering] {
                 if (answering)

@@ -100,48 +100,76 @@ std::string TextureCache::userFolder() {
     return home.empty() ? std::string() : home + "/.cache/orbivue";
 }
 
-std::uint64_t TextureCache::parseLimit(const char* setting) {
-    if (setting == nullptr || *setting == '\0')
-        return kDefaultLimit;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(setting, &end, 10);
-    if (errno != 0 || end == setting || setting[0] == '-')
-        return kDefaultLimit;
-    unsigned shift = 20; // a plain number counts MiB
-    switch (*end) {
-    case 'K':
-    case 'k':
-        shift = 10;
-        ++end;
-        break;
-    case 'M':
-    case 'm':
-        shift = 20;
-        ++end;
-        break;
-    case 'G':
-    case 'g':
-        shift = 30;
-        ++end;
-        break;
-    case 'T':
-    case 't':
-        shift = 40;
-        ++end;
-        break;
-    case '\0':
-        break;
-    default:
-        return kDefaultLimit;
+namespace {
+
+// The bytes a setting such as "2G", "0.5 GiB", "750000k" or "300" (MiB)
+// means; false when it is none. Units are binary in any spelling and case;
+// a decimal part may follow a point or a comma; a size too large to count
+// is the largest there is.
+bool readSize(const char* setting, std::uint64_t& bytes) {
+    const char* at = setting;
+    auto skipBlanks = [&] {
+        while (*at == ' ' || *at == '\t')
+            ++at;
+    };
+    skipBlanks();
+    std::uint64_t whole = 0;
+    bool saturated = false, digits = false;
+    for (; *at >= '0' && *at <= '9'; ++at, digits = true) {
+        const unsigned digit = static_cast<unsigned>(*at - '0');
+        saturated = saturated || whole > (~0ull - digit) / 10;
+        whole = saturated ? ~0ull : whole * 10 + digit;
     }
-    if (*end == 'B' || *end == 'b' || (*end == 'i' && (end[1] == 'B' || end[1] == 'b')))
-        end += *end == 'i' ? 2 : 1;
-    if (*end != '\0')
+    // Up to nine decimals count; more say nothing a cache size needs.
+    std::uint64_t fraction = 0, scale = 1;
+    if ((*at == '.' || *at == ',') && at[1] >= '0' && at[1] <= '9') {
+        for (++at; *at >= '0' && *at <= '9'; ++at, digits = true)
+            if (scale < 1000000000) {
+                fraction = fraction * 10 + static_cast<unsigned>(*at - '0');
+                scale *= 10;
+            }
+    }
+    if (!digits)
+        return false;
+    skipBlanks();
+    unsigned shift = 20; // a plain number counts MiB
+    const char unit = *at >= 'a' && *at <= 'z' ? static_cast<char>(*at - 'a' + 'A') : *at;
+    if (unit == 'B') {
+        shift = 0;
+        ++at;
+    } else if (const char* units = "KMGT"; unit != '\0' && std::strchr(units, unit) != nullptr) {
+        shift = 10 * static_cast<unsigned>(std::strchr(units, unit) - units + 1);
+        ++at;
+        if (*at == 'i' || *at == 'I')
+            ++at;
+        if (*at == 'B' || *at == 'b')
+            ++at;
+    }
+    skipBlanks();
+    if (*at != '\0')
+        return false;
+    if (saturated || whole > (~0ull >> shift)) {
+        bytes = ~0ull;
+        return true;
+    }
+    bytes = (whole << shift) +
+            static_cast<std::uint64_t>((static_cast<unsigned __int128>(fraction) << shift) / scale);
+    return true;
+}
+
+} // namespace
+
+std::uint64_t TextureCache::parseLimit(const char* setting, std::string* complaint) {
+    if (setting == nullptr)
         return kDefaultLimit;
-    if (value > (~0ull >> shift))
-        return ~0ull;
-    return static_cast<std::uint64_t>(value) << shift;
+    std::uint64_t bytes = 0;
+    if (readSize(setting, bytes))
+        return bytes;
+    if (complaint != nullptr)
+        *complaint = std::string("orbivue: ORBIVUE_CACHE_SIZE=\"") + setting +
+                     "\" is not a size (such as 500M, 1.5G or 0 for none); the texture cache "
+                     "keeps at most its default of 2 GiB";
+    return kDefaultLimit;
 }
 
 std::shared_ptr<TextureCache> TextureCache::forUser() {

@@ -66,9 +66,13 @@ class TextureCache : public TextureStore {
     // The user's home folder: HOME when absolute, else the password
     // entry's; empty when neither gives one.
     static std::string homeFolder();
-    // The bound a setting such as "2G", "500M", "750000K", "300" (MiB) or
-    // "0" (off) gives; the default for an empty or unreadable one.
-    static std::uint64_t parseLimit(const char* setting);
+    // The bound a setting such as "2G", "500 MB", "0.5GiB", "750000k",
+    // "300" (MiB) or "0" (off) gives: binary units in any spelling and case,
+    // decimals after a point or a comma, a size too large to count the
+    // largest there is. The default when there is no setting, and when the
+    // setting is no size (then `complaint`, when given, gets the one line to
+    // tell the user so).
+    static std::uint64_t parseLimit(const char* setting, std::string* complaint = nullptr);
 
     ~TextureCache() override;
     TextureCache(const TextureCache&) = delete;

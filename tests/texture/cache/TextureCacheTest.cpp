@@ -559,15 +559,46 @@ TEST(CacheFolder, PlaceAndSizeComeFromTheEnvironment) {
     ::unsetenv("XDG_CACHE_HOME");
     ::setenv("HOME", savedHome.c_str(), 1);
 
+    // Sizes as a person writes them, and what is no size: the default, and
+    // one line that names the setting and what is used instead.
     const std::uint64_t standard = TextureCache::kDefaultLimit;
     const struct {
         const char* setting;
         std::uint64_t bytes;
-    } sizes[] = {{nullptr, standard},   {"", standard},         {"0", 0},
-                 {"300", 300ull << 20}, {"500M", 500ull << 20}, {"4G", 4ull << 30},
-                 {"4GiB", 4ull << 30},  {"64k", 64ull << 10},   {"1.5G", standard},
-                 {"-1", standard},      {"lots", standard},     {"99999999999999T", ~0ull}};
-    for (const auto& s : sizes)
-        EXPECT_EQ(TextureCache::parseLimit(s.setting), s.bytes)
+        bool understood;
+    } sizes[] = {{nullptr, standard, true},
+                 {"0", 0, true},
+                 {"300", 300ull << 20, true},
+                 {"500M", 500ull << 20, true},
+                 {"500 mb", 500ull << 20, true},
+                 {"4G", 4ull << 30, true},
+                 {"4GiB", 4ull << 30, true},
+                 {"4gib", 4ull << 30, true},
+                 {"64k", 64ull << 10, true},
+                 {"0.5G", 512ull << 20, true},
+                 {"1,5g", 1536ull << 20, true},
+                 {" 2.25 T ", 2304ull << 30, true},
+                 {"4096B", 4096, true},
+                 {"99999999999999T", ~0ull, true},
+                 {"99999999999999999999", ~0ull, true},
+                 {"", standard, false},
+                 {"-5", standard, false},
+                 {"abc", standard, false},
+                 {"5X", standard, false},
+                 {"1.", standard, false},
+                 {"G", standard, false},
+                 {"2 G B", standard, false}};
+    for (const auto& s : sizes) {
+        std::string complaint;
+        EXPECT_EQ(TextureCache::parseLimit(s.setting, &complaint), s.bytes)
             << (s.setting ? s.setting : "unset");
+        if (s.understood) {
+            EXPECT_EQ(complaint, "") << s.setting;
+        } else {
+            EXPECT_NE(complaint.find(std::string("\"") + s.setting + "\""), std::string::npos)
+                << complaint;
+            EXPECT_NE(complaint.find("default of 2 GiB"), std::string::npos) << complaint;
+            EXPECT_EQ(complaint.find('\n'), std::string::npos) << "one line";
+        }
+    }
 }
