@@ -138,7 +138,7 @@ class Form1 : public QWidget {
     bool setIsComplete() const;
     void showError();
     // Asks whether the files may be replaced; true for Yes.
-    bool confirmReplace(const QStringList& paths);
+    bool confirmReplace(const std::vector<std::string>& paths);
 
     DialogUnits units;
     ViewerLauncher viewerLauncher;

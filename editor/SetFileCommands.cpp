@@ -4,6 +4,7 @@
 
 #include "Dialogs.h"
 #include "SetFile.h"
+#include "Text.h"
 #include "Toolkit.h"
 
 #include <QCheckBox>
@@ -75,6 +76,28 @@ QString shown(const QString& value) {
     return out;
 }
 
+// A name of the file system as a message shows it: as shown() shows text,
+// and every byte that is no part of a UTF-8 character as <0xNN>, so that two
+// names that differ only in such bytes can be told apart.
+QString shownName(const std::string& bytes) {
+    QString out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t length = 0;
+        while (i + length < bytes.size() && Text::utf8Character(bytes, i + length) != 0)
+            length += Text::utf8Character(bytes, i + length);
+        out += shown(QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(length)));
+        i += length;
+        if (i < bytes.size()) {
+            out += QStringLiteral("<0x%1>").arg(
+                QStringLiteral("%1")
+                    .arg(static_cast<unsigned char>(bytes[i]), 2, 16, QLatin1Char('0'))
+                    .toUpper());
+            ++i;
+        }
+    }
+    return out;
+}
+
 // A file's size, exact, and a limit, in whole MiB.
 // The file of the set a message is about: the image list of a series
 // (`seriesName`, e.g. "lower series"), or the settings file when `series` is 0.
@@ -94,6 +117,12 @@ QString reason(int error) {
     return text;
 }
 
+// The reason in brackets after what failed, " (no space left on device)";
+// nothing when the system gave none.
+QString becauseOf(int error) {
+    return error != 0 ? QStringLiteral(" (%1)").arg(reason(error)) : QString();
+}
+
 QString bytesText(std::uint64_t bytes) {
     return QLocale(QLocale::English).toString(static_cast<qulonglong>(bytes)) +
            QStringLiteral(" bytes");
@@ -111,10 +140,10 @@ std::vector<std::string> entries(const QListWidget* list) {
 
 } // namespace
 
-bool Form1::confirmReplace(const QStringList& paths) {
+bool Form1::confirmReplace(const std::vector<std::string>& paths) {
     QStringList names;
-    for (const QString& path : paths)
-        names << shown(path);
+    for (const std::string& path : paths)
+        names << shownName(path);
     const QString question =
         names.size() == 1
             ? QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(names[0])
@@ -138,15 +167,13 @@ void Form1::saveSetToolStripMenuItem_Click() {
     if (!chosen.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive)) {
         chosen += QLatin1String(".ini");
         // The dialog asked about the name typed, not about this one.
-        if (QFile::exists(chosen) && !confirmReplace({chosen}))
+        if (QFile::exists(chosen) && !confirmReplace({osPath(chosen)}))
             return;
     }
     // List files that are not this set's own are someone else's: replacing
     // them is asked too.
-    QStringList foreign;
-    for (const std::string& list : SetFile::foreignLists(osPath(chosen)))
-        foreign << QFile::decodeName(list.c_str());
-    if (!foreign.isEmpty() && !confirmReplace(foreign))
+    const std::vector<std::string> foreign = SetFile::foreignLists(osPath(chosen));
+    if (!foreign.empty() && !confirmReplace(foreign))
         return;
 
     const SetFile::SaveResult result = SetFile::save(osPath(chosen), currentSet());
@@ -173,11 +200,13 @@ void Form1::saveSetToolStripMenuItem_Click() {
         break;
     case SetFile::SaveResult::ListNotWritten:
         message = QStringLiteral("The set was not saved: the image list of the %1 could not be "
-                                 "written.")
-                      .arg(series);
+                                 "written%2.")
+                      .arg(series, becauseOf(result.error));
         break;
     case SetFile::SaveResult::SettingsNotWritten:
-        message = QStringLiteral("The set was not saved: the settings file could not be written.");
+        message = QStringLiteral("The set was not saved: the settings file could not be "
+                                 "written%1.")
+                      .arg(becauseOf(result.error));
         break;
     case SetFile::SaveResult::ReadOnly:
         message = QStringLiteral("The set was not saved: this file is write-protected.");
@@ -252,8 +281,7 @@ void Form1::saveSetToolStripMenuItem_Click() {
     case SetFile::SaveResult::None:
         return; // returned above
     }
-    FileError dialog(this,
-                     message + QLatin1Char('\n') + shown(QFile::decodeName(result.path.c_str())));
+    FileError dialog(this, message + QLatin1Char('\n') + shownName(result.path));
     Toolkit::current().showModal(dialog);
 }
 
@@ -272,7 +300,7 @@ void Form1::loadSetToolStripMenuItem_Click() {
         applySet(set);
         return;
     }
-    const QString file = QFile::decodeName(result.path.c_str());
+    const QString file = shownName(result.path);
     const QString series = result.series > 0
                                ? QString::fromLatin1(kSeriesSections[result.series - 1]).toLower()
                                : QString();
@@ -314,7 +342,7 @@ void Form1::loadSetToolStripMenuItem_Click() {
     case SetFile::LoadResult::None:
         return; // applied above
     }
-    FileError dialog(this, message + QLatin1Char('\n') + shown(file));
+    FileError dialog(this, message + QLatin1Char('\n') + file);
     Toolkit::current().showModal(dialog);
 }
 

@@ -189,7 +189,9 @@ std::string Slot::writeTemporary(const std::string& bytes) const {
         const bool ok = (kernelMasks || ::fchmod(fd.get(), mode) == 0) &&
                         writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
         if (!fd.close() || !ok) {
+            const int cause = errno; // the reason, not the removal's
             ::unlinkat(folder.get(), temporary.c_str(), 0);
+            errno = cause;
             return {};
         }
         return temporary;
@@ -203,7 +205,9 @@ bool Slot::commit(const std::string& temporary) const {
     // once more just before, so that what the user approved is what goes.
     if (!unchanged() ||
         ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) != 0) {
+        const int cause = errno;
         discard(temporary);
+        errno = cause;
         return false;
     }
     return true;

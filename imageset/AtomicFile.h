@@ -61,10 +61,11 @@ class Slot {
 
     // A new temporary file in the folder holding `bytes`, flushed, with the
     // permissions of the checked file (or those a new file gets); its name,
-    // or an empty string when it could not be written.
+    // or an empty string when it could not be written (errno then says why).
     std::string writeTemporary(const std::string& bytes) const;
     // Moves the temporary over the name, only while the name still holds what
-    // was checked; the temporary is removed when it is not moved.
+    // was checked; the temporary is removed when it is not moved (errno then
+    // says why, when the system refused).
     bool commit(const std::string& temporary) const;
     void discard(const std::string& temporary) const;
 
@@ -80,7 +81,7 @@ class Slot {
 };
 
 // Writes `bytes` over a file opened by Slot::openChecked: cut short, written,
-// flushed and closed (it takes the descriptor). Not a one-step replacement: a failure midway leaves
+// flushed and closed (it takes the descriptor); errno says why it failed. Not a one-step replacement: a failure midway leaves
 // the file cut short.
 bool writeOver(FileDescriptor fd, const std::string& bytes);
 

@@ -367,7 +367,9 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
             continue;
         temporaries[n] = slots[n].writeTemporary(contents[n]);
         if (temporaries[n].empty()) {
+            const int cause = errno;
             discardAll();
+            result.error = cause;
             return problem(SaveResult::ListNotWritten, listPaths[n], n + 1);
         }
     }
@@ -392,6 +394,7 @@ SaveResult save(const std::string& settingsPath, const StoredSet& set) {
         settingsWritten = !temporary.empty() && settings.commit(temporary);
     }
     if (!settingsWritten) {
+        result.error = errno;
         const bool changed = !inPlace[3] && !settings.unchanged();
         discardAll();
         return problem(changed ? SaveResult::Changed : SaveResult::SettingsNotWritten, settingsPath,

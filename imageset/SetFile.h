@@ -67,9 +67,10 @@ struct SaveResult {
     int series = 0;         // 1 to 3 where a list is concerned
     std::uint64_t size = 0; // TooLarge: the size it has or would have
     // The reason the system gave, as an errno value (0: none): why the folder
-    // cannot be opened (FolderNotOpened) or why the file may not be written
-    // (FolderClosed: ENOENT when it is not there); and, for FolderClosed, why
-    // the folder takes no new files.
+    // cannot be opened (FolderNotOpened), why the file may not be written
+    // (FolderClosed: ENOENT when it is not there) or why writing it failed
+    // (ListNotWritten, SettingsNotWritten); and, for FolderClosed, why the
+    // folder takes no new files.
     int error = 0;
     int folderError = 0;
 };

@@ -25,38 +25,45 @@ void appendUtf8(std::string& out, std::uint32_t c) {
 
 } // namespace
 
+std::size_t utf8Character(const std::string& s, std::size_t i) {
+    if (i >= s.size())
+        return 0;
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    std::size_t length;
+    std::uint32_t code;
+    if (c < 0x80) {
+        return 1;
+    } else if ((c >> 5) == 6) {
+        length = 2;
+        code = c & 0x1F;
+    } else if ((c >> 4) == 14) {
+        length = 3;
+        code = c & 0x0F;
+    } else if ((c >> 3) == 30) {
+        length = 4;
+        code = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char d = static_cast<unsigned char>(s[i + k]);
+        if ((d >> 6) != 2)
+            return 0;
+        code = (code << 6) | (d & 0x3F);
+    }
+    // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return 0;
+    return length;
+}
+
 bool validUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        std::size_t length;
-        std::uint32_t code;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c >> 5) == 6) {
-            length = 2;
-            code = c & 0x1F;
-        } else if ((c >> 4) == 14) {
-            length = 3;
-            code = c & 0x0F;
-        } else if ((c >> 3) == 30) {
-            length = 4;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > s.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d >> 6) != 2)
-                return false;
-            code = (code << 6) | (d & 0x3F);
-        }
-        // No overlong forms, no surrogates, nothing beyond U+10FFFF.
-        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t length = utf8Character(s, i);
+        if (length == 0)
             return false;
         i += length;
     }

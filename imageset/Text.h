@@ -25,6 +25,9 @@ std::string encode(const std::string& text, Encoding encoding);
 
 // Whether the bytes are well-formed UTF-8.
 bool validUtf8(const std::string& text);
+// The length in bytes of the well-formed UTF-8 character at `at`; 0 when
+// none begins there.
+std::size_t utf8Character(const std::string& text, std::size_t at);
 
 // The length of a UTF-8 text in UTF-16 units.
 std::size_t utf16Length(const std::string& text);

@@ -429,6 +429,8 @@ TEST_F(SetFiles, FullDiskLeavesTheEarlierSetIntact) {
         save(disk + "/tower.ini");
         ASSERT_EQ(fileErrors().size(), 1) << c.says;
         EXPECT_TRUE(fileErrors()[0].contains(QString::fromLatin1(c.says))) << c.says;
+        EXPECT_TRUE(fileErrors()[0].contains(QStringLiteral("(no space left on device)")))
+            << fileErrors()[0].toStdString();
         EXPECT_EQ(readText(disk + "/tower.ini"), settingsBefore) << c.says;
         EXPECT_EQ(readText(disk + "/tower1.txt"), listBefore) << c.says;
         int leftovers = 0;
@@ -736,5 +738,20 @@ TEST_F(SetFiles, QuotedValuesCannotReorderTheMessage) {
             << message.toStdString();
         EXPECT_TRUE(message.contains(QStringLiteral("evil%1gpj.ini").arg(c.code)))
             << message.toStdString();
+    }
+    // Bytes of a name that are no UTF-8 (an image list named by a script in
+    // another encoding) show as their codes too, so that two names differing
+    // only in them differ on the screen.
+    for (const char* byte : {"\xFF", "\xFE", "\xC3"}) {
+        const std::string list = dir.file(std::string("odd") + byte + "name1.txt");
+        ASSERT_TRUE(writeText(dir.file("odd.ini"), "[Lower Series]\nImageList1=" + list +
+                                                       "\n[View Options]\nSpeed=5\n"));
+        toolkit.shown.clear();
+        load(dir.file("odd.ini"));
+        ASSERT_EQ(fileErrors().size(), 1);
+        const QString code =
+            QStringLiteral("odd<0x%1>name1.txt")
+                .arg(QString::number(static_cast<unsigned char>(byte[0]), 16).toUpper());
+        EXPECT_TRUE(fileErrors()[0].contains(code)) << fileErrors()[0].toStdString();
     }
 }
