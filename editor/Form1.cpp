@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <QSlider>
+#include <QStyleOptionSlider>
 #include <QTabWidget>
 
 // The widgets of one series page, by their role.
@@ -36,6 +37,26 @@ struct Form1::SeriesPage {
 };
 
 namespace {
+
+// The speed slider keeps the size of its box, but draws its groove, handle
+// and ticks in the top `drawn` pixels of it, above the caption that the box
+// reaches into: centred in the whole box, as the style would draw it, its
+// end ticks would run into "Slow" and "Fast". Its pointer handling takes the
+// same rectangle.
+class SpeedSlider : public QSlider {
+  public:
+    SpeedSlider(int drawnHeight, QWidget* parent)
+        : QSlider(Qt::Horizontal, parent), drawn(drawnHeight) {}
+
+  protected:
+    void initStyleOption(QStyleOptionSlider* option) const override {
+        QSlider::initStyleOption(option);
+        option->rect.setHeight(std::min(option->rect.height(), drawn));
+    }
+
+  private:
+    int drawn;
+};
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* b = new QPushButton(text, parent);
@@ -172,7 +193,8 @@ Form1::Form1(const DialogUnits& dialogUnits, QWidget* parent)
     richTextBox2 = new QLabel(QStringLiteral("Set Speed"), groupBox2);
     richTextBox2->setObjectName(QStringLiteral("richTextBox2"));
     richTextBox2->setGeometry(units.rect(135, 18, 100, 19));
-    trackBar1 = new QSlider(Qt::Horizontal, groupBox2);
+    // The caption under the slider starts 30 units below its top.
+    trackBar1 = new SpeedSlider(units.y(67) - units.y(37), groupBox2);
     trackBar1->setObjectName(QStringLiteral("trackBar1"));
     trackBar1->setGeometry(units.rect(130, 37, 224, 45));
     trackBar1->setRange(1, 9);

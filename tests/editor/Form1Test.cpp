@@ -220,6 +220,35 @@ TEST_F(Editor, SliderTakesOnlyOneToNine) {
     EXPECT_EQ(form.trackBar1->tickPosition(), QSlider::TicksBelow);
 }
 
+// Every pixel the speed slider draws (groove, handle, ticks) lies above every
+// pixel of its caption, so that the end ticks stay clear of "Slow" and
+// "Fast"; at scale 2 too (editor::DialogsAtScaleFactorTwo).
+TEST_F(Editor, SpeedSliderTicksClearOfItsCaption) {
+    form.show();
+    // The rows that change when `part` is not drawn.
+    auto rowsOf = [&](QWidget* part) {
+        const QImage with = form.groupBox2->grab().toImage();
+        part->hide();
+        const QImage without = form.groupBox2->grab().toImage();
+        part->show();
+        std::pair<int, int> rows{with.height(), -1};
+        for (int y = 0; y < with.height(); ++y)
+            for (int x = 0; x < with.width(); ++x)
+                if (with.pixel(x, y) != without.pixel(x, y)) {
+                    rows = {std::min(rows.first, y), std::max(rows.second, y)};
+                    break;
+                }
+        return rows;
+    };
+    const auto slider = rowsOf(form.trackBar1);
+    const auto caption = rowsOf(form.richTextBox1);
+    ASSERT_GE(slider.second, 0);
+    ASSERT_GE(caption.second, 0);
+    EXPECT_LT(slider.second, caption.first) << "the slider reaches row " << slider.second
+                                            << ", its caption starts at row " << caption.first;
+    EXPECT_EQ(form.trackBar1->geometry(), QRect(130, 37, 224, 45)) << "the box keeps its size";
+}
+
 TEST_F(Editor, LoadImagesAppendsInTheDialogsOrder) {
     for (const Page& p : pages(form)) {
         toolkit.fileDialogs.clear();
