@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QListWidget>
+#include <QWindow>
 
 bool isCompleteSet(int lower, int centric, int upper) {
     return lower > 0 && (centric == 0 || centric == lower) && (upper == 0 || upper == lower);
@@ -49,11 +50,18 @@ void Form1::button25_Click() {
     }
     const std::unique_ptr<ViewerRecord> record = makeViewerRecord(currentSet());
 
+    // Where the user left the window, inside its frame: shown again, it
+    // would otherwise be placed anew by window managers that place every
+    // window they map. Given to the window itself, the position is one the
+    // program asks for, which they keep.
+    const QPoint place = geometry().topLeft();
     hide();
     // Let the window system take the editor away before the viewer blocks
     // this thread; no user input is handled meanwhile.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (viewerLauncher)
         viewerLauncher(&record->settings);
+    if (QWindow* window = windowHandle())
+        window->setPosition(place);
     show();
 }

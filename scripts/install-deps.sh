@@ -23,7 +23,7 @@ needs=(
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev liblcms2-dev zlib1g-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-dev
-  libx11-dev xvfb xauth x11-utils
+  libx11-dev xvfb xauth x11-utils openbox
   fonts-dejavu-core
   python3 git
 )

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 using EditorSession = OnDisplay;
@@ -101,4 +102,89 @@ TEST_F(EditorSession, ArgumentsChangeNothing) {
     XWindows::requestClose(display, editor);
     XWindows::close(display);
     EXPECT_EQ(XWindows::awaitExit(child), 0) << "closing the editor ends the program with 0";
+}
+
+// Under a real window manager (openbox, on a screen of its own), the user
+// moves the editor, starts the viewer and closes it: the editor comes back
+// where the user left it, not where the window manager would place a new
+// window.
+TEST(EditorPlace, TheEditorComesBackWhereTheUserLeftIt) {
+    XWindows::ManagedDisplay screen("openbox");
+    if (!screen.ready())
+        GTEST_SKIP() << "no Xvfb or openbox to be had";
+    TestImages::TempDir dir;
+    const TestImages::Rgb colour{200, 90, 30};
+    const std::string photo = dir.file("p.jpg");
+    ASSERT_TRUE(TestImages::writeJpeg(photo, TestImages::solid(64, 48, colour)));
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        int argc = 1;
+        char name[] = "orbivue";
+        char* argv[] = {name, nullptr};
+        QApplication application(argc, argv);
+        PictureDecoder::setUpProcess();
+        Form1 form;
+        form.setViewerLauncher(OrbivueGL::start);
+        form.listBox1->addItem(QString::fromStdString(photo));
+        form.show();
+        // Start is pressed when the test says so; closing the editor ends.
+        fcntl(go[0], F_SETFL, O_NONBLOCK);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            char c = 0;
+            if (read(go[0], &c, 1) == 1)
+                form.button25->click();
+        });
+        poll.start(50);
+        application.exec();
+        _exit(0);
+    }
+    ::close(go[0]);
+    XWindows::Display* display = XWindows::open();
+    ASSERT_NE(display, nullptr);
+    // The editor's place on the screen once it has stayed put for a moment.
+    auto settledPlace = [&](int& x, int& y) {
+        x = y = -1;
+        for (int i = 0, still = 0; i < 200 && still < 6; ++i) {
+            usleep(50000);
+            const XWindows::Window editor = XWindows::findByTitle(display, "Orbivue v1.18");
+            int nx = -1, ny = -1;
+            if (editor != 0)
+                XWindows::position(display, editor, nx, ny);
+            still = editor != 0 && nx == x && ny == y ? still + 1 : 0;
+            x = nx;
+            y = ny;
+        }
+    };
+    int x = 0, y = 0;
+    settledPlace(x, y);
+    const XWindows::Window editor = XWindows::findByTitle(display, "Orbivue v1.18");
+    ASSERT_NE(editor, 0ul) << "the editor did not appear";
+    XWindows::moveByWindowManager(display, editor, x > 400 ? 40 : x + 300, y > 300 ? 30 : y + 200);
+    int movedX = 0, movedY = 0;
+    settledPlace(movedX, movedY);
+    ASSERT_NE(movedX, x) << "the window manager did not move the editor";
+
+    ASSERT_EQ(write(go[1], "s", 1), 1);
+    const XWindows::Window viewer =
+        XWindows::awaitShowing(display, "Orbivue", 366, 275, colour.r, colour.g, colour.b);
+    if (viewer == 0) {
+        XWindows::stop(child);
+        FAIL() << "the viewer never showed its photograph";
+    }
+    XWindows::requestClose(display, viewer);
+    usleep(300000);
+    int backX = 0, backY = 0;
+    settledPlace(backX, backY);
+    EXPECT_EQ(backX, movedX);
+    EXPECT_EQ(backY, movedY);
+    if (const XWindows::Window again = XWindows::findByTitle(display, "Orbivue v1.18"))
+        XWindows::requestClose(display, again);
+    XWindows::close(display);
+    ::close(go[1]);
+    EXPECT_EQ(XWindows::awaitExit(child), 0);
 }

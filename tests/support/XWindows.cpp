@@ -6,8 +6,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace XWindows {
 
@@ -53,25 +56,124 @@ void size(Display* display, Window window, int& width, int& height) {
     }
 }
 
-Window findByTitle(Display* display, const std::string& title) {
-    Window rootReturn, parent, *children = nullptr;
+namespace {
+
+// A viewable window with this title among the children of `parent`, and
+// among theirs down to `depth` levels.
+Window findBelow(Display* display, Window parent, const std::string& title, int depth) {
+    Window rootReturn, parentReturn, *children = nullptr;
     unsigned int count = 0;
     Window found = 0;
-    if (XQueryTree(display, DefaultRootWindow(display), &rootReturn, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count && found == 0; ++i) {
-            char* name = nullptr;
-            XWindowAttributes attributes;
-            if (XFetchName(display, children[i], &name) && name && title == name &&
-                XGetWindowAttributes(display, children[i], &attributes) &&
-                attributes.map_state == IsViewable)
-                found = children[i];
-            if (name)
-                XFree(name);
-        }
-        if (children)
-            XFree(children);
+    if (!XQueryTree(display, parent, &rootReturn, &parentReturn, &children, &count))
+        return 0;
+    for (unsigned int i = 0; i < count && found == 0; ++i) {
+        char* name = nullptr;
+        XWindowAttributes attributes;
+        if (XFetchName(display, children[i], &name) && name && title == name &&
+            XGetWindowAttributes(display, children[i], &attributes) &&
+            attributes.map_state == IsViewable)
+            found = children[i];
+        if (name)
+            XFree(name);
     }
+    for (unsigned int i = 0; i < count && found == 0 && depth > 0; ++i)
+        found = findBelow(display, children[i], title, depth - 1);
+    if (children)
+        XFree(children);
     return found;
+}
+
+} // namespace
+
+Window findByTitle(Display* display, const std::string& title) {
+    return findBelow(display, DefaultRootWindow(display), title, 2);
+}
+
+void position(Display* display, Window window, int& x, int& y) {
+    Window child = 0;
+    x = y = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+}
+
+void moveByWindowManager(Display* display, Window window, int x, int y) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "_NET_MOVERESIZE_WINDOW", False);
+    event.xclient.format = 32;
+    // Gravity as the window's own, x and y given, as from a pager (source 2).
+    event.xclient.data.l[0] = (1 << 8) | (1 << 9) | (2 << 12);
+    event.xclient.data.l[1] = x;
+    event.xclient.data.l[2] = y;
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+}
+
+ManagedDisplay::ManagedDisplay(const char* manager) {
+    int ends[2];
+    if (pipe(ends) != 0)
+        return;
+    server = fork();
+    if (server == 0) {
+        ::close(ends[0]);
+        const std::string fd = std::to_string(ends[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-noreset",
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(ends[1]);
+    char number[16] = {};
+    std::size_t got = 0;
+    for (ssize_t n = 1; n > 0 && got < sizeof number - 1 && number[got ? got - 1 : 0] != '\n';) {
+        n = ::read(ends[0], number + got, sizeof number - 1 - got);
+        got += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    ::close(ends[0]);
+    if (server < 0 || got == 0)
+        return;
+    if (const char* was = std::getenv("DISPLAY")) {
+        previous = was;
+        hadPrevious = true;
+    }
+    const std::string name = ":" + std::string(number, std::strcspn(number, "\n"));
+    setenv("DISPLAY", name.c_str(), 1);
+    managerPid = fork();
+    if (managerPid == 0) {
+        execlp(manager, manager, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Ready once the manager says so on the root window.
+    Display* display = XOpenDisplay(nullptr);
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (display != nullptr && !managing && Clock::now() < deadline &&
+           waitpid(managerPid, nullptr, WNOHANG) == 0) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, left = 0;
+        unsigned char* data = nullptr;
+        managing =
+            XGetWindowProperty(display, DefaultRootWindow(display),
+                               XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
+                               AnyPropertyType, &type, &format, &items, &left, &data) == Success &&
+            items == 1;
+        if (data != nullptr)
+            XFree(data);
+        if (!managing)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (display != nullptr)
+        XCloseDisplay(display);
+}
+
+ManagedDisplay::~ManagedDisplay() {
+    for (const int pid : {managerPid, server})
+        if (pid > 0)
+            stop(pid);
+    if (hadPrevious)
+        setenv("DISPLAY", previous.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
 }
 
 bool shows(Display* display, Window window, int x, int y, int r, int g, int b, int tolerance) {

@@ -19,8 +19,34 @@ bool reachable();
 // harmless for this connection.
 Display* open();
 
-// A viewable top-level window with this title, or 0.
+// A viewable top-level window with this title, or 0; under a window manager
+// that frames its windows, the client window inside the frame.
 Window findByTitle(Display* display, const std::string& title);
+
+// Where the window's top left corner is on the screen, in pixels.
+void position(Display* display, Window window, int& x, int& y);
+
+// Asks the window manager to move the window's frame to (x, y), as a user
+// dragging it by its title bar (or wmctrl -e) would.
+void moveByWindowManager(Display* display, Window window, int x, int y);
+
+// A display of its own, a virtual screen (Xvfb) with a window manager
+// running on it, for what the window manager does; DISPLAY names it while it
+// lives. Not ready when the server or the manager cannot be started.
+class ManagedDisplay {
+  public:
+    explicit ManagedDisplay(const char* manager);
+    ~ManagedDisplay();
+    ManagedDisplay(const ManagedDisplay&) = delete;
+    ManagedDisplay& operator=(const ManagedDisplay&) = delete;
+    bool ready() const { return managing; }
+
+  private:
+    int server = -1, managerPid = -1;
+    bool managing = false;
+    std::string previous;
+    bool hadPrevious = false;
+};
 
 // Whether the window's pixel at (x, y), origin top left, is within
 // `tolerance` of the colour.
