@@ -21,7 +21,12 @@ int main(int, char**) {
     PictureDecoder::setUpProcess();
 
     Form1 window;
-    window.setViewerLauncher(OrbivueGL::start);
+    // The viewer takes the editor's scale factor, so that on a high-density
+    // screen it stands as large beside the editor as on any other.
+    window.setViewerLauncher([&window](OrbivueSettings* settings) {
+        OrbivueGL::viewerScale = window.devicePixelRatioF();
+        return OrbivueGL::start(settings);
+    });
     window.show();
     application.exec();
     // What the last viewer kept for the next start is flushed before the end.

@@ -81,8 +81,8 @@ class Slot {
 };
 
 // Writes `bytes` over a file opened by Slot::openChecked: cut short, written,
-// flushed and closed (it takes the descriptor); errno says why it failed. Not a one-step replacement: a failure midway leaves
-// the file cut short.
+// flushed and closed (it takes the descriptor); errno says why it failed. Not a one-step
+// replacement: a failure midway leaves the file cut short.
 bool writeOver(FileDescriptor fd, const std::string& bytes);
 
 // Replaces the file at `target` by one holding `bytes`, in one step.

@@ -73,6 +73,13 @@ extern std::uint64_t (*preloadRoom)();
 // The halvings the last preload chose for all its photographs before it
 // decoded the first, so that the set fits in that memory (0: full size).
 extern int preloadPlannedHalvings;
+// The scale factor of the editor's window (2 on a high-density screen): the
+// viewer's window and its loading text take it, so that both stand as large
+// beside the editor as at scale 1. At 1, exactly 733 x 550 pixels and the
+// bitmap font.
+extern double viewerScale;
+// The viewer window's size in pixels for the scale factor: 733 x 550 at 1.
+void viewerWindowSize(double scale, int& width, int& height);
 // Told every fraction the loading screen shows, when set (tests, measurements).
 extern void (*loaderObserver)(float fraction);
 // When the next animation tick is due, in freeglut's elapsed milliseconds.

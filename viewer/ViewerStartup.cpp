@@ -64,13 +64,41 @@ void drawLoadingScreen(float fraction) {
     const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
     glDisable(GL_TEXTURE_2D);
     glClear(GL_COLOR_BUFFER_BIT);
-    glRasterPos2f(-0.5f, 0.0f);
-    const unsigned char* message = reinterpret_cast<const unsigned char*>(kLoadingMessage);
-    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, message);
     const std::string percent = loaderPercentText(fraction);
-    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24,
-                     reinterpret_cast<const unsigned char*>(percent.c_str()));
-    glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, reinterpret_cast<const unsigned char*>("%"));
+    const unsigned char* parts[] = {reinterpret_cast<const unsigned char*>(kLoadingMessage),
+                                    reinterpret_cast<const unsigned char*>(percent.c_str()),
+                                    reinterpret_cast<const unsigned char*>("%")};
+    int width = 0, height = 0;
+    viewerWindowSize(viewerScale, width, height);
+    if (height == screenSize) {
+        glRasterPos2f(-0.5f, 0.0f);
+        for (const unsigned char* part : parts)
+            glutBitmapString(GLUT_BITMAP_TIMES_ROMAN_24, part);
+    } else {
+        // At another scale the bitmap font would stand as small as at 1: the
+        // same text in freeglut's stroke font, as large beside the window as
+        // the bitmap font at 1 (its 24 pixels for the stroke font's height
+        // of 152.38 units), from the same place.
+        const double pixel = 24.0 * height / screenSize / 152.38;
+        const GLint viewport[4] = {0, 0, glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT)};
+        glPushMatrix();
+        glTranslatef(-0.5f, 0.0f, 0.0f);
+        glScaled(2.0 * pixel / std::max(viewport[2], 1), 2.0 * pixel / std::max(viewport[3], 1),
+                 1.0);
+        glPushAttrib(GL_LINE_BIT);
+        glLineWidth(static_cast<GLfloat>(std::max(1.0, 1.5 * height / screenSize)));
+        // A space as wide as half a digit, as in the bitmap font: the
+        // stroke font's own is a whole one.
+        for (const unsigned char* part : parts)
+            for (const unsigned char* c = part; *c != '\0'; ++c) {
+                if (*c == ' ')
+                    glTranslatef(0.5f * glutStrokeWidth(GLUT_STROKE_ROMAN, '0'), 0.0f, 0.0f);
+                else
+                    glutStrokeCharacter(GLUT_STROKE_ROMAN, *c);
+            }
+        glPopAttrib();
+        glPopMatrix();
+    }
     if (textured)
         glEnable(GL_TEXTURE_2D);
     glutSwapBuffers();

@@ -48,6 +48,7 @@ GLFrame frameCamera;
 std::int32_t loadedCount = 0, totalCount = 0;
 // One preloading worker per core, at least one.
 unsigned preloadWorkers = std::max(1u, std::thread::hardware_concurrency());
+double viewerScale = 1.0;
 void (*loaderObserver)(float fraction) = nullptr;
 std::uint64_t (*preloadRoom)() = nullptr;
 int preloadPlannedHalvings = 0;
@@ -119,6 +120,14 @@ void startupFunction() {
 
 std::size_t captureIndexForSlot(std::size_t slot, std::size_t count, bool clockwise) {
     return clockwise ? slot : count - 1 - slot;
+}
+
+void viewerWindowSize(double scale, int& width, int& height) {
+    // A factor no screen has (none, NaN, absurd) counts as 1.
+    if (!(scale >= 0.5 && scale <= 8.0))
+        scale = 1.0;
+    height = static_cast<int>(std::lround(static_cast<double>(screenSize) * scale));
+    width = static_cast<int>(static_cast<double>(height) * aspectRatio);
 }
 
 std::string loaderPercentText(float fraction) {

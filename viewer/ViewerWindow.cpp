@@ -77,7 +77,9 @@ bool openViewerWindow() {
     glutInit(&argc, argv);
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(static_cast<int>(static_cast<double>(screenSize) * aspectRatio), screenSize);
+    int width = 0, height = 0;
+    viewerWindowSize(viewerScale, width, height);
+    glutInitWindowSize(width, height);
     glutCreateWindow("Orbivue");
     viewerDisplay = glXGetCurrentDisplay();
     viewerOpen = true;

@@ -110,7 +110,7 @@ void moveByWindowManager(Display* display, Window window, int x, int y) {
     XFlush(display);
 }
 
-ManagedDisplay::ManagedDisplay(const char* manager) {
+ManagedDisplay::ManagedDisplay(const char* manager, const char* screen) {
     int ends[2];
     if (pipe(ends) != 0)
         return;
@@ -118,7 +118,7 @@ ManagedDisplay::ManagedDisplay(const char* manager) {
     if (server == 0) {
         ::close(ends[0]);
         const std::string fd = std::to_string(ends[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-noreset",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-noreset",
                "-nolisten", "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -138,13 +138,19 @@ ManagedDisplay::ManagedDisplay(const char* manager) {
     }
     const std::string name = ":" + std::string(number, std::strcspn(number, "\n"));
     setenv("DISPLAY", name.c_str(), 1);
+    Display* display = XOpenDisplay(nullptr);
+    if (manager == nullptr) {
+        managing = display != nullptr;
+        if (display != nullptr)
+            XCloseDisplay(display);
+        return;
+    }
     managerPid = fork();
     if (managerPid == 0) {
         execlp(manager, manager, static_cast<char*>(nullptr));
         _exit(127);
     }
     // Ready once the manager says so on the root window.
-    Display* display = XOpenDisplay(nullptr);
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     while (display != nullptr && !managing && Clock::now() < deadline &&
            waitpid(managerPid, nullptr, WNOHANG) == 0) {

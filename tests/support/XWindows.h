@@ -30,12 +30,12 @@ void position(Display* display, Window window, int& x, int& y);
 // dragging it by its title bar (or wmctrl -e) would.
 void moveByWindowManager(Display* display, Window window, int x, int y);
 
-// A display of its own, a virtual screen (Xvfb) with a window manager
-// running on it, for what the window manager does; DISPLAY names it while it
+// A display of its own, a virtual screen (Xvfb) of the size given, with a
+// window manager running on it when one is named; DISPLAY names it while it
 // lives. Not ready when the server or the manager cannot be started.
 class ManagedDisplay {
   public:
-    explicit ManagedDisplay(const char* manager);
+    explicit ManagedDisplay(const char* manager, const char* screen = "1280x1024x24");
     ~ManagedDisplay();
     ManagedDisplay(const ManagedDisplay&) = delete;
     ManagedDisplay& operator=(const ManagedDisplay&) = delete;

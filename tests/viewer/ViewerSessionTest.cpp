@@ -12,8 +12,11 @@
 #include "XWindows.h"
 #include "preload/MemoryPlan.h"
 
+#include <GL/freeglut.h>
 #include <GL/gl.h>
+#include <GL/glx.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 
 #include <dlfcn.h>
@@ -27,6 +30,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using TestImages::Rgb;
 using ViewerSession = OnDisplay;
@@ -534,4 +538,111 @@ TEST_F(ViewerSession, ASetInItsMemoryCgroupLoadsEvenlySmallerAlsoWhenAnotherProg
         EXPECT_EQ(count.narrowest, count.widest) << "the set is not at one size";
         EXPECT_LT(count.widest, taking ? 1024 : 2048);
     }
+}
+
+namespace {
+
+// The viewer window's size and the box of the loading screen's white text,
+// as the first loading screen showed them.
+struct LoadingScreen {
+    int width = 0, height = 0;
+    int textWidth = 0, textHeight = 0;
+};
+LoadingScreen firstScreen;
+
+// Called before each loading screen is drawn: at the second, once the
+// window is on the screen, the first screen (0 %) is drawn again and read
+// back as the X server shows it.
+void measureFirstScreen(float fraction) {
+    if (fraction <= 0.0f || firstScreen.width != 0)
+        return;
+    // The window as the X server shows it, through a connection of its own.
+    ::Display* display = XWindows::open();
+    ::Window window = 0;
+    for (int i = 0; i < 250 && window == 0; ++i) {
+        window = XWindows::findByTitle(display, "Orbivue");
+        if (window == 0)
+            usleep(20000);
+    }
+    OrbivueGL::loaderObserver = nullptr;
+    OrbivueGL::printLoader(0.0f);
+    OrbivueGL::loaderObserver = measureFirstScreen;
+    glFinish();
+    // Without a window manager the window stands at (-1, -1): the part on
+    // the screen.
+    int w = 0, h = 0;
+    XWindows::size(display, window, w, h);
+    XImage* image = window == 0 ? nullptr
+                                : XGetImage(display, window, 1, 1, static_cast<unsigned>(w - 1),
+                                            static_cast<unsigned>(h - 1), AllPlanes, ZPixmap);
+    XWindows::close(display);
+    if (image == nullptr)
+        return;
+    int left = w, right = -1, bottom = h, top = -1;
+    for (int y = 0; y < h - 1; ++y)
+        for (int x = 0; x < w - 1; ++x)
+            if (((XGetPixel(image, x, y) >> 16) & 0xFF) > 128) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                bottom = std::min(bottom, y);
+                top = std::max(top, y);
+            }
+    XDestroyImage(image);
+    firstScreen = {w, h, right - left + 1, top - bottom + 1};
+}
+
+} // namespace
+
+// On a high-density screen (the editor at scale 2) the viewer opens twice as
+// large in pixels, its loading text twice as large, and a drag moves the
+// picture as far per pixel of the editor's as at scale 1: the scene's
+// projection takes the window's height. At scale 1 exactly as always. A
+// screen of its own, large enough for the window.
+TEST_F(ViewerSession, AtScaleTwoTheWindowAndItsLoadingTextTakeTheScale) {
+    XWindows::ManagedDisplay screen(nullptr, "1600x1200x24");
+    if (!screen.ready())
+        GTEST_SKIP() << "no Xvfb to be had";
+    TestImages::TempDir dir;
+    // A colour for each start, by which the test tells their windows apart.
+    const Rgb colours[2] = {{60, 170, 90}, {170, 60, 90}};
+    std::vector<std::string> photos[2];
+    for (int start = 0; start < 2; ++start)
+        for (int i = 0; i < 3; ++i) {
+            photos[start].push_back(dir.file(std::to_string(start) + std::to_string(i) + ".jpg"));
+            ASSERT_TRUE(TestImages::writeJpeg(photos[start].back(),
+                                              TestImages::solid(64, 48, colours[start])));
+        }
+    struct Seen {
+        LoadingScreen screens[2];
+        int screenSize[2];
+    } seen;
+    ASSERT_TRUE(runViewers(
+        {colours[0], colours[1]},
+        [&](Seen& made) {
+            for (int i = 0; i < 2; ++i) {
+                OrbivueGL::viewerScale = i == 0 ? 1.0 : 2.0;
+                OrbivueGL::loaderObserver = measureFirstScreen;
+                firstScreen = LoadingScreen();
+                OrbivueSettings record;
+                for (const std::string& p : photos[i])
+                    record.addFileName1(p.c_str());
+                OrbivueGL::start(&record);
+                made.screens[i] = firstScreen;
+                made.screenSize[i] = OrbivueGL::screenSize;
+            }
+        },
+        seen));
+    const LoadingScreen& one = seen.screens[0];
+    const LoadingScreen& two = seen.screens[1];
+    EXPECT_EQ(one.width, 733);
+    EXPECT_EQ(one.height, 550);
+    EXPECT_EQ(two.width, 1466);
+    EXPECT_EQ(two.height, 1100);
+    EXPECT_EQ(seen.screenSize[0], 550);
+    EXPECT_EQ(seen.screenSize[1], 1100) << "a drag's shift counts by the window's height";
+    ASSERT_GT(one.textHeight, 10);
+    const double taller = static_cast<double>(two.textHeight) / one.textHeight;
+    const double wider = static_cast<double>(two.textWidth) / one.textWidth;
+    EXPECT_NEAR(taller, 2.0, 0.4) << one.textHeight << " and " << two.textHeight << " pixels high";
+    EXPECT_NEAR(wider, 2.0, 0.4) << one.textWidth << " and " << two.textWidth << " pixels wide";
 }

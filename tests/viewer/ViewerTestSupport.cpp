@@ -30,7 +30,7 @@ auto viewerState() {
                     alphaFac, aspectRatio, screenSize, panX, panY, lastPanX, lastPanY, refX, refY,
                     textureNames1, textureNames2, textureNames3, glTextures1, glTextures2,
                     glTextures3, pTextureLoader, frameCamera, loadedCount, totalCount,
-                    preloadWorkers, loaderObserver, nextTickDue, ticksRun);
+                    preloadWorkers, viewerScale, loaderObserver, nextTickDue, ticksRun);
 }
 
 template <class... T> std::tuple<T...> copyOf(const std::tuple<T&...>& references) {
