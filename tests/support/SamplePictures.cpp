@@ -63,7 +63,7 @@ int sampleInks(const cmsUInt16Number in[], cmsUInt16Number out[], void* toLab) {
 
 } // namespace
 
-std::vector<std::uint8_t> cmykProfile() {
+std::vector<std::uint8_t> cmykProfile(int gridPoints, double inkCurve) {
     const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
     const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
     const CmsHandles::ToneCurve linear(cmsBuildGamma(nullptr, 1.0));
@@ -72,11 +72,14 @@ std::vector<std::uint8_t> cmykProfile() {
     const CmsHandles::Profile lab(cmsCreateLab4Profile(nullptr));
     const CmsHandles::Transform toLab(cmsCreateTransform(
         light.get(), TYPE_RGB_DBL, lab.get(), TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
-    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStage* table =
+        cmsStageAllocCLut16bit(nullptr, static_cast<cmsUInt32Number>(gridPoints), 4, 3, nullptr);
     cmsStageSampleCLut16bit(table, sampleInks, toLab.get(), 0);
     cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
-    // As the format stores it: curves, table, curves (here straight lines).
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    // As the format stores it: curves, table, curves.
+    const CmsHandles::ToneCurve ink(cmsBuildGamma(nullptr, inkCurve));
+    cmsToneCurve* inks[4] = {ink.get(), ink.get(), ink.get(), ink.get()};
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, inks));
     cmsPipelineInsertStage(pipeline, cmsAT_END, table);
     cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
 
@@ -100,6 +103,10 @@ std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&s
     std::vector<std::uint8_t> pixels;
     for (int i = 0; i < width * height; ++i)
         pixels.insert(pixels.end(), stored, stored + 4);
+    return cmykJpeg(width, height, pixels);
+}
+
+std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::vector<std::uint8_t>& pixels) {
     const TurboJpegHandles::Handle handle(tjInitCompress());
     unsigned char* out = nullptr;
     unsigned long size = 0;

@@ -20,12 +20,15 @@ std::vector<std::uint8_t> iccProfile(Space space);
 std::vector<std::uint8_t> greyProfile();
 
 // A CMYK printing profile (a table from inks to colours, with inks that are
-// less pure than a plain inversion assumes).
-std::vector<std::uint8_t> cmykProfile();
+// less pure than a plain inversion assumes), of `gridPoints` an ink, its
+// curve for each ink before the table.
+std::vector<std::uint8_t> cmykProfile(int gridPoints = 9, double inkCurve = 1.0);
 
 // A CMYK JPEG of one colour, stored as such files store it: each ink
 // inverted (255 for none), for cyan, magenta, yellow and black.
 std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::uint8_t (&stored)[4]);
+// The same of many colours: four bytes a pixel, top row first.
+std::vector<std::uint8_t> cmykJpeg(int width, int height, const std::vector<std::uint8_t>& pixels);
 
 // The JPEG with `profile` in APP2 "ICC_PROFILE" markers straight after its
 // start marker, split into `pieces` markers.

@@ -217,17 +217,31 @@ bool invert(const Matrix& m, Matrix& out) {
 // Little CMS within a step on colours across the whole cube.
 struct ColourConverter::Conversion {
     enum class Kind { GreyTable, MatrixShaper, Transform } kind = Kind::Transform;
-    // For Kind::Transform: Little CMS's transform as built, and the one it
-    // optimises for speed, made when a picture is large enough to repay its
-    // cost of a few milliseconds (from the profile kept open for it).
+    // For Kind::Transform: Little CMS's transform as built, unoptimised. Its
+    // eight-bit optimisation interpolates between a few grid points and lands
+    // up to 30 steps away on CMYK profiles of coarse tables; the exact one is
+    // kept, and each colour a picture has is converted once (below).
     CmsHandles::Transform exact;
-    CmsHandles::Transform optimised;
-    bool optimisedTried = false;
-    CmsHandles::Profile source;
-    cmsHPROFILE srgb = nullptr; // the converter's, not closed here
     cmsUInt32Number format = 0;
-    static constexpr std::size_t kOptimiseFrom = 128 * 128; // pixels
-    std::array<std::uint8_t, 256 * 3> greyTable{};          // grey level to red, green, blue
+    std::array<std::uint8_t, 256 * 3> greyTable{}; // grey level to red, green, blue
+
+    // The colours converted so far, by their four bytes, in slots chosen by
+    // a hash; a colour that finds its slot taken by another is converted
+    // again. Pictures at the texture size repeat their colours (the area
+    // average makes them smooth): the exact transform then runs for a
+    // fraction of the pixels.
+    struct Known {
+        std::uint32_t colour = 0;
+        std::uint32_t rgb = 0;  // red, green, blue in the low three bytes
+        std::uint32_t miss = 0; // while a slice is converted: its index among the misses
+        std::uint8_t state = 0; // 0 empty, 1 converted, 2 being converted
+    };
+    static constexpr int kMemoBits = 16;
+    std::vector<Known> memo;
+    std::vector<std::uint8_t> misses;       // four bytes each, converted in place
+    std::vector<std::uint32_t> missColours; // their colours as they were
+    std::vector<std::uint32_t> pending;     // each pixel's miss index, or kConverted
+    static constexpr std::uint32_t kConverted = 0xFFFFFFFFu;
 
     // The three output channels side by side in one 64-bit word, 21 bits
     // each: what each level of each input channel adds to them (its linear
@@ -246,16 +260,6 @@ struct ColourConverter::Conversion {
     Matrix matrix{};
     double base[3][3] = {}; // [input channel][output lane]
     bool sixteenTried = false;
-
-    cmsHTRANSFORM transformFor(std::size_t count) {
-        if (count >= kOptimiseFrom && !optimisedTried) {
-            optimisedTried = true;
-            optimised.reset(cmsCreateTransform(source.get(), format, srgb, kRgbx, INTENT_PERCEPTUAL,
-                                               cmsFLAGS_NOCACHE));
-        }
-        return (count >= kOptimiseFrom && optimised ? optimised : exact).get();
-    }
-
     void apply(std::uint8_t* pixels, std::size_t count) {
         switch (kind) {
         case Kind::GreyTable:
@@ -271,14 +275,64 @@ struct ColourConverter::Conversion {
             applyMatrixShaper(pixels, count);
             break;
         case Kind::Transform:
-            // In slices: the pixel count of one call is 32-bit.
-            constexpr std::size_t kSlice = std::size_t(1) << 24;
-            cmsHTRANSFORM transform = transformFor(count);
-            for (std::size_t done = 0; done < count; done += kSlice)
-                cmsDoTransform(transform, pixels + done * 4, pixels + done * 4,
-                               static_cast<cmsUInt32Number>(std::min(kSlice, count - done)));
+            applyExact(pixels, count);
             break;
         }
+    }
+
+    // Little CMS's exact result for every pixel, each colour converted once
+    // per slice (and kept for the slices after it, where its slot allows).
+    // The fourth byte of each pixel is left as it is.
+    void applyExact(std::uint8_t* pixels, std::size_t count) {
+        constexpr std::size_t kSlice = 16384;
+        if (memo.empty())
+            memo.resize(std::size_t(1) << kMemoBits);
+        auto slotOf = [](std::uint32_t colour) {
+            return (colour * 2654435761u) >> (32 - kMemoBits);
+        };
+        for (std::size_t start = 0; start < count; start += kSlice) {
+            const std::size_t n = std::min(kSlice, count - start);
+            std::uint8_t* slice = pixels + start * 4;
+            misses.clear();
+            pending.resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                std::uint32_t colour;
+                std::memcpy(&colour, slice + i * 4, 4);
+                Known& k = memo[slotOf(colour)];
+                if (k.state != 0 && k.colour == colour) {
+                    pending[i] = k.state == 1 ? kConverted : k.miss;
+                    if (k.state == 1)
+                        put(slice + i * 4, k.rgb);
+                    continue;
+                }
+                k = {colour, 0, static_cast<std::uint32_t>(misses.size() / 4), 2};
+                pending[i] = k.miss;
+                misses.insert(misses.end(), slice + i * 4, slice + i * 4 + 4);
+            }
+            const std::size_t missed = misses.size() / 4;
+            missColours.resize(missed);
+            for (std::size_t m = 0; m < missed; ++m)
+                std::memcpy(&missColours[m], misses.data() + m * 4, 4);
+            if (missed > 0)
+                cmsDoTransform(exact.get(), misses.data(), misses.data(),
+                               static_cast<cmsUInt32Number>(missed));
+            for (std::size_t i = 0; i < n; ++i)
+                if (pending[i] != kConverted)
+                    std::memcpy(slice + i * 4, misses.data() + pending[i] * 4, 3);
+            for (std::size_t m = 0; m < missed; ++m) {
+                Known& k = memo[slotOf(missColours[m])];
+                if (k.colour == missColours[m]) {
+                    k.rgb = misses[m * 4] | (misses[m * 4 + 1] << 8) |
+                            (std::uint32_t(misses[m * 4 + 2]) << 16);
+                    k.state = 1;
+                }
+            }
+        }
+    }
+    static void put(std::uint8_t* pixel, std::uint32_t rgb) {
+        pixel[0] = static_cast<std::uint8_t>(rgb);
+        pixel[1] = static_cast<std::uint8_t>(rgb >> 8);
+        pixel[2] = static_cast<std::uint8_t>(rgb >> 16);
     }
 
     // The three contributions of a pixel added at once; each lane then
@@ -509,8 +563,6 @@ struct ColourConverter::Conversion {
         }
         if (conversion && conversion->kind == Kind::Transform) {
             conversion->exact = std::move(exact);
-            conversion->source = std::move(source);
-            conversion->srgb = srgb;
             conversion->format = format;
         }
         return conversion;

@@ -1,6 +1,7 @@
 #include "CmsHandles.h"
 #include "SamplePictures.h"
 #include "TestImages.h"
+#include "TurboJpegHandles.h"
 #include "decode/TextureDecode.h"
 
 #include <lcms2.h>
@@ -211,6 +212,45 @@ TEST_F(PictureColour, CmykJpegsShowTheirInksThroughTheirProfile) {
         ASSERT_TRUE(d.ok) << c.name;
         EXPECT_LE(distance(texel(d, 8, 8), c.expected), 2) << c.name;
     }
+}
+
+// A CMYK picture of 65536 inks, each texel its own, through a profile whose
+// ink curves rise steeply from paper white before its table: every texel
+// shows Little CMS's exact, unoptimised result for the inks it decoded to,
+// where its eight-bit optimisation landed up to 28 steps away.
+TEST_F(PictureColour, CmykPicturesShowLittleCmsExactColours) {
+    constexpr int kSide = 256;
+    std::vector<std::uint8_t> stored;
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x)
+            stored.insert(stored.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
+                                         static_cast<std::uint8_t>((x * 7 + y * 3) & 255),
+                                         static_cast<std::uint8_t>(255 - ((x ^ y) & 127))});
+    const std::vector<std::uint8_t> profile = cmykProfile(9, 0.45);
+    const std::vector<std::uint8_t> jpeg = cmykJpeg(kSide, kSide, stored);
+    const DecodedTexture d = load("x.jpg", withJpegProfile(jpeg, profile, 1));
+    ASSERT_TRUE(d.ok);
+    ASSERT_EQ(d.width, kSide);
+    // The inks as decoded, top row first, through the unoptimised transform.
+    std::vector<std::uint8_t> inks(stored.size());
+    const TurboJpegHandles::Handle decoder(tjInitDecompress());
+    ASSERT_EQ(tjDecompress2(decoder.get(), jpeg.data(), jpeg.size(), inks.data(), kSide, 0, kSide,
+                            TJPF_CMYK, 0),
+              0);
+    const CmsHandles::Profile from(
+        cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size())));
+    const CmsHandles::Profile to(cmsCreate_sRGBProfile());
+    const CmsHandles::Transform exact(cmsCreateTransform(
+        from.get(), TYPE_CMYK_8_REV, to.get(), TYPE_RGB_8, INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE));
+    std::vector<std::uint8_t> expected(kSide * kSide * 3);
+    cmsDoTransform(exact.get(), inks.data(), expected.data(), kSide * kSide);
+    int worst = 0;
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            const std::uint8_t* e = &expected[(static_cast<std::size_t>(y) * kSide + x) * 3];
+            worst = std::max(worst, distance(texel(d, x, kSide - 1 - y), {e[0], e[1], e[2]}));
+        }
+    EXPECT_LE(worst, 1);
 }
 
 TEST_F(PictureColour, SixteenBitPngsWithAProfileConvertFromTheirSixteenBits) {
