@@ -1,6 +1,6 @@
 // Orbivue's sample object: a small watch tower with a different face on each
 // side, on a paved square under a clear sky. The render script photographs it
-// from 16 positions around it at three heights.
+// from 24 positions around it at three heights.
 //
 // Declared from the command line:
 //   Angle  - camera position in degrees, going clockwise seen from above

@@ -1,5 +1,6 @@
 // Writes the ready-to-load set of the sample object: a settings file and its
-// three list files, with absolute paths to the 16 photographs of each series.
+// three list files, with absolute paths to the 24 photographs of each series
+// (sample/render.sh makes them).
 //
 //   make_sample_set IMAGES_DIR SETTINGS_FILE [STAGING_ROOT]
 //
@@ -13,6 +14,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+
+// Photographs of each series, 15 degrees apart.
+constexpr int kPositions = 24;
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
@@ -30,7 +34,7 @@ int main(int argc, char** argv) {
     SetFile::StoredSet set;
     const char* series[3] = {"lower", "centric", "upper"};
     for (int s = 0; s < 3; ++s) {
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < kPositions; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "%s-%02d.jpg", series[s], i);
             set.lists[s].push_back(images + "/" + name);
