@@ -110,76 +110,24 @@ void moveByWindowManager(Display* display, Window window, int x, int y) {
     XFlush(display);
 }
 
-ManagedDisplay::ManagedDisplay(const char* manager, const char* screen) {
-    int ends[2];
-    if (pipe(ends) != 0)
-        return;
-    server = fork();
-    if (server == 0) {
-        ::close(ends[0]);
-        const std::string fd = std::to_string(ends[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-noreset",
-               "-nolisten", "tcp", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ::close(ends[1]);
-    char number[16] = {};
-    std::size_t got = 0;
-    for (ssize_t n = 1; n > 0 && got < sizeof number - 1 && number[got ? got - 1 : 0] != '\n';) {
-        n = ::read(ends[0], number + got, sizeof number - 1 - got);
-        got += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    ::close(ends[0]);
-    if (server < 0 || got == 0)
-        return;
-    if (const char* was = std::getenv("DISPLAY")) {
-        previous = was;
-        hadPrevious = true;
-    }
-    const std::string name = ":" + std::string(number, std::strcspn(number, "\n"));
-    setenv("DISPLAY", name.c_str(), 1);
-    Display* display = XOpenDisplay(nullptr);
-    if (manager == nullptr) {
-        managing = display != nullptr;
-        if (display != nullptr)
-            XCloseDisplay(display);
-        return;
-    }
-    managerPid = fork();
-    if (managerPid == 0) {
-        execlp(manager, manager, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Ready once the manager says so on the root window.
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (display != nullptr && !managing && Clock::now() < deadline &&
-           waitpid(managerPid, nullptr, WNOHANG) == 0) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long items = 0, left = 0;
-        unsigned char* data = nullptr;
-        managing =
-            XGetWindowProperty(display, DefaultRootWindow(display),
-                               XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
-                               AnyPropertyType, &type, &format, &items, &left, &data) == Success &&
-            items == 1;
-        if (data != nullptr)
-            XFree(data);
-        if (!managing)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (display != nullptr)
-        XCloseDisplay(display);
+bool managed(Display* display) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, left = 0;
+    unsigned char* data = nullptr;
+    const bool says =
+        XGetWindowProperty(display, DefaultRootWindow(display),
+                           XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
+                           AnyPropertyType, &type, &format, &items, &left, &data) == Success &&
+        items == 1;
+    if (data != nullptr)
+        XFree(data);
+    return says;
 }
 
-ManagedDisplay::~ManagedDisplay() {
-    for (const int pid : {managerPid, server})
-        if (pid > 0)
-            stop(pid);
-    if (hadPrevious)
-        setenv("DISPLAY", previous.c_str(), 1);
-    else
-        unsetenv("DISPLAY");
+void screenSize(Display* display, int& width, int& height) {
+    width = DisplayWidth(display, DefaultScreen(display));
+    height = DisplayHeight(display, DefaultScreen(display));
 }
 
 bool shows(Display* display, Window window, int x, int y, int r, int g, int b, int tolerance) {

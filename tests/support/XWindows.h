@@ -30,23 +30,10 @@ void position(Display* display, Window window, int& x, int& y);
 // dragging it by its title bar (or wmctrl -e) would.
 void moveByWindowManager(Display* display, Window window, int x, int y);
 
-// A display of its own, a virtual screen (Xvfb) of the size given, with a
-// window manager running on it when one is named; DISPLAY names it while it
-// lives. Not ready when the server or the manager cannot be started.
-class ManagedDisplay {
-  public:
-    explicit ManagedDisplay(const char* manager, const char* screen = "1280x1024x24");
-    ~ManagedDisplay();
-    ManagedDisplay(const ManagedDisplay&) = delete;
-    ManagedDisplay& operator=(const ManagedDisplay&) = delete;
-    bool ready() const { return managing; }
-
-  private:
-    int server = -1, managerPid = -1;
-    bool managing = false;
-    std::string previous;
-    bool hadPrevious = false;
-};
+// Whether a window manager runs on the display (it says so on the root
+// window), and the screen's size.
+bool managed(Display* display);
+void screenSize(Display* display, int& width, int& height);
 
 // Whether the window's pixel at (x, y), origin top left, is within
 // `tolerance` of the colour.
