@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
-#include <string>
 #include <sys/time.h>
 #include <thread>
 #include <vector>
@@ -36,21 +35,16 @@ class Interruptions {
     struct sigaction previous{};
 };
 
-std::vector<std::uint8_t> pattern(std::size_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    return bytes;
-}
-
 } // namespace
 
-// Through a pipe whose other end moves a few bytes at a time, slowly, and
-// with signals arriving all the while: every byte arrives, in order, and the
-// end of the data is told by a short count.
+// Through a pipe whose other end moves a few bytes at a time, slowly, with
+// signals arriving all the while: every byte arrives, in order, and the end
+// of the data is told by a short count.
 TEST(ReadWrite, EveryByteCrossesAPipeThroughShortTransfersAndSignals) {
     constexpr std::size_t kSize = 200000;
-    const std::vector<std::uint8_t> sent = pattern(kSize);
+    std::vector<std::uint8_t> sent(kSize);
+    for (std::size_t i = 0; i < kSize; ++i)
+        sent[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
     const struct {
         const char* what;
         bool reading; // the call under test reads; else it writes
@@ -79,26 +73,22 @@ TEST(ReadWrite, EveryByteCrossesAPipeThroughShortTransfersAndSignals) {
         ASSERT_EQ(pipe(ends), 0);
         FileDescriptor readEnd(ends[0]), writeEnd(ends[1]);
         std::vector<std::uint8_t> got;
-        // The other end, in pieces of 1 to 4096 bytes with pauses between.
+        // The other end, in pieces of 1 to 4096 bytes with pauses between;
+        // the signals go to the thread under test.
         std::thread peer([&] {
-            sigset_t none;
-            sigemptyset(&none);
-            sigaddset(&none, SIGALRM);
-            pthread_sigmask(SIG_BLOCK, &none, nullptr);
+            sigset_t alarm;
+            sigemptyset(&alarm);
+            sigaddset(&alarm, SIGALRM);
+            pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
             std::uint8_t piece[4096];
-            for (std::size_t at = 0, step = 1; at < kSize || !c.reading;
-                 step = step * 3 % 4096 + 1) {
-                if (c.reading) {
-                    const std::size_t n = std::min(step, kSize - at);
-                    if (::write(writeEnd.get(), sent.data() + at, n) != static_cast<ssize_t>(n))
-                        break;
-                    at += n;
-                } else {
-                    const ssize_t n = ::read(readEnd.get(), piece, std::min(step, sizeof piece));
-                    if (n <= 0)
-                        break;
-                    got.insert(got.end(), piece, piece + n);
-                }
+            for (std::size_t at = 0, step = 1;; step = step * 3 % 4096 + 1) {
+                const std::size_t n = c.reading ? std::min(step, kSize - at) : step;
+                const ssize_t moved = c.reading ? ::write(writeEnd.get(), sent.data() + at, n)
+                                                : ::read(readEnd.get(), piece, n);
+                if (moved <= 0 || (c.reading && (at += moved) == kSize))
+                    break;
+                if (!c.reading)
+                    got.insert(got.end(), piece, piece + moved);
                 if (step % 5 == 0)
                     usleep(200);
             }
@@ -123,7 +113,9 @@ TEST(ReadWrite, OffsetsEndsAndFailuresOfAFile) {
     const FileDescriptor file(mkstemp(name));
     ASSERT_TRUE(file);
     unlink(name);
-    const std::vector<std::uint8_t> bytes = pattern(10000);
+    std::vector<std::uint8_t> bytes(10000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 13);
     ASSERT_TRUE(ReadWrite::writeAllAt(file.get(), bytes.data(), 6000, 4000));
     ASSERT_TRUE(ReadWrite::writeAllAt(file.get(), bytes.data() + 6000, 4000, 0));
     const struct {
