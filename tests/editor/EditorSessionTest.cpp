@@ -17,9 +17,35 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 using EditorSession = OnDisplay;
+
+namespace {
+
+// The editor as the program starts it, in this (child) process: the real
+// viewer handed to the window, the photographs in the lower series; `ready`
+// arranges what happens once it shows, and the event loop runs until it
+// ends.
+void runEditor(const std::vector<std::string>& photos,
+               const std::function<void(QApplication&, Form1&)>& ready) {
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    int argc = 1;
+    char name[] = "orbivue";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    PictureDecoder::setUpProcess();
+    Form1 form;
+    form.setViewerLauncher(OrbivueGL::start);
+    for (const std::string& p : photos)
+        form.listBox1->addItem(QString::fromStdString(p));
+    form.show();
+    ready(application, form);
+    application.exec();
+}
+
+} // namespace
 
 TEST_F(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
     TestImages::TempDir dir;
@@ -34,28 +60,18 @@ TEST_F(EditorSession, StartRunsTheViewerAndTheEditorComesBack) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        int argc = 1;
-        char name[] = "orbivue";
-        char* argv[] = {name, nullptr};
-        QApplication application(argc, argv);
-        // As the program starts: the real viewer handed to the window.
-        PictureDecoder::setUpProcess();
-        Form1 form;
-        form.setViewerLauncher(OrbivueGL::start);
-        for (const std::string& p : photos)
-            form.listBox1->addItem(QString::fromStdString(p));
-        form.listBox1->setCurrentRow(1);
-        form.show();
         int code = 5;
-        QTimer::singleShot(200, [&] {
-            form.button25->click(); // returns when the viewer has closed
-            const bool same = form.listBox1->count() == 3 && form.listBox1->currentRow() == 1 &&
-                              form.listBox1->item(0)->text() == QString::fromStdString(photos[0]);
-            code = form.isVisible() && same ? 0 : 4;
-            application.quit();
+        runEditor(photos, [&](QApplication& application, Form1& form) {
+            form.listBox1->setCurrentRow(1);
+            QTimer::singleShot(200, [&] {
+                form.button25->click(); // returns when the viewer has closed
+                const bool same =
+                    form.listBox1->count() == 3 && form.listBox1->currentRow() == 1 &&
+                    form.listBox1->item(0)->text() == QString::fromStdString(photos[0]);
+                code = form.isVisible() && same ? 0 : 4;
+                application.quit();
+            });
         });
-        application.exec();
         _exit(code);
     }
 
@@ -126,26 +142,17 @@ TEST_F(EditorSession, UnderAWindowManagerTheEditorComesBackWhereTheUserLeftIt) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        int argc = 1;
-        char name[] = "orbivue";
-        char* argv[] = {name, nullptr};
-        QApplication application(argc, argv);
-        PictureDecoder::setUpProcess();
-        Form1 form;
-        form.setViewerLauncher(OrbivueGL::start);
-        form.listBox1->addItem(QString::fromStdString(photo));
-        form.show();
         // Start is pressed when the test says so; closing the editor ends.
         fcntl(go[0], F_SETFL, O_NONBLOCK);
         QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            char c = 0;
-            if (read(go[0], &c, 1) == 1)
-                form.button25->click();
+        runEditor({photo}, [&](QApplication&, Form1& form) {
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                char c = 0;
+                if (read(go[0], &c, 1) == 1)
+                    form.button25->click();
+            });
+            poll.start(50);
         });
-        poll.start(50);
-        application.exec();
         _exit(0);
     }
     ::close(go[0]);
