@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 namespace OrbivueGL {
 

@@ -159,6 +159,12 @@ std::uint64_t Room::least() const {
     return std::min({cgroup, available, addressSpace, data});
 }
 
+Room less(Room room, std::uint64_t bytes) {
+    for (std::uint64_t* limit : {&room.cgroup, &room.available, &room.addressSpace, &room.data})
+        *limit = less(*limit, bytes);
+    return room;
+}
+
 Room readRoom(const Sources& sources) {
     Room room;
     std::string text;

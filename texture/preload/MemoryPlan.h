@@ -45,6 +45,8 @@ struct Sources {
     bool resourceLimits = true; // RLIMIT_AS and RLIMIT_DATA of this process
 };
 Room readRoom(const Sources& sources = Sources());
+// The room left under each limit once `bytes` more are taken.
+Room less(Room room, std::uint64_t bytes);
 
 // A picture's size as its header gives it, read without decoding it; width 0
 // when the file cannot be read, no decoder knows it, or (a targa file) its

@@ -91,11 +91,7 @@ MemoryPlan::Plan PreloadPipeline::plan(RoomReader reader, std::uint64_t staging,
         extents = found;
     }
     const MemoryPlan::Room now = room();
-    MemoryPlan::Room withStaging = now;
-    for (std::uint64_t* limit : {&withStaging.cgroup, &withStaging.available,
-                                 &withStaging.addressSpace, &withStaging.data})
-        if (*limit != MemoryPlan::kUnlimited)
-            *limit = *limit > staging ? *limit - staging : 0;
+    const MemoryPlan::Room withStaging = MemoryPlan::less(now, staging);
     MemoryPlan::Plan chosen =
         MemoryPlan::plan(found, options, maxTextureSize, workerCount, withStaging);
     // A cache only reads and keeps full-size textures: its staging area is
@@ -117,11 +113,7 @@ void PreloadPipeline::useCache(std::shared_ptr<TextureStore> c) {
 }
 
 MemoryPlan::Room PreloadPipeline::room() const {
-    MemoryPlan::Room r = roomReader ? roomReader() : MemoryPlan::Room();
-    for (std::uint64_t* limit : {&r.cgroup, &r.available, &r.addressSpace, &r.data})
-        if (*limit != MemoryPlan::kUnlimited)
-            *limit = *limit > taken ? *limit - taken : 0;
-    return r;
+    return MemoryPlan::less(roomReader ? roomReader() : MemoryPlan::Room(), taken);
 }
 
 bool PreloadPipeline::smallerWanted(const DecodedTexture& decoded) const {
