@@ -1,10 +1,17 @@
 #include "decode/AreaResampler.h"
 
+#include "decode/Mipmaps.h"
+
 #include <algorithm>
 #include <cmath>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+// Functions for processors with AVX2, chosen when the program runs.
+#define ORBIVUE_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace {
@@ -91,21 +98,141 @@ int verticalRowSse2(const std::uint8_t* const* rows, const std::uint32_t* pairs,
 }
 #endif
 
-// Combines the source rows of one destination row into 16-bit sums.
-void verticalRow(const std::uint8_t* const* rows, const std::int16_t* w, const std::uint32_t* pairs,
-                 int taps, int length, std::int16_t* out) {
+#if defined(__x86_64__) || defined(__i386__)
+
+// The vertical pass, 16 source bytes per step: each byte widened to 16 bits
+// as it is loaded, neighbouring rows' values paired for one multiply-add.
+// `Pairs` pairs of rows, or with 0 pairCount of them.
+template <int Pairs>
+ORBIVUE_AVX2 void verticalRowAvx2(const std::uint8_t* const* rows, const std::uint32_t* pairs,
+                                  int pairCount, int length, std::int16_t* out) {
+    constexpr int kHeld = Pairs > 0 ? Pairs : 1;
+    const int count = Pairs > 0 ? Pairs : pairCount;
+    __m256i weights[kHeld];
+    const std::uint8_t* a[kHeld];
+    const std::uint8_t* b[kHeld];
+    for (int p = 0; p < (Pairs > 0 ? Pairs : 0); ++p) {
+        weights[p] = _mm256_set1_epi32(static_cast<int>(pairs[p]));
+        a[p] = rows[2 * p];
+        b[p] = rows[2 * p + 1];
+    }
+    const __m256i round = _mm256_set1_epi32(1 << (kVerticalShift - 1));
+    for (int x = 0; x + 16 <= length; x += 16) {
+        __m256i lo = round, hi = round;
+        for (int p = 0; p < count; ++p) {
+            const __m256i w =
+                Pairs > 0 ? weights[p] : _mm256_set1_epi32(static_cast<int>(pairs[p]));
+            const std::uint8_t* ra = Pairs > 0 ? a[p] : rows[2 * p];
+            const std::uint8_t* rb = Pairs > 0 ? b[p] : rows[2 * p + 1];
+            const __m256i va =
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ra + x)));
+            const __m256i vb =
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rb + x)));
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(va, vb), w));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(va, vb), w));
+        }
+        // Within each 128-bit lane the low and high halves are in order, so
+        // packing them gives the 16 sums in order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_packs_epi32(_mm256_srai_epi32(lo, kVerticalShift),
+                                               _mm256_srai_epi32(hi, kVerticalShift)));
+    }
+}
+
+// The sums of one destination pixel's first group of four source pixels:
+// red, green, blue and alpha of pixels 0 and 1 in the low lane, of pixels 2
+// and 3 in the high one.
+ORBIVUE_AVX2 inline __m256i groupSums(const std::int16_t* row, int first,
+                                      const std::int16_t* weights, __m256i order) {
+    const __m256i pixels = _mm256_loadu_si256(
+        reinterpret_cast<const __m256i*>(row + static_cast<std::size_t>(first) * 4));
+    return _mm256_madd_epi16(_mm256_shuffle_epi8(pixels, order),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
+}
+
+// Destination pixels i and i + 1: their sums side by side, rounded and
+// shifted.
+template <int Groups>
+ORBIVUE_AVX2 inline __m256i twoPixels(const std::int16_t* row, const AreaResampler::GroupedTaps& g,
+                                      std::size_t span, int i, __m256i order, __m256i round) {
+    const std::int16_t* w = g.weights.data() + static_cast<std::size_t>(i) * span;
+    __m256i a = groupSums(row, g.first[i], w, order);
+    __m256i b = groupSums(row, g.first[i + 1], w + span, order);
+    for (int k = 1; k < (Groups > 0 ? Groups : g.groups); ++k) {
+        a = _mm256_add_epi32(a, groupSums(row, g.first[i] + 4 * k, w + 16 * k, order));
+        b = _mm256_add_epi32(b, groupSums(row, g.first[i + 1] + 4 * k, w + span + 16 * k, order));
+    }
+    const __m256i sums = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20),
+                                          _mm256_permute2x128_si256(a, b, 0x31));
+    return _mm256_srai_epi32(_mm256_add_epi32(sums, round), kFinalShift);
+}
+
+// The horizontal pass, eight destination pixels per step; `Groups` groups
+// of four source pixels per destination pixel, or with 0 any number.
+template <int Groups>
+ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler::GroupedTaps& g,
+                                   int dw, bool opaque, std::uint8_t* out) {
+    // Words 0 4 1 5 2 6 3 7 of each lane: the channels of two pixels paired.
+    const __m256i order = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0,
+                                           1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    const __m256i round = _mm256_set1_epi32(1 << (kFinalShift - 1));
+    const __m256i inOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i alpha = _mm256_set1_epi32(opaque ? static_cast<int>(0xFF000000u) : 0);
+    const std::size_t span = static_cast<std::size_t>(g.groups) * 16;
     int x = 0;
+    for (; x + 8 <= dw; x += 8) {
+        // Lanes hold pixels 0 2 4 6 and 1 3 5 7 after the packing.
+        const __m256i q0 = _mm256_packs_epi32(twoPixels<Groups>(row, g, span, x, order, round),
+                                              twoPixels<Groups>(row, g, span, x + 2, order, round));
+        const __m256i q1 = _mm256_packs_epi32(twoPixels<Groups>(row, g, span, x + 4, order, round),
+                                              twoPixels<Groups>(row, g, span, x + 6, order, round));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(q0, q1), inOrder);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + static_cast<std::size_t>(x) * 4),
+                            _mm256_or_si256(bytes, alpha));
+    }
+    return x;
+}
+
+bool processorHasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#else
+bool processorHasAvx2() {
+    return false;
+}
+#endif
+
+using Kernel = AreaResampler::Kernel;
+
+// Combines the source rows of one destination row into 16-bit sums.
+void verticalRow(Kernel kernel, const std::uint8_t* const* rows, const std::int16_t* w,
+                 const std::uint32_t* pairs, int taps, int length, std::int16_t* out) {
+    int x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (kernel == Kernel::Avx2) {
+        if (taps == 2)
+            verticalRowAvx2<1>(rows, pairs, 1, length, out);
+        else if (taps == 4)
+            verticalRowAvx2<2>(rows, pairs, 2, length, out);
+        else
+            verticalRowAvx2<0>(rows, pairs, taps / 2, length, out);
+        x = length / 16 * 16;
+    }
+#endif
 #if defined(__SSE2__)
-    switch (taps) {
-    case 2:
-        x = verticalRowSse2<1>(rows, pairs, 1, length, out);
-        break;
-    case 4:
-        x = verticalRowSse2<2>(rows, pairs, 2, length, out);
-        break;
-    default:
-        x = verticalRowSse2<0>(rows, pairs, taps / 2, length, out);
-        break;
+    if (kernel == Kernel::Sse2) {
+        switch (taps) {
+        case 2:
+            x = verticalRowSse2<1>(rows, pairs, 1, length, out);
+            break;
+        case 4:
+            x = verticalRowSse2<2>(rows, pairs, 2, length, out);
+            break;
+        default:
+            x = verticalRowSse2<0>(rows, pairs, taps / 2, length, out);
+            break;
+        }
     }
 #else
     (void)pairs;
@@ -119,33 +246,45 @@ void verticalRow(const std::uint8_t* const* rows, const std::int16_t* w, const s
 }
 
 // Combines the 16-bit sums of one row into dw output pixels.
-void horizontalRow(const std::int16_t* row, const AreaResampler::AxisTaps& h, int dw,
-                   std::uint8_t* out) {
+void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::AxisTaps& h,
+                   const AreaResampler::GroupedTaps& g, int dw, bool opaque, std::uint8_t* out) {
     const int taps = h.taps;
     int x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (kernel == Kernel::Avx2)
+        x = g.groups == 1   ? horizontalRowAvx2<1>(row, g, dw, opaque, out)
+            : g.groups == 2 ? horizontalRowAvx2<2>(row, g, dw, opaque, out)
+                            : horizontalRowAvx2<0>(row, g, dw, opaque, out);
+#else
+    (void)g;
+#endif
 #if defined(__SSE2__)
-    const __m128i round = _mm_set1_epi32(1 << (kFinalShift - 1));
-    // Sums the taps of destination pixel i, two source pixels per step: the
-    // 16 bytes of pixels j and j + 1 are interleaved channel by channel.
-    auto pixel = [&](int i) {
-        const int* index = h.index.data() + static_cast<std::size_t>(i) * taps;
-        const std::uint32_t* pairs = h.pairs.data() + static_cast<std::size_t>(i) * (taps / 2);
-        const int pairCount = h.count[i] / 2;
-        __m128i acc = _mm_setzero_si128();
-        for (int p = 0; p < pairCount; ++p) {
-            const __m128i a =
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + index[2 * p] * 4));
-            const __m128i b =
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + index[2 * p + 1] * 4));
-            acc =
-                _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairWeights(pairs[p])));
+    if (kernel == Kernel::Sse2) {
+        const __m128i round = _mm_set1_epi32(1 << (kFinalShift - 1));
+        const __m128i alpha = _mm_set1_epi32(opaque ? static_cast<int>(0xFF000000u) : 0);
+        // Sums the taps of destination pixel i, two source pixels per step:
+        // the 16 bytes of pixels j and j + 1 are interleaved channel by
+        // channel.
+        auto pixel = [&](int i) {
+            const int* index = h.index.data() + static_cast<std::size_t>(i) * taps;
+            const std::uint32_t* pairs = h.pairs.data() + static_cast<std::size_t>(i) * (taps / 2);
+            const int pairCount = h.count[i] / 2;
+            __m128i acc = _mm_setzero_si128();
+            for (int p = 0; p < pairCount; ++p) {
+                const __m128i a =
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + index[2 * p] * 4));
+                const __m128i b =
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + index[2 * p + 1] * 4));
+                acc = _mm_add_epi32(
+                    acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairWeights(pairs[p])));
+            }
+            return _mm_srai_epi32(_mm_add_epi32(acc, round), kFinalShift);
+        };
+        for (; x + 2 <= dw; x += 2) {
+            const __m128i packed = _mm_packs_epi32(pixel(x), pixel(x + 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::size_t>(x) * 4),
+                             _mm_or_si128(_mm_packus_epi16(packed, packed), alpha));
         }
-        return _mm_srai_epi32(_mm_add_epi32(acc, round), kFinalShift);
-    };
-    for (; x + 2 <= dw; x += 2) {
-        const __m128i packed = _mm_packs_epi32(pixel(x), pixel(x + 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::size_t>(x) * 4),
-                         _mm_packus_epi16(packed, packed));
     }
 #endif
     for (; x < dw; ++x) {
@@ -159,7 +298,19 @@ void horizontalRow(const std::int16_t* row, const AreaResampler::AxisTaps& h, in
             out[static_cast<std::size_t>(x) * 4 + c] =
                 static_cast<std::uint8_t>(std::clamp(value, 0, 255));
         }
+        if (opaque)
+            out[static_cast<std::size_t>(x) * 4 + 3] = 255;
     }
+}
+
+Kernel fastestKernel() {
+    if (processorHasAvx2())
+        return Kernel::Avx2;
+#if defined(__SSE2__)
+    return Kernel::Sse2;
+#else
+    return Kernel::Plain;
+#endif
 }
 
 } // namespace
@@ -219,32 +370,128 @@ void AreaResampler::computeTaps(int sourceSize, int destinationSize, AxisTaps& t
     }
 }
 
-void AreaResampler::resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride,
-                             std::uint8_t* dst, int dw, int dh, bool reverseRows) {
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
-        return;
+bool AreaResampler::available(Kernel k) {
+    switch (k) {
+    case Kernel::Plain:
+        return true;
+    case Kernel::Sse2:
+#if defined(__SSE2__)
+        return true;
+#else
+        return false;
+#endif
+    case Kernel::Avx2:
+        return processorHasAvx2();
+    }
+    return false;
+}
+
+AreaResampler::AreaResampler() : kernel(fastestKernel()) {}
+
+void AreaResampler::useKernel(Kernel k) {
+    kernel = available(k) ? k : fastestKernel();
+}
+
+void AreaResampler::groupTaps(const AxisTaps& taps, GroupedTaps& g) {
+    const int size = static_cast<int>(taps.count.size());
+    int most = 1;
+    for (int i = 0; i < size; ++i)
+        most = std::max(most, taps.count[i]);
+    g.groups = (most + 3) / 4;
+    const std::size_t span = static_cast<std::size_t>(g.groups) * 16;
+    g.first.assign(size, 0);
+    g.weights.assign(span * size, 0);
+    for (int i = 0; i < size; ++i) {
+        const std::size_t base = static_cast<std::size_t>(i) * taps.taps;
+        g.first[i] = taps.index[base];
+        std::int16_t* w = g.weights.data() + span * i;
+        // Real taps are consecutive source pixels from the first on; the
+        // padding ones weigh nothing wherever they point.
+        for (int t = 0; t < taps.count[i]; ++t) {
+            if (taps.weights[base + t] == 0)
+                continue;
+            const int at = taps.index[base + t] - g.first[i];
+            const int group = at / 4, within = at % 4;
+            for (int c = 0; c < 4; ++c)
+                w[group * 16 + (within / 2) * 8 + c * 2 + within % 2] = taps.weights[base + t];
+        }
+    }
+}
+
+void AreaResampler::prepare(int sw, int sh, int dw, int dh) {
     if (horizontalFrom != sw || horizontalTo != dw) {
         computeTaps(sw, dw, horizontal);
+        groupTaps(horizontal, grouped);
         horizontalFrom = sw;
         horizontalTo = dw;
     }
     if (verticalFrom != sh || verticalTo != dh) {
         computeTaps(sh, dh, vertical);
+        lastSourceRow.assign(dh, 0);
+        mostRowsRead = 0;
+        for (int y = 0; y < dh; ++y) {
+            const std::size_t base = static_cast<std::size_t>(y) * vertical.taps;
+            for (int t = 0; t < vertical.taps; ++t)
+                lastSourceRow[y] = std::max(lastSourceRow[y], vertical.index[base + t]);
+            mostRowsRead = std::max(mostRowsRead, lastSourceRow[y] - vertical.index[base] + 1);
+        }
         verticalFrom = sh;
         verticalTo = dh;
     }
-    const int length = sw * 4;
-    if (rowSums.size() < static_cast<std::size_t>(length))
+    // The grouped kernel reads up to four groups' worth past the last pixel;
+    // the padding is zero, and weighs nothing.
+    const std::size_t length = static_cast<std::size_t>(sw) * 4 + 16 * grouped.groups;
+    if (rowSums.size() < length)
         rowSums.resize(length);
-    const std::size_t dstStride = static_cast<std::size_t>(dw) * 4;
-    std::vector<const std::uint8_t*> rows(vertical.taps);
-    for (int y = 0; y < dh; ++y) {
-        const std::size_t base = static_cast<std::size_t>(y) * vertical.taps;
-        for (int t = 0; t < vertical.taps; ++t)
-            rows[t] = src + static_cast<std::size_t>(vertical.index[base + t]) * srcStride;
-        verticalRow(rows.data(), vertical.weights.data() + base, vertical.pairs.data() + base / 2,
-                    vertical.count[y], length, rowSums.data());
-        const std::size_t row = static_cast<std::size_t>(reverseRows ? dh - 1 - y : y);
-        horizontalRow(rowSums.data(), horizontal, dw, dst + row * dstStride);
+    std::fill(rowSums.begin() + static_cast<std::ptrdiff_t>(sw) * 4, rowSums.end(), 0);
+    rowPointers.resize(vertical.taps);
+}
+
+void AreaResampler::begin(int sw, int sh, std::uint8_t* dst, int dw, int dh, bool reverseRows,
+                          bool opaque, std::uint8_t* halfLevel, RowFinish finish) {
+    out = dst;
+    finishing = finish;
+    half = dw % 2 == 0 && dh % 2 == 0 ? halfLevel : nullptr;
+    inWidth = sw;
+    outWidth = dw;
+    outHeight = sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 ? 0 : dh;
+    nextRow = 0;
+    reverse = reverseRows;
+    opaqueOut = opaque;
+    if (outHeight > 0)
+        prepare(sw, sh, dw, dh);
+}
+
+int AreaResampler::rowsWanted() const {
+    return nextRow < outHeight ? lastSourceRow[nextRow] + 1 : verticalFrom;
+}
+
+int AreaResampler::firstRowKept() const {
+    return nextRow < outHeight ? vertical.index[static_cast<std::size_t>(nextRow) * vertical.taps]
+                               : verticalFrom;
+}
+
+void AreaResampler::writeRow(const std::uint8_t* const* rows) {
+    const std::size_t base = static_cast<std::size_t>(nextRow) * vertical.taps;
+    verticalRow(kernel, rows, vertical.weights.data() + base, vertical.pairs.data() + base / 2,
+                vertical.count[nextRow], inWidth * 4, rowSums.data());
+    const std::size_t row = static_cast<std::size_t>(reverse ? outHeight - 1 - nextRow : nextRow);
+    const std::size_t stride = static_cast<std::size_t>(outWidth) * 4;
+    horizontalRow(kernel, rowSums.data(), horizontal, grouped, outWidth, opaqueOut,
+                  out + row * stride);
+    if (finishing.apply != nullptr)
+        finishing.apply(finishing.context, out + row * stride, outWidth);
+    if (half != nullptr && nextRow % 2 == 1) {
+        // The pair is this row and the one written before it.
+        const std::size_t upper = reverse ? row : row - 1;
+        Mipmaps::halveRows(out + upper * stride, out + (upper + 1) * stride, outWidth, 4,
+                           half + upper / 2 * (stride / 2));
     }
+}
+
+void AreaResampler::resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride,
+                             std::uint8_t* dst, int dw, int dh, bool reverseRows, bool opaque,
+                             std::uint8_t* halfLevel, RowFinish finish) {
+    begin(sw, sh, dst, dw, dh, reverseRows, opaque, halfLevel, finish);
+    consume(sh, [&](int y) { return src + static_cast<std::size_t>(y) * srcStride; });
 }

@@ -4,18 +4,73 @@
 #include <cstdint>
 #include <vector>
 
+// What is done to each row a stretch writes: apply(context, row, width).
+struct ResampledRowFinish {
+    void (*apply)(void* context, std::uint8_t* row, int width) = nullptr;
+    void* context = nullptr;
+};
+
 // Stretches a picture of four bytes per pixel to a new size: an area average
 // where an axis shrinks and a linear interpolation where it grows, in 14-bit
-// fixed point, with SSE2 where the processor has it. The output rows are
-// written bottom row first, the order in which a texture expects them.
+// fixed point, with AVX2 or SSE2 where the processor has them. The output
+// rows are written bottom row first, the order in which a texture expects
+// them. Every kernel gives the same bytes.
 class AreaResampler {
   public:
+    AreaResampler();
+
     // src: sw x sh pixels, srcStride bytes per row.
     // dst: dw x dh pixels, dw * 4 bytes per row, in the reverse row order of
     // src (a top-row-first picture becomes bottom row first), or in the same
-    // order when reverseRows is false.
+    // order when reverseRows is false. With `opaque` the fourth byte of every
+    // output pixel is 255 whatever the source's fourth bytes are. With
+    // `halfLevel` (dw and dh even) the level below dst, as
+    // Mipmaps::halveRows() makes it, is written there too, from each pair
+    // of output rows while it is still in the processor's caches.
+    //
+    // `finish`, when set, is applied to each output row once it is written
+    // and before the level below is made of it (a colour conversion that
+    // then runs on pixels still in the processor's caches).
+    using RowFinish = ResampledRowFinish;
     void resample(const std::uint8_t* src, int sw, int sh, std::size_t srcStride, std::uint8_t* dst,
-                  int dw, int dh, bool reverseRows = true);
+                  int dw, int dh, bool reverseRows = true, bool opaque = false,
+                  std::uint8_t* halfLevel = nullptr, RowFinish finish = {});
+
+    // The same, with the source rows given one strip at a time, as a decoder
+    // that writes a few rows at once makes them. begin() sets the sizes and
+    // the destination; then, for as long as rowsWanted() is below sh, the
+    // caller makes source rows available up to rowsWanted() (at least) and
+    // calls consume() with a function that gives the address of any source
+    // row from the first one the next output row needs on (firstRowKept()).
+    // Each consume() writes the output rows those source rows complete.
+    void begin(int sw, int sh, std::uint8_t* dst, int dw, int dh, bool reverseRows, bool opaque,
+               std::uint8_t* halfLevel = nullptr, RowFinish finish = {});
+    // The source rows, counted from the top, that the next output rows need.
+    int rowsWanted() const;
+    // The first source row that the rows still to be written read.
+    int firstRowKept() const;
+    // The most source rows one output row reads, after begin().
+    int rowsReadAtOnce() const { return mostRowsRead; }
+    template <typename RowAt> void consume(int rowsAvailable, RowAt rowAt) {
+        const int taps = vertical.taps;
+        std::vector<const std::uint8_t*>& rows = rowPointers;
+        while (nextRow < outHeight) {
+            const std::size_t base = static_cast<std::size_t>(nextRow) * taps;
+            if (lastSourceRow[nextRow] >= rowsAvailable)
+                return;
+            for (int t = 0; t < taps; ++t)
+                rows[t] = rowAt(vertical.index[base + t]);
+            writeRow(rows.data());
+            ++nextRow;
+        }
+    }
+
+    // The kernels, for comparing them with each other: the fastest the
+    // processor has is used unless another is asked for. A kernel the
+    // processor lacks is not used: available() tells which it has.
+    enum class Kernel { Plain, Sse2, Avx2 };
+    static bool available(Kernel kernel);
+    void useKernel(Kernel kernel);
 
     // The source pixels that make up each destination pixel of one axis.
     // Every destination pixel has the same even number of taps, padded with
@@ -32,9 +87,35 @@ class AreaResampler {
     // valid index).
     static void computeTaps(int sourceSize, int destinationSize, AxisTaps& taps);
 
+    // The horizontal taps as AVX2 takes them: for each destination pixel
+    // the first of its source pixels, and its weights in groups of four
+    // consecutive source pixels, each group as 16 weights: the first two
+    // four times, then the last two four times, the order in which the
+    // kernel pairs red, green, blue and alpha of neighbouring pixels.
+    struct GroupedTaps {
+        int groups = 0; // per destination pixel
+        std::vector<int> first;
+        std::vector<std::int16_t> weights; // groups * 16 per destination pixel
+    };
+    static void groupTaps(const AxisTaps& taps, GroupedTaps& grouped);
+
   private:
+    void prepare(int sw, int sh, int dw, int dh);
+    void writeRow(const std::uint8_t* const* rows);
+
+    Kernel kernel;
     AxisTaps horizontal;
     AxisTaps vertical;
-    std::vector<std::int16_t> rowSums; // one source-width row, 6 fractional bits
+    GroupedTaps grouped;
+    std::vector<int> lastSourceRow; // per destination row
+    std::vector<const std::uint8_t*> rowPointers;
+    std::vector<std::int16_t> rowSums; // one source-width row, 6 fractional bits, and padding
     int horizontalFrom = -1, horizontalTo = -1, verticalFrom = -1, verticalTo = -1;
+    int mostRowsRead = 0;
+    // The row-by-row state of begin() and consume().
+    std::uint8_t* out = nullptr;
+    std::uint8_t* half = nullptr;
+    RowFinish finishing;
+    int outWidth = 0, outHeight = 0, inWidth = 0, nextRow = 0;
+    bool reverse = true, opaqueOut = false;
 };

@@ -21,6 +21,12 @@ int levelsBelow(int width, int height);
 // tightly at `bytesPerPixel` (3 or 4) bytes per pixel.
 std::size_t bytesBelow(int width, int height, int bytesPerPixel);
 
+// One row of the level below a level whose sides are both above 1: the
+// rounded means of the 2 x 2 blocks of two neighbouring rows of `width`
+// pixels (the upper one of the two in the level's row order first).
+void halveRows(const std::uint8_t* top, const std::uint8_t* bottom, int width, int bytesPerPixel,
+               std::uint8_t* out);
+
 // Writes levels 1 .. levelsBelow of the `width` x `height` level 0 to `out`
 // (bytesBelow bytes). Only for buildable sizes.
 void build(const std::uint8_t* level0, int width, int height, int bytesPerPixel, std::uint8_t* out);

@@ -1,6 +1,7 @@
 #include "decode/PictureDecoder.h"
 
 #include "decode/ColourProfile.h"
+#include "decode/JpegRows.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -350,15 +351,9 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         return decodeWithQt(picture, /*withProfile=*/false);
     }
     if (isJpeg) {
-        // The fast scales; the others decode slower than full size.
-        static const tjscalingfactor scales[] = {{1, 8}, {1, 4}, {1, 2}, {1, 1}};
-        tjscalingfactor chosen = {1, 1};
-        for (const tjscalingfactor& s : scales) {
-            if (TJSCALED(width, s) >= minWidth && TJSCALED(height, s) >= minHeight) {
-                chosen = s;
-                break;
-            }
-        }
+        int numerator = 1, denominator = 1;
+        jpegScale(minWidth, minHeight, numerator, denominator);
+        const tjscalingfactor chosen = {numerator, denominator};
         const int w = TJSCALED(width, chosen);
         const int h = TJSCALED(height, chosen);
         const std::size_t stride = static_cast<std::size_t>(w) * 4;
@@ -440,6 +435,80 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         return true;
     }
     return decodeWithQt(picture, /*withProfile=*/true);
+}
+
+void PictureDecoder::jpegScale(int minWidth, int minHeight, int& numerator,
+                               int& denominator) const {
+    // The fast scales; the others decode slower than full size.
+    static const tjscalingfactor scales[] = {{1, 8}, {1, 4}, {1, 2}, {1, 1}};
+    numerator = 1;
+    denominator = 1;
+    for (const tjscalingfactor& s : scales) {
+        if (TJSCALED(width, s) >= minWidth && TJSCALED(height, s) >= minHeight) {
+            numerator = s.num;
+            denominator = s.denom;
+            return;
+        }
+    }
+}
+
+namespace {
+
+// The rows of a decode in a ring just large enough for the stretch: a row
+// is written over once no output row still to come reads it.
+class StretchedRows final : public JpegRows::Target {
+  public:
+    StretchedRows(std::uint8_t* ring, int held, std::size_t stride, AreaResampler& resampler)
+        : ring(ring), held(held), stride(stride), resampler(resampler) {}
+    int room(int next) override { return resampler.firstRowKept() + held - next; }
+    std::uint8_t* row(int y) override { return ring + static_cast<std::size_t>(y % held) * stride; }
+    void decoded(int rows) override {
+        resampler.consume(rows, [this](int y) { return row(y); });
+    }
+
+  private:
+    std::uint8_t* ring;
+    int held;
+    std::size_t stride;
+    AreaResampler& resampler;
+};
+
+} // namespace
+
+bool PictureDecoder::decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResampler& resampler,
+                                     std::uint8_t* texture, bool opaque, std::uint8_t* halfLevel,
+                                     AreaResampler::RowFinish finish, Picture& picture) {
+    memoryShort = false;
+    if (!decodesInRows())
+        return false;
+    int numerator = 1, denominator = 1;
+    jpegScale(dw, dh, numerator, denominator);
+    const tjscalingfactor chosen = {numerator, denominator};
+    const int w = TJSCALED(width, chosen);
+    const int h = TJSCALED(height, chosen);
+    const std::size_t stride = static_cast<std::size_t>(w) * 4;
+    const PixelKind kind = grey ? PixelKind::Grey : PixelKind::Rgb;
+    picture = {nullptr, w, h, stride, kind, profile.data(), profile.size()};
+    resampler.begin(w, h, texture, dw, dh, /*reverseRows=*/true, opaque, halfLevel, finish);
+    // The rows one output row reads, and a strip of the decoder's beside
+    // them.
+    const int held = resampler.rowsReadAtOnce() + 8;
+    std::uint8_t* ring = rows.reserve(stride * static_cast<std::size_t>(held));
+    if (ring == nullptr) {
+        memoryShort = true;
+        return false;
+    }
+    StretchedRows target(ring, held, stride, resampler);
+    switch (JpegRows::decode(data, size, numerator, denominator, /*cmyk=*/false, w, h, target)) {
+    case JpegRows::Result::Ok:
+        break;
+    case JpegRows::Result::OutOfMemory:
+        memoryShort = true;
+        return false;
+    case JpegRows::Result::Failed:
+        return false;
+    }
+    return true;
 }
 
 bool PictureDecoder::decodeWithQt(Picture& picture, bool withProfile) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/AreaResampler.h"
 #include "decode/ColourProfile.h"
 #include "decode/PixelBuffer.h"
 
@@ -65,6 +66,24 @@ class PictureDecoder {
     bool decode(int minWidth, int minHeight, PixelBuffer& buffer, Picture& picture,
                 ColourConverter& colour);
 
+    // Whether decodeStretched() takes the opened picture: a JPEG of RGB or
+    // grey pixels, decoded a few rows at a time.
+    bool decodesInRows() const { return isJpeg && !isCmyk; }
+
+    // Decodes the opened picture as decode() does, and stretches it to the
+    // dw x dh texture as AreaResampler::resample() does (bottom row first),
+    // as the rows come: only the rows the stretch reads at once are held,
+    // in `rows`. `opaque`, `halfLevel` and `finish` are the stretch's.
+    // `picture` tells the decoded size, the kind and the profile from before
+    // the first row is finished on; its pixels are null. For pictures
+    // decodesInRows() takes.
+    bool decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResampler& resampler,
+                         std::uint8_t* texture, bool opaque, std::uint8_t* halfLevel,
+                         AreaResampler::RowFinish finish, Picture& picture);
+
+    // Whether the opened picture embeds a colour profile.
+    bool hasProfile() const { return !profile.empty(); }
+
     // Whether the opened picture is a JPEG that TurboJPEG decodes (at a
     // reduced scale where the texture is small).
     bool isJpegPicture() const { return isJpeg; }
@@ -75,6 +94,8 @@ class PictureDecoder {
   private:
     struct Qt;
     struct Png;
+    // TurboJPEG's fast scale for a picture of at least minWidth x minHeight.
+    void jpegScale(int minWidth, int minHeight, int& numerator, int& denominator) const;
     bool openWithQt();
     bool decodeWithQt(Picture& picture, bool withProfile);
     // TurboJPEG's decompressor, kept for the next picture.

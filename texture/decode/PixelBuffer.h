@@ -4,6 +4,13 @@
 #include <cstdint>
 #include <memory>
 
+// How a PixelBuffer's memory goes back: unmapped when it is a mapping of its
+// own (`mapped` bytes long), otherwise to the heap.
+struct PixelBufferFree {
+    std::size_t mapped = 0;
+    void operator()(std::uint8_t* memory) const noexcept;
+};
+
 // A byte buffer that only grows and is reused from one load to the next.
 // Freshly allocated memory is expensive to touch the first time, so the
 // large decode and texture buffers live as long as their owner.
@@ -20,6 +27,7 @@ class PixelBuffer {
     void release();
 
   private:
-    std::unique_ptr<std::uint8_t[]> storage;
+    using Storage = std::unique_ptr<std::uint8_t, PixelBufferFree>;
+    Storage storage;
     std::size_t allocated = 0;
 };

@@ -55,19 +55,32 @@ void narrowToRgb(std::uint8_t* pixels, std::size_t count) {
     }
 }
 
+// The memory for the mipmap levels of a w x h texture, when the options
+// want them and the size allows; null otherwise, and without memory for
+// them (the GL stage then builds them instead).
+std::uint8_t* mipmapMemory(const TextureOptions& options, TextureScratch& scratch, int w, int h,
+                           int bytesPerPixel) {
+    if (!options.prebuiltMipmaps || !wantsMipmaps(options) || !Mipmaps::buildable(w, h))
+        return nullptr;
+    return scratch.mipmaps.reserve(Mipmaps::bytesBelow(w, h, bytesPerPixel));
+}
+
 // Builds the mipmap levels when the options want them and the size allows.
-// Without memory for them the GL stage builds them instead.
 void attachMipmaps(const TextureOptions& options, TextureScratch& scratch, DecodedTexture& result) {
-    if (!options.prebuiltMipmaps || !wantsMipmaps(options) ||
-        !Mipmaps::buildable(result.width, result.height))
-        return;
-    const std::size_t bytes =
-        Mipmaps::bytesBelow(result.width, result.height, result.bytesPerPixel);
-    std::uint8_t* out = scratch.mipmaps.reserve(bytes);
+    std::uint8_t* out =
+        mipmapMemory(options, scratch, result.width, result.height, result.bytesPerPixel);
     if (out == nullptr)
         return;
     Mipmaps::build(result.pixels, result.width, result.height, result.bytesPerPixel, out);
     result.mipmaps = out;
+    result.mipmapLevels = Mipmaps::levelsBelow(result.width, result.height);
+}
+
+// The levels below the first, which the stretch wrote at `levels` already.
+void attachLevelsBelowFirst(std::uint8_t* levels, DecodedTexture& result) {
+    const int w = result.width / 2, h = result.height / 2;
+    Mipmaps::build(levels, w, h, 4, levels + static_cast<std::size_t>(w) * h * 4);
+    result.mipmaps = levels;
     result.mipmapLevels = Mipmaps::levelsBelow(result.width, result.height);
 }
 
@@ -146,6 +159,23 @@ void decodeTarga(const std::uint8_t* data, std::size_t size, const TextureOption
     attachMipmaps(options, scratch, result);
 }
 
+// What follows the stretch on each texture row: the conversion by the
+// picture's profile, and the alpha of the colour key.
+struct RowFinishing {
+    const PictureDecoder::Picture* picture;
+    const TextureOptions* options;
+    ColourConverter* colour;
+
+    static void apply(void* context, std::uint8_t* row, int width) {
+        const RowFinishing& f = *static_cast<const RowFinishing*>(context);
+        const std::size_t count = static_cast<std::size_t>(width);
+        if (f.picture->profileSize != 0)
+            f.colour->toSrgb(f.picture->profile, f.picture->profileSize, f.picture->kind, row,
+                             count);
+        applyAlpha(row, count, *f.options);
+    }
+};
+
 void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOptions& asked,
                    int maxTextureSize, TextureScratch& scratch, DecodedTexture& result,
                    const SizeCheck& check) {
@@ -155,25 +185,57 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
     const TextureOptions options =
         checked(asked, check, {w, h, scratch.picture.isJpegPicture(), size});
     const TextureRules::Size texture = plannedSize(w, h, maxTextureSize, options, result);
-    PictureDecoder::Picture picture;
-    if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
-                                scratch.colour)) {
-        result.outOfMemory = scratch.picture.outOfMemory();
-        return;
-    }
-
     const std::size_t count = static_cast<std::size_t>(texture.width) * texture.height;
-    std::uint8_t* out = scratch.texture.reserve(count * 4);
-    if (out == nullptr) {
-        result.outOfMemory = true;
-        return;
+    PictureDecoder::Picture picture;
+    // Each texture row is finished while it is in the processor's caches:
+    // converted by the picture's profile at the texture size, where it costs
+    // least (averaging first and converting after gives the same colours
+    // within a step), given the alpha of the colour key, and halved into the
+    // first mipmap level. Without a key or a profile (whose inks may use the
+    // fourth byte) every pixel is opaque, and the stretch writes the alpha
+    // as it goes.
+    RowFinishing finishing{&picture, &options, &scratch.colour};
+    auto finish = [&](bool opaque) {
+        return opaque ? AreaResampler::RowFinish{}
+                      : AreaResampler::RowFinish{&RowFinishing::apply, &finishing};
+    };
+    std::uint8_t* levels = nullptr;
+    if (texture.width > 1 && texture.height > 1)
+        levels = mipmapMemory(options, scratch, texture.width, texture.height, 4);
+    std::uint8_t* out = nullptr;
+    if (scratch.picture.decodesInRows()) {
+        // Decoded and stretched row by row, each row while it is in the
+        // processor's caches.
+        out = scratch.texture.reserve(count * 4);
+        if (out == nullptr) {
+            result.outOfMemory = true;
+            return;
+        }
+        const bool opaque = !options.alphaMatch && !scratch.picture.hasProfile();
+        if (!scratch.picture.decodeStretched(texture.width, texture.height, scratch.decoded,
+                                             scratch.resampler, out, opaque, levels, finish(opaque),
+                                             picture)) {
+            result.outOfMemory = scratch.picture.outOfMemory();
+            return;
+        }
+    } else {
+        if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
+                                    scratch.colour)) {
+            result.outOfMemory = scratch.picture.outOfMemory();
+            return;
+        }
+        out = scratch.texture.reserve(count * 4);
+        if (out == nullptr) {
+            result.outOfMemory = true;
+            return;
+        }
+        // A decoder may take the profile away (Qt's, or one converted from
+        // sixteen bits already).
+        const bool opaque = !options.alphaMatch && picture.profileSize == 0;
+        scratch.resampler.resample(picture.pixels, picture.width, picture.height, picture.stride,
+                                   out, texture.width, texture.height, /*reverseRows=*/true, opaque,
+                                   levels, finish(opaque));
     }
-    scratch.resampler.resample(picture.pixels, picture.width, picture.height, picture.stride, out,
-                               texture.width, texture.height);
-    // At the texture size, where it costs least: averaging first and
-    // converting after gives the same colours within a step.
-    scratch.colour.toSrgb(picture.profile, picture.profileSize, picture.kind, out, count);
-    applyAlpha(out, count, options);
 
     result.width = texture.width;
     result.height = texture.height;
@@ -182,7 +244,8 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
     result.pixels = out;
     result.bytesPerPixel = 4;
     result.ok = true;
-    attachMipmaps(options, scratch, result);
+    if (levels != nullptr)
+        attachLevelsBelowFirst(levels, result);
 }
 
 } // namespace

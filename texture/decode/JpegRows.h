@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Decodes a JPEG picture a few rows at a time, so that what follows the
+// decode (the stretch to the texture size) takes each row while it is still
+// in the processor's caches instead of from a whole decoded picture in main
+// memory. It uses the row interface of the library behind TurboJPEG, with
+// the settings TurboJPEG's whole-picture decode uses: the same pixels, byte
+// for byte. Damaged but readable data decodes, as with TurboJPEG; nothing
+// is written on the terminal.
+class JpegRows {
+  public:
+    // Where the decoded rows go, and what is done with them.
+    class Target {
+      public:
+        // How many rows from row `next` on may be written now (at least
+        // one).
+        virtual int room(int next) = 0;
+        // Where row y goes: width * 4 bytes.
+        virtual std::uint8_t* row(int y) = 0;
+        // Rows 0 .. rows - 1 are decoded.
+        virtual void decoded(int rows) = 0;
+
+      protected:
+        ~Target() = default;
+    };
+
+    enum class Result { Ok, Failed, OutOfMemory };
+
+    // Decodes data scaled by numerator / denominator (as TurboJPEG's fast
+    // scales), as red, green, blue and a fourth byte of 255, or as its
+    // inverted inks for a CMYK picture with `cmyk`. width and height must be
+    // the scaled size TurboJPEG gives for that scale.
+    static Result decode(const std::uint8_t* data, std::size_t size, int numerator, int denominator,
+                         bool cmyk, int width, int height, Target& target);
+};
