@@ -51,6 +51,9 @@ JpegRows::Result decodeRows(jpeg_decompress_struct& info, Errors& errors, const 
             count = kMostRows;
         if (count > height - next)
             count = height - next;
+        if (count < 1)
+            return JpegRows::Result::Failed; // a target without room would never end
+
         for (int i = 0; i < count; ++i)
             rows[i] = target.row(next + i);
         jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(count));
