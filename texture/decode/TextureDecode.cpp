@@ -166,13 +166,16 @@ struct RowFinishing {
     const TextureOptions* options;
     ColourConverter* colour;
 
+    bool opaque; // the stretch wrote the alpha, and the conversion keeps it
+
     static void apply(void* context, std::uint8_t* row, int width) {
         const RowFinishing& f = *static_cast<const RowFinishing*>(context);
         const std::size_t count = static_cast<std::size_t>(width);
         if (f.picture->profileSize != 0)
             f.colour->toSrgb(f.picture->profile, f.picture->profileSize, f.picture->kind, row,
                              count);
-        applyAlpha(row, count, *f.options);
+        if (!f.opaque)
+            applyAlpha(row, count, *f.options);
     }
 };
 
@@ -191,13 +194,14 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
     // converted by the picture's profile at the texture size, where it costs
     // least (averaging first and converting after gives the same colours
     // within a step), given the alpha of the colour key, and halved into the
-    // first mipmap level. Without a key or a profile (whose inks may use the
-    // fourth byte) every pixel is opaque, and the stretch writes the alpha
-    // as it goes.
-    RowFinishing finishing{&picture, &options, &scratch.colour};
-    auto finish = [&](bool opaque) {
-        return opaque ? AreaResampler::RowFinish{}
-                      : AreaResampler::RowFinish{&RowFinishing::apply, &finishing};
+    // first mipmap level. Without a key every pixel is opaque: the stretch
+    // writes the alpha as it goes, and a conversion of red, green and blue
+    // keeps it (inks use the fourth byte, and get it after their conversion).
+    RowFinishing finishing{&picture, &options, &scratch.colour, false};
+    auto finish = [&](bool opaque, bool profiled) {
+        finishing.opaque = opaque;
+        return opaque && !profiled ? AreaResampler::RowFinish{}
+                                   : AreaResampler::RowFinish{&RowFinishing::apply, &finishing};
     };
     std::uint8_t* levels = nullptr;
     if (texture.width > 1 && texture.height > 1)
@@ -211,10 +215,10 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
             result.outOfMemory = true;
             return;
         }
-        const bool opaque = !options.alphaMatch && !scratch.picture.hasProfile();
-        if (!scratch.picture.decodeStretched(texture.width, texture.height, scratch.decoded,
-                                             scratch.resampler, out, opaque, levels, finish(opaque),
-                                             picture)) {
+        const bool opaque = !options.alphaMatch;
+        if (!scratch.picture.decodeStretched(
+                texture.width, texture.height, scratch.decoded, scratch.resampler, out, opaque,
+                levels, finish(opaque, scratch.picture.hasProfile()), picture)) {
             result.outOfMemory = scratch.picture.outOfMemory();
             return;
         }
@@ -229,12 +233,10 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
             result.outOfMemory = true;
             return;
         }
-        // A decoder may take the profile away (Qt's, or one converted from
-        // sixteen bits already).
-        const bool opaque = !options.alphaMatch && picture.profileSize == 0;
+        const bool opaque = !options.alphaMatch && picture.kind != PixelKind::Cmyk;
         scratch.resampler.resample(picture.pixels, picture.width, picture.height, picture.stride,
                                    out, texture.width, texture.height, /*reverseRows=*/true, opaque,
-                                   levels, finish(opaque));
+                                   levels, finish(opaque, picture.profileSize != 0));
     }
 
     result.width = texture.width;
