@@ -23,8 +23,10 @@
 #include "OrbivueGL.h"
 #include "PhotoLikeJpeg.h"
 #include "ReadWrite.h"
+#include "StageReference.h"
 #include "cache/TextureCache.h"
 #include "decode/PictureDecoder.h"
+#include "decode/TextureRules.h"
 #include "gl/TextureLoader.h"
 #include "preload/PreloadPipeline.h"
 
@@ -319,43 +321,11 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The machine's load: runnable threads over the last minute.
-double loadAverage() {
-    double load = 0;
-    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = 0;
-        std::fclose(f);
-    }
-    return load;
+// The whole file, for the measurements of one thread.
+std::vector<std::uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// Processes that keep a core busy each, until this ends.
-class BusyProcesses {
-  public:
-    explicit BusyProcesses(int count) {
-        for (int i = 0; i < count; ++i) {
-            const pid_t child = fork();
-            if (child == 0) {
-                volatile unsigned long spin = 0;
-                for (;;)
-                    spin = spin + 1;
-            }
-            if (child > 0)
-                children.push_back(child);
-        }
-    }
-    ~BusyProcesses() {
-        for (const pid_t child : children) {
-            kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
-        }
-    }
-    std::size_t count() const { return children.size(); }
-
-  private:
-    std::vector<pid_t> children;
-};
 
 // The texture cache on the 12 MP set: each round starts with an empty cache,
 // and the runs of a round take their turns, so that a slow moment of the
@@ -365,8 +335,12 @@ class BusyProcesses {
 void cacheFigures(const std::vector<std::string>& photos, const std::filesystem::path& dir) {
     const char* rounds = std::getenv("ORBIVUE_BENCH_ROUNDS");
     const int kRounds = rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 5;
-    const char* busy = std::getenv("ORBIVUE_BENCH_LOAD");
-    const BusyProcesses beside(busy != nullptr ? std::max(0, std::atoi(busy)) : 0);
+    const BusyProcesses beside;
+    std::vector<std::vector<std::uint8_t>> distinct;
+    for (int i = 0; i < kDistinct; ++i)
+        distinct.push_back(fileBytes(photos[i]));
+    StageReference reference;
+    std::vector<double> decodeAlone, referenceCpu, gluFloor;
     std::vector<double> off, first, sameProcess, newProcess, offCpu, firstCpu, newCpu, decodeOff,
         decodeWarm, floor, load, keptOff, keptFirst, keptWarm, keptThird;
     double cacheMb = 0;
@@ -378,6 +352,11 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
         offCpu.push_back(plain.cpu[0]);
         keptOff.push_back(plain.residentMb[1] - plain.residentMb[0]);
         floor.push_back(once({Mode::UploadOnly}, photos).ms * kPhotos);
+        gluFloor.push_back(once({Mode::UploadOnly, true}, photos).ms * kPhotos);
+        for (const std::vector<std::uint8_t>& jpeg : distinct) {
+            decodeAlone.push_back(reference.decodeMs(jpeg, 2048, 2048));
+            referenceCpu.push_back(reference.referenceMs(jpeg, 2048, 2048));
+        }
         const CacheRun fresh = cacheStarts(photos, folder, "", 3);
         first.push_back(fresh.ms[0]);
         firstCpu.push_back(fresh.cpu[0]);
@@ -394,6 +373,15 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
         std::filesystem::remove_all(folder);
     }
     const double offMs = median(off), firstMs = median(first), floorMs = median(floor);
+    // The two limits of two cores: the plain reference pipeline's (its
+    // decode and stretch on the workers, GLU's mipmaps on the GL thread),
+    // and the decoder's floor (a CPU stage that were the decode alone, the
+    // GL thread taking prepared levels).
+    const double cores = static_cast<double>(PreloadPipeline::defaultWorkers());
+    const double referenceLimit =
+        std::max(median(gluFloor), (median(referenceCpu) * kPhotos + median(gluFloor)) / cores);
+    const double decoderFloor =
+        std::max(floorMs, (median(decodeAlone) * kPhotos + floorMs) / cores);
     std::printf(
         "\nTexture cache, %d photographs of 12 MP, median of %d rounds taken by turns, ms "
         "per start\n(CPU seconds of all threads in brackets; load average %.1f, from %.1f "
@@ -414,6 +402,15 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
         median(newProcess) / firstMs, kPhotos, floorMs, median(newProcess) / floorMs,
         median(decodeOff), median(decodeWarm), median(decodeWarm) / median(decodeOff),
         median(keptOff), median(keptFirst), median(keptThird), median(keptWarm), cacheMb);
+    std::printf("two-core limit of the plain reference pipeline %.0f (decode and stretch %.1f ms a "
+                "photo on one thread, GL thread with GLU's mipmaps %.0f): cache off %.3f x, "
+                "first start %.3f x;\n"
+                "the decoder's floor, a CPU stage that were the decode alone %.0f (the decode "
+                "%.1f ms a photo on one thread, the GL floor beside): cache off %.3f x, first "
+                "start %.3f x.\n",
+                referenceLimit, median(referenceCpu), median(gluFloor), offMs / referenceLimit,
+                firstMs / referenceLimit, decoderFloor, median(decodeAlone), offMs / decoderFloor,
+                firstMs / decoderFloor);
 }
 
 // The median time of several runs, and the largest peak memory.
@@ -635,9 +632,9 @@ int main(int argc, char** argv) {
     std::printf("Viewer preload of %d photographs (3 series of %d), %u workers, median ms per "
                 "photo\n",
                 kPhotos, kPerSeries, PreloadPipeline::defaultWorkers());
-    std::printf("%-10s %8s %9s %8s %8s %8s %8s %8s %8s   peak MB: %6s %6s\n", "photo", "serial",
-                "pipelined", "decode", "upload", "floor", "p/s", "p/limit", "p/floor", "serial",
-                "piped");
+    std::printf("%-10s %8s %9s %8s %8s %8s %8s %8s %8s %8s %8s   peak MB: %6s %6s\n", "photo",
+                "serial", "pipelined", "decode", "upload", "floor", "p/s", "p/limit", "p/floor",
+                "dfloor", "p/dfloor", "serial", "piped");
     struct GlRow {
         std::string name;
         double warmGlu, warmWorkers, freshGlu, freshWorkers, pipeGlu, pipeWorkers;
@@ -657,11 +654,23 @@ int main(int argc, char** argv) {
         // and spread over every core.
         const double cores = PreloadPipeline::defaultWorkers();
         const double floor = std::max(limit, (decode.ms * cores + upload.ms) / cores);
+        // The decoder's floor: the same with a CPU stage that were the
+        // decode alone, measured on one thread.
+        StageReference reference;
+        std::vector<double> alone;
+        const TextureRules::Size texture = TextureRules::textureSize(s.w, s.h, 16384, false);
+        for (int round = 0; round < 3; ++round)
+            for (int i = 0; i < kDistinct; ++i)
+                alone.push_back(
+                    reference.decodeMs(fileBytes(photos[i]), texture.width, texture.height));
+        const double decoderFloor = std::max(upload.ms, (median(alone) + upload.ms) / cores);
         char name[32];
         std::snprintf(name, sizeof name, "%dx%d", s.w, s.h);
-        std::printf("%-10s %8.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f   %15.0f %6.0f\n", name,
-                    serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
-                    piped.ms / limit, piped.ms / floor, serial.maxRssMb, piped.maxRssMb);
+        std::printf("%-10s %8.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f   %15.0f "
+                    "%6.0f\n",
+                    name, serial.ms, piped.ms, decode.ms, upload.ms, floor, piped.ms / serial.ms,
+                    piped.ms / limit, piped.ms / floor, decoderFloor, piped.ms / decoderFloor,
+                    serial.maxRssMb, piped.maxRssMb);
         std::fflush(stdout);
         if (s.w == 4000) {
             kept = threeStarts(photos);
@@ -676,7 +685,8 @@ int main(int argc, char** argv) {
                 "(uploads with worker-built mipmaps and the loading screen); floor: the larger\n"
                 "of the two, or both added up over all cores when they must share them; p/s:\n"
                 "pipelined / serial; p/limit: pipelined / the larger limit; p/floor:\n"
-                "pipelined / floor.\n\n");
+                "pipelined / floor; dfloor: the decoder's floor, the floor with a CPU stage\n"
+                "that were TurboJPEG's decode alone (one thread, spread over the cores).\n\n");
     std::printf(
         "GL thread per photo (upload, mipmaps, loading screen) and pipelined preload, ms\n");
     std::printf("%-10s %9s %9s %6s %9s %9s %6s %9s %9s\n", "photo", "warm GLU", "warm wrk", "ratio",
