@@ -20,8 +20,7 @@ class StageReference {
     // textureWidth x textureHeight.
     double decodeMs(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);
     // Milliseconds of the reference pipeline's CPU part for that texture.
-    double referenceMs(const std::vector<std::uint8_t>& jpeg, int textureWidth,
-                       int textureHeight);
+    double referenceMs(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);
 
   private:
     bool decode(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);

@@ -256,8 +256,8 @@ int main() {
     std::printf("Texture loader CPU stage, one thread, median ms per photo (load average %.1f, "
                 "%zu busy processes beside)\n",
                 loadAverage(), beside.count());
-    std::printf("%-16s %6s %9s %9s %9s %7s %9s %7s\n", "photo", "bpp", "texture", "decode",
-                "stage", "stage/d", "naive", "naive/x");
+    std::printf("%-16s %6s %9s %9s %9s %7s %9s %7s\n", "photo", "bpp", "texture", "decode", "stage",
+                "stage/d", "naive", "naive/x");
     std::vector<std::string> twelve[2]; // the 12 MP photos: untagged, Adobe RGB
     for (const auto& s : sizes) {
         std::vector<std::string> paths;

@@ -142,25 +142,34 @@ ORBIVUE_AVX2 void verticalRowAvx2(const std::uint8_t* const* rows, const std::ui
 // The sums of one destination pixel's first group of four source pixels:
 // red, green, blue and alpha of pixels 0 and 1 in the low lane, of pixels 2
 // and 3 in the high one.
+// With three channels a source pixel has no alpha: the pairs of the two
+// pixels of each lane are loaded 12 bytes apart, and the alpha sums are 0.
+template <int Channels>
 ORBIVUE_AVX2 inline __m256i groupSums(const std::int16_t* row, int first,
                                       const std::int16_t* weights, __m256i order) {
-    const __m256i pixels = _mm256_loadu_si256(
-        reinterpret_cast<const __m256i*>(row + static_cast<std::size_t>(first) * 4));
+    const std::int16_t* at = row + static_cast<std::size_t>(first) * Channels;
+    const __m256i pixels =
+        Channels == 4
+            ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at))
+            : _mm256_inserti128_si256(
+                  _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))),
+                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 6)), 1);
     return _mm256_madd_epi16(_mm256_shuffle_epi8(pixels, order),
                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
 }
 
 // Destination pixels i and i + 1: their sums side by side, rounded and
 // shifted.
-template <int Groups>
+template <int Groups, int Channels>
 ORBIVUE_AVX2 inline __m256i twoPixels(const std::int16_t* row, const AreaResampler::GroupedTaps& g,
                                       std::size_t span, int i, __m256i order, __m256i round) {
     const std::int16_t* w = g.weights.data() + static_cast<std::size_t>(i) * span;
-    __m256i a = groupSums(row, g.first[i], w, order);
-    __m256i b = groupSums(row, g.first[i + 1], w + span, order);
+    __m256i a = groupSums<Channels>(row, g.first[i], w, order);
+    __m256i b = groupSums<Channels>(row, g.first[i + 1], w + span, order);
     for (int k = 1; k < (Groups > 0 ? Groups : g.groups); ++k) {
-        a = _mm256_add_epi32(a, groupSums(row, g.first[i] + 4 * k, w + 16 * k, order));
-        b = _mm256_add_epi32(b, groupSums(row, g.first[i + 1] + 4 * k, w + span + 16 * k, order));
+        a = _mm256_add_epi32(a, groupSums<Channels>(row, g.first[i] + 4 * k, w + 16 * k, order));
+        b = _mm256_add_epi32(
+            b, groupSums<Channels>(row, g.first[i + 1] + 4 * k, w + span + 16 * k, order));
     }
     const __m256i sums = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20),
                                           _mm256_permute2x128_si256(a, b, 0x31));
@@ -168,13 +177,18 @@ ORBIVUE_AVX2 inline __m256i twoPixels(const std::int16_t* row, const AreaResampl
 }
 
 // The horizontal pass, eight destination pixels per step; `Groups` groups
-// of four source pixels per destination pixel, or with 0 any number.
-template <int Groups>
+// of four source pixels per destination pixel, or with 0 any number;
+// `Channels` 16-bit sums per source pixel, 4, or 3 without alpha.
+template <int Groups, int Channels>
 ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler::GroupedTaps& g,
                                    int dw, bool opaque, std::uint8_t* out) {
-    // Words 0 4 1 5 2 6 3 7 of each lane: the channels of two pixels paired.
-    const __m256i order = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0,
-                                           1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    // Words 0 4 1 5 2 6 3 7 of each lane, or 0 3 1 4 2 5 and zeros: the
+    // channels of two pixels paired.
+    const __m256i order =
+        Channels == 4 ? _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1,
+                                         8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15)
+                      : _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0, 1,
+                                         6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
     const __m256i round = _mm256_set1_epi32(1 << (kFinalShift - 1));
     const __m256i inOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     const __m256i alpha = _mm256_set1_epi32(opaque ? static_cast<int>(0xFF000000u) : 0);
@@ -182,10 +196,12 @@ ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler:
     int x = 0;
     for (; x + 8 <= dw; x += 8) {
         // Lanes hold pixels 0 2 4 6 and 1 3 5 7 after the packing.
-        const __m256i q0 = _mm256_packs_epi32(twoPixels<Groups>(row, g, span, x, order, round),
-                                              twoPixels<Groups>(row, g, span, x + 2, order, round));
-        const __m256i q1 = _mm256_packs_epi32(twoPixels<Groups>(row, g, span, x + 4, order, round),
-                                              twoPixels<Groups>(row, g, span, x + 6, order, round));
+        const __m256i q0 =
+            _mm256_packs_epi32(twoPixels<Groups, Channels>(row, g, span, x, order, round),
+                               twoPixels<Groups, Channels>(row, g, span, x + 2, order, round));
+        const __m256i q1 =
+            _mm256_packs_epi32(twoPixels<Groups, Channels>(row, g, span, x + 4, order, round),
+                               twoPixels<Groups, Channels>(row, g, span, x + 6, order, round));
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(q0, q1), inOrder);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + static_cast<std::size_t>(x) * 4),
                             _mm256_or_si256(bytes, alpha));
@@ -246,15 +262,22 @@ void verticalRow(Kernel kernel, const std::uint8_t* const* rows, const std::int1
 }
 
 // Combines the 16-bit sums of one row into dw output pixels.
+// Combines the 16-bit sums of one row into dw output pixels; `channels`
+// sums per source pixel (three: no alpha, the output is opaque).
 void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::AxisTaps& h,
-                   const AreaResampler::GroupedTaps& g, int dw, bool opaque, std::uint8_t* out) {
+                   const AreaResampler::GroupedTaps& g, int dw, int channels, bool opaque,
+                   std::uint8_t* out) {
+    opaque = opaque || channels == 3;
     const int taps = h.taps;
     int x = 0;
 #if defined(__x86_64__) || defined(__i386__)
     if (kernel == Kernel::Avx2)
-        x = g.groups == 1   ? horizontalRowAvx2<1>(row, g, dw, opaque, out)
-            : g.groups == 2 ? horizontalRowAvx2<2>(row, g, dw, opaque, out)
-                            : horizontalRowAvx2<0>(row, g, dw, opaque, out);
+        x = channels == 3   ? (g.groups == 1   ? horizontalRowAvx2<1, 3>(row, g, dw, opaque, out)
+                               : g.groups == 2 ? horizontalRowAvx2<2, 3>(row, g, dw, opaque, out)
+                                               : horizontalRowAvx2<0, 3>(row, g, dw, opaque, out))
+            : g.groups == 1 ? horizontalRowAvx2<1, 4>(row, g, dw, opaque, out)
+            : g.groups == 2 ? horizontalRowAvx2<2, 4>(row, g, dw, opaque, out)
+                            : horizontalRowAvx2<0, 4>(row, g, dw, opaque, out);
 #else
     (void)g;
 #endif
@@ -264,17 +287,18 @@ void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::
         const __m128i alpha = _mm_set1_epi32(opaque ? static_cast<int>(0xFF000000u) : 0);
         // Sums the taps of destination pixel i, two source pixels per step:
         // the 16 bytes of pixels j and j + 1 are interleaved channel by
-        // channel.
+        // channel (without alpha the fourth sum is of no use, and the alpha
+        // is written over it).
         auto pixel = [&](int i) {
             const int* index = h.index.data() + static_cast<std::size_t>(i) * taps;
             const std::uint32_t* pairs = h.pairs.data() + static_cast<std::size_t>(i) * (taps / 2);
             const int pairCount = h.count[i] / 2;
             __m128i acc = _mm_setzero_si128();
             for (int p = 0; p < pairCount; ++p) {
-                const __m128i a =
-                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + index[2 * p] * 4));
-                const __m128i b =
-                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + index[2 * p + 1] * 4));
+                const __m128i a = _mm_loadl_epi64(
+                    reinterpret_cast<const __m128i*>(row + index[2 * p] * channels));
+                const __m128i b = _mm_loadl_epi64(
+                    reinterpret_cast<const __m128i*>(row + index[2 * p + 1] * channels));
                 acc = _mm_add_epi32(
                     acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairWeights(pairs[p])));
             }
@@ -290,10 +314,10 @@ void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::
     for (; x < dw; ++x) {
         const int* index = h.index.data() + static_cast<std::size_t>(x) * taps;
         const std::int16_t* w = h.weights.data() + static_cast<std::size_t>(x) * taps;
-        for (int c = 0; c < 4; ++c) {
+        for (int c = 0; c < channels; ++c) {
             std::int32_t sum = 0;
             for (int t = 0; t < taps; ++t)
-                sum += w[t] * row[index[t] * 4 + c];
+                sum += w[t] * row[index[t] * channels + c];
             const int value = (sum + (1 << (kFinalShift - 1))) >> kFinalShift;
             out[static_cast<std::size_t>(x) * 4 + c] =
                 static_cast<std::uint8_t>(std::clamp(value, 0, 255));
@@ -443,13 +467,15 @@ void AreaResampler::prepare(int sw, int sh, int dw, int dh) {
     const std::size_t length = static_cast<std::size_t>(sw) * 4 + 16 * grouped.groups;
     if (rowSums.size() < length)
         rowSums.resize(length);
-    std::fill(rowSums.begin() + static_cast<std::ptrdiff_t>(sw) * 4, rowSums.end(), 0);
+    std::fill(rowSums.begin() + static_cast<std::ptrdiff_t>(sw) * inChannels, rowSums.end(), 0);
     rowPointers.resize(vertical.taps);
 }
 
 void AreaResampler::begin(int sw, int sh, std::uint8_t* dst, int dw, int dh, bool reverseRows,
-                          bool opaque, std::uint8_t* halfLevel, RowFinish finish) {
+                          bool opaque, std::uint8_t* halfLevel, RowFinish finish,
+                          int sourceChannels) {
     out = dst;
+    inChannels = sourceChannels == 3 ? 3 : 4;
     finishing = finish;
     half = dw % 2 == 0 && dh % 2 == 0 ? halfLevel : nullptr;
     inWidth = sw;
@@ -474,10 +500,10 @@ int AreaResampler::firstRowKept() const {
 void AreaResampler::writeRow(const std::uint8_t* const* rows) {
     const std::size_t base = static_cast<std::size_t>(nextRow) * vertical.taps;
     verticalRow(kernel, rows, vertical.weights.data() + base, vertical.pairs.data() + base / 2,
-                vertical.count[nextRow], inWidth * 4, rowSums.data());
+                vertical.count[nextRow], inWidth * inChannels, rowSums.data());
     const std::size_t row = static_cast<std::size_t>(reverse ? outHeight - 1 - nextRow : nextRow);
     const std::size_t stride = static_cast<std::size_t>(outWidth) * 4;
-    horizontalRow(kernel, rowSums.data(), horizontal, grouped, outWidth, opaqueOut,
+    horizontalRow(kernel, rowSums.data(), horizontal, grouped, outWidth, inChannels, opaqueOut,
                   out + row * stride);
     if (finishing.apply != nullptr)
         finishing.apply(finishing.context, out + row * stride, outWidth);

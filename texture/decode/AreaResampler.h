@@ -43,8 +43,10 @@ class AreaResampler {
     // calls consume() with a function that gives the address of any source
     // row from the first one the next output row needs on (firstRowKept()).
     // Each consume() writes the output rows those source rows complete.
+    // The source rows may also be of three bytes per pixel (sourceChannels
+    // 3: red, green and blue), and the output is then opaque.
     void begin(int sw, int sh, std::uint8_t* dst, int dw, int dh, bool reverseRows, bool opaque,
-               std::uint8_t* halfLevel = nullptr, RowFinish finish = {});
+               std::uint8_t* halfLevel = nullptr, RowFinish finish = {}, int sourceChannels = 4);
     // The source rows, counted from the top, that the next output rows need.
     int rowsWanted() const;
     // The first source row that the rows still to be written read.
@@ -116,6 +118,6 @@ class AreaResampler {
     std::uint8_t* out = nullptr;
     std::uint8_t* half = nullptr;
     RowFinish finishing;
-    int outWidth = 0, outHeight = 0, inWidth = 0, nextRow = 0;
+    int outWidth = 0, outHeight = 0, inWidth = 0, inChannels = 4, nextRow = 0;
     bool reverse = true, opaqueOut = false;
 };

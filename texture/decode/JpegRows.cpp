@@ -29,18 +29,22 @@ void dropOutput(j_common_ptr) {}
 // The decode proper, in a function of its own with nothing to destroy, so
 // that the jump back from an error skips no destructor.
 JpegRows::Result decodeRows(jpeg_decompress_struct& info, Errors& errors, const std::uint8_t* data,
-                            std::size_t size, int numerator, int denominator, bool cmyk, int width,
-                            int height, JpegRows::Target& target) {
+                            std::size_t size, int numerator, int denominator,
+                            JpegRows::Pixels pixels, int width, int height,
+                            JpegRows::Target& target) {
     if (setjmp(errors.jump) != 0)
         return errors.outOfMemory ? JpegRows::Result::OutOfMemory : JpegRows::Result::Failed;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
-    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBX;
+    info.out_color_space = pixels == JpegRows::Pixels::Cmyk  ? JCS_CMYK
+                           : pixels == JpegRows::Pixels::Rgb ? JCS_EXT_RGB
+                                                             : JCS_EXT_RGBX;
     info.scale_num = static_cast<unsigned int>(numerator);
     info.scale_denom = static_cast<unsigned int>(denominator);
     jpeg_start_decompress(&info);
     if (static_cast<int>(info.output_width) != width ||
-        static_cast<int>(info.output_height) != height || info.output_components != 4)
+        static_cast<int>(info.output_height) != height ||
+        info.output_components != (pixels == JpegRows::Pixels::Rgb ? 3 : 4))
         return JpegRows::Result::Failed;
     constexpr int kMostRows = 8;
     JSAMPROW rows[kMostRows];
@@ -66,7 +70,7 @@ JpegRows::Result decodeRows(jpeg_decompress_struct& info, Errors& errors, const 
 } // namespace
 
 JpegRows::Result JpegRows::decode(const std::uint8_t* data, std::size_t size, int numerator,
-                                  int denominator, bool cmyk, int width, int height,
+                                  int denominator, Pixels pixels, int width, int height,
                                   Target& target) {
     if (size > 0x7fffffffu || width <= 0 || height <= 0)
         return Result::Failed;
@@ -84,7 +88,7 @@ JpegRows::Result JpegRows::decode(const std::uint8_t* data, std::size_t size, in
     }
     jpeg_create_decompress(&info);
     const Result result =
-        decodeRows(info, errors, data, size, numerator, denominator, cmyk, width, height, target);
+        decodeRows(info, errors, data, size, numerator, denominator, pixels, width, height, target);
     jpeg_destroy_decompress(&info);
     return result;
 }

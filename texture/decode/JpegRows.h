@@ -18,7 +18,7 @@ class JpegRows {
         // How many rows from row `next` on may be written now (at least
         // one).
         virtual int room(int next) = 0;
-        // Where row y goes: width * 4 bytes.
+        // Where row y goes.
         virtual std::uint8_t* row(int y) = 0;
         // Rows 0 .. rows - 1 are decoded.
         virtual void decoded(int rows) = 0;
@@ -29,10 +29,14 @@ class JpegRows {
 
     enum class Result { Ok, Failed, OutOfMemory };
 
+    // How the pixels come: red, green, blue and a fourth byte of 255; red,
+    // green and blue; or the inverted inks of a CMYK picture.
+    enum class Pixels { Rgbx, Rgb, Cmyk };
+
     // Decodes data scaled by numerator / denominator (as TurboJPEG's fast
-    // scales), as red, green, blue and a fourth byte of 255, or as its
-    // inverted inks for a CMYK picture with `cmyk`. width and height must be
-    // the scaled size TurboJPEG gives for that scale.
+    // scales). width and height must be the scaled size TurboJPEG gives for
+    // that scale; the target's rows hold width pixels of 4 bytes (3 for
+    // Pixels::Rgb).
     static Result decode(const std::uint8_t* data, std::size_t size, int numerator, int denominator,
-                         bool cmyk, int width, int height, Target& target);
+                         Pixels pixels, int width, int height, Target& target);
 };

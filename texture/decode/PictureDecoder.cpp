@@ -486,10 +486,13 @@ bool PictureDecoder::decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResa
     const tjscalingfactor chosen = {numerator, denominator};
     const int w = TJSCALED(width, chosen);
     const int h = TJSCALED(height, chosen);
-    const std::size_t stride = static_cast<std::size_t>(w) * 4;
+    // Three bytes a pixel: the stretch has a quarter less to do, and
+    // writes the alpha itself.
+    const std::size_t stride = static_cast<std::size_t>(w) * 3;
     const PixelKind kind = grey ? PixelKind::Grey : PixelKind::Rgb;
     picture = {nullptr, w, h, stride, kind, profile.data(), profile.size()};
-    resampler.begin(w, h, texture, dw, dh, /*reverseRows=*/true, opaque, halfLevel, finish);
+    resampler.begin(w, h, texture, dw, dh, /*reverseRows=*/true, opaque, halfLevel, finish,
+                    /*sourceChannels=*/3);
     // The rows one output row reads, and a strip of the decoder's beside
     // them.
     const int held = resampler.rowsReadAtOnce() + 8;
@@ -499,7 +502,8 @@ bool PictureDecoder::decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResa
         return false;
     }
     StretchedRows target(ring, held, stride, resampler);
-    switch (JpegRows::decode(data, size, numerator, denominator, /*cmyk=*/false, w, h, target)) {
+    switch (
+        JpegRows::decode(data, size, numerator, denominator, JpegRows::Pixels::Rgb, w, h, target)) {
     case JpegRows::Result::Ok:
         break;
     case JpegRows::Result::OutOfMemory:

@@ -42,7 +42,7 @@ struct Stretched {
 // filled `strip` rows at a time.
 Stretched stretch(AreaResampler::Kernel kernel, const std::vector<std::uint8_t>& src, int sw,
                   int sh, std::size_t stride, int dw, int dh, bool reverse, bool opaque,
-                  bool finish, int strip) {
+                  bool finish, int strip, int channels = 4) {
     AreaResampler resampler;
     resampler.useKernel(kernel);
     Stretched s;
@@ -50,12 +50,12 @@ Stretched stretch(AreaResampler::Kernel kernel, const std::vector<std::uint8_t>&
     s.half.assign(static_cast<std::size_t>(dw / 2) * (dh / 2) * 4, 0);
     std::uint8_t* half = dw % 2 == 0 && dh % 2 == 0 ? s.half.data() : nullptr;
     const AreaResampler::RowFinish rowFinish{finish ? invert : nullptr, nullptr};
-    if (strip == 0) {
+    if (strip == 0 && channels == 4) {
         resampler.resample(src.data(), sw, sh, stride, s.pixels.data(), dw, dh, reverse, opaque,
                            half, rowFinish);
         return s;
     }
-    resampler.begin(sw, sh, s.pixels.data(), dw, dh, reverse, opaque, half, rowFinish);
+    resampler.begin(sw, sh, s.pixels.data(), dw, dh, reverse, opaque, half, rowFinish, channels);
     const int held = resampler.rowsReadAtOnce() + strip;
     std::vector<std::uint8_t> ring(stride * held);
     for (int next = 0; next < sh;) {
@@ -113,6 +113,18 @@ TEST(Stretch, EveryKernelWholeOrRowByRowGivesThePlainLoopsBytes) {
                                             c.opaque, c.finish, strip);
                 ASSERT_EQ(s.pixels, plain.pixels);
                 ASSERT_EQ(s.half, plain.half);
+                // Rows of three bytes a pixel: the same colours, opaque.
+                if (c.opaque && strip > 0) {
+                    const std::size_t stride3 = static_cast<std::size_t>(c.sw) * 3 + 12;
+                    std::vector<std::uint8_t> src3(stride3 * c.sh);
+                    for (int y = 0; y < c.sh; ++y)
+                        for (int x = 0; x < c.sw * 3; ++x)
+                            src3[y * stride3 + x] = src[y * stride + x / 3 * 4 + x % 3];
+                    const Stretched three = stretch(kernel, src3, c.sw, c.sh, stride3, c.dw, c.dh,
+                                                    c.reverse, c.opaque, c.finish, strip, 3);
+                    ASSERT_EQ(three.pixels, plain.pixels);
+                    ASSERT_EQ(three.half, plain.half);
+                }
             }
         }
     }
@@ -184,8 +196,9 @@ TEST(JpegRows, RowsAreTurboJpegsPixelsAndDamageEndsAsTurboJpegEnds) {
             WholePicture rows;
             rows.width = w;
             rows.pixels.assign(expected.size(), 0);
-            const JpegRows::Result result = JpegRows::decode(
-                f.jpeg.data(), f.jpeg.size(), scale.num, scale.denom, false, w, h, rows);
+            const JpegRows::Result result =
+                JpegRows::decode(f.jpeg.data(), f.jpeg.size(), scale.num, scale.denom,
+                                 JpegRows::Pixels::Rgbx, w, h, rows);
             ASSERT_EQ(result == JpegRows::Result::Ok, turboOk);
             if (turboOk) {
                 EXPECT_EQ(rows.given, h);
