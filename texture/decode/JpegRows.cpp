@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <memory>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -69,26 +70,49 @@ JpegRows::Result decodeRows(jpeg_decompress_struct& info, Errors& errors, const 
 
 } // namespace
 
+// The decompressor, kept from one picture to the next as TurboJPEG keeps its
+// handle: only what each picture needs is allocated for it.
+struct JpegRows::State {
+    jpeg_decompress_struct info{};
+    Errors errors{};
+    bool created = false;
+    ~State() {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+};
+
+JpegRows::JpegRows() = default;
+JpegRows::~JpegRows() = default;
+
 JpegRows::Result JpegRows::decode(const std::uint8_t* data, std::size_t size, int numerator,
                                   int denominator, Pixels pixels, int width, int height,
                                   Target& target) {
     if (size > 0x7fffffffu || width <= 0 || height <= 0)
         return Result::Failed;
-    jpeg_decompress_struct info{};
-    Errors errors{};
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = failDecode;
-    errors.manager.emit_message = dropMessage;
-    errors.manager.output_message = dropOutput;
-    errors.outOfMemory = false;
-    // Creating the decompressor allocates, and may fail for want of memory.
-    if (setjmp(errors.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        return errors.outOfMemory ? Result::OutOfMemory : Result::Failed;
+    if (!state)
+        state = std::make_unique<State>();
+    State& s = *state;
+    if (!s.created) {
+        s.info.err = jpeg_std_error(&s.errors.manager);
+        s.errors.manager.error_exit = failDecode;
+        s.errors.manager.emit_message = dropMessage;
+        s.errors.manager.output_message = dropOutput;
+        s.errors.outOfMemory = false;
+        // Creating the decompressor allocates, and may fail for want of
+        // memory.
+        if (setjmp(s.errors.jump) != 0) {
+            jpeg_destroy_decompress(&s.info);
+            s.info = jpeg_decompress_struct{};
+            return s.errors.outOfMemory ? Result::OutOfMemory : Result::Failed;
+        }
+        jpeg_create_decompress(&s.info);
+        s.created = true;
     }
-    jpeg_create_decompress(&info);
-    const Result result =
-        decodeRows(info, errors, data, size, numerator, denominator, pixels, width, height, target);
-    jpeg_destroy_decompress(&info);
+    s.errors.outOfMemory = false;
+    const Result result = decodeRows(s.info, s.errors, data, size, numerator, denominator, pixels,
+                                     width, height, target);
+    // What the picture took goes back; the decompressor stays for the next.
+    jpeg_abort_decompress(&s.info);
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // Decodes a JPEG picture a few rows at a time, so that what follows the
 // decode (the stretch to the texture size) takes each row while it is still
@@ -37,6 +38,15 @@ class JpegRows {
     // scales). width and height must be the scaled size TurboJPEG gives for
     // that scale; the target's rows hold width pixels of 4 bytes (3 for
     // Pixels::Rgb).
-    static Result decode(const std::uint8_t* data, std::size_t size, int numerator, int denominator,
-                         Pixels pixels, int width, int height, Target& target);
+    Result decode(const std::uint8_t* data, std::size_t size, int numerator, int denominator,
+                  Pixels pixels, int width, int height, Target& target);
+
+    JpegRows();
+    ~JpegRows();
+    JpegRows(const JpegRows&) = delete;
+    JpegRows& operator=(const JpegRows&) = delete;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state;
 };

@@ -502,8 +502,10 @@ bool PictureDecoder::decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResa
         return false;
     }
     StretchedRows target(ring, held, stride, resampler);
-    switch (
-        JpegRows::decode(data, size, numerator, denominator, JpegRows::Pixels::Rgb, w, h, target)) {
+    if (!rowDecoder)
+        rowDecoder = std::make_unique<JpegRows>();
+    switch (rowDecoder->decode(data, size, numerator, denominator, JpegRows::Pixels::Rgb, w, h,
+                               target)) {
     case JpegRows::Result::Ok:
         break;
     case JpegRows::Result::OutOfMemory:

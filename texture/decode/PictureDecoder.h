@@ -19,6 +19,8 @@
 // profile the file embeds comes with it, unapplied. A PNG whose profile is
 // used comes as stored: its gAMA and cHRM chunks are then ignored, as the
 // PNG format wants; without a usable profile they are applied.
+class JpegRows;
+
 class PictureDecoder {
   public:
     // Largest decoded picture accepted, in bytes (four per pixel): refused
@@ -114,5 +116,6 @@ class PictureDecoder {
     bool memoryShort = false;
     std::vector<std::uint8_t> profile;
     std::unique_ptr<Png> png;
+    std::unique_ptr<JpegRows> rowDecoder; // kept for the next picture
     std::unique_ptr<Qt> qt;
 };

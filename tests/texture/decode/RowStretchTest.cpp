@@ -180,6 +180,7 @@ TEST(JpegRows, RowsAreTurboJpegsPixelsAndDamageEndsAsTurboJpegEnds) {
         {"a header only", std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0, 16}},
     };
     const TurboJpegHandles::Handle turbo(tjInitDecompress());
+    JpegRows decoder; // one for all, as the loader keeps one
     for (const auto& f : files) {
         for (const tjscalingfactor scale : {tjscalingfactor{1, 1}, {1, 2}, {1, 8}}) {
             SCOPED_TRACE(testing::Message() << f.name << " at 1/" << scale.denom);
@@ -197,8 +198,8 @@ TEST(JpegRows, RowsAreTurboJpegsPixelsAndDamageEndsAsTurboJpegEnds) {
             rows.width = w;
             rows.pixels.assign(expected.size(), 0);
             const JpegRows::Result result =
-                JpegRows::decode(f.jpeg.data(), f.jpeg.size(), scale.num, scale.denom,
-                                 JpegRows::Pixels::Rgbx, w, h, rows);
+                decoder.decode(f.jpeg.data(), f.jpeg.size(), scale.num, scale.denom,
+                               JpegRows::Pixels::Rgbx, w, h, rows);
             ASSERT_EQ(result == JpegRows::Result::Ok, turboOk);
             if (turboOk) {
                 EXPECT_EQ(rows.given, h);
