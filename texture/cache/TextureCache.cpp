@@ -160,7 +160,9 @@ bool readSize(const char* setting, std::uint64_t& bytes) {
 } // namespace
 
 std::uint64_t TextureCache::parseLimit(const char* setting, std::string* complaint) {
-    if (setting == nullptr)
+    // Unset, or set to nothing (as `ORBIVUE_CACHE_SIZE= orbivue` does): the
+    // default, without a word.
+    if (setting == nullptr || setting[std::strspn(setting, " \t")] == '\0')
         return kDefaultLimit;
     std::uint64_t bytes = 0;
     if (readSize(setting, bytes))
