@@ -351,11 +351,8 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         return decodeWithQt(picture, /*withProfile=*/false);
     }
     if (isJpeg) {
-        int numerator = 1, denominator = 1;
-        jpegScale(minWidth, minHeight, numerator, denominator);
-        const tjscalingfactor chosen = {numerator, denominator};
-        const int w = TJSCALED(width, chosen);
-        const int h = TJSCALED(height, chosen);
+        const JpegScale scale = jpegScale(minWidth, minHeight);
+        const int w = scale.width, h = scale.height;
         const std::size_t stride = static_cast<std::size_t>(w) * 4;
         std::uint8_t* pixels = buffer.reserve(stride * h);
         if (pixels == nullptr) {
@@ -437,19 +434,17 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
     return decodeWithQt(picture, /*withProfile=*/true);
 }
 
-void PictureDecoder::jpegScale(int minWidth, int minHeight, int& numerator,
-                               int& denominator) const {
+PictureDecoder::JpegScale PictureDecoder::jpegScale(int minWidth, int minHeight) const {
     // The fast scales; the others decode slower than full size.
     static const tjscalingfactor scales[] = {{1, 8}, {1, 4}, {1, 2}, {1, 1}};
-    numerator = 1;
-    denominator = 1;
+    tjscalingfactor chosen = {1, 1};
     for (const tjscalingfactor& s : scales) {
         if (TJSCALED(width, s) >= minWidth && TJSCALED(height, s) >= minHeight) {
-            numerator = s.num;
-            denominator = s.denom;
-            return;
+            chosen = s;
+            break;
         }
     }
+    return {chosen.num, chosen.denom, TJSCALED(width, chosen), TJSCALED(height, chosen)};
 }
 
 namespace {
@@ -481,11 +476,8 @@ bool PictureDecoder::decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResa
     memoryShort = false;
     if (!decodesInRows())
         return false;
-    int numerator = 1, denominator = 1;
-    jpegScale(dw, dh, numerator, denominator);
-    const tjscalingfactor chosen = {numerator, denominator};
-    const int w = TJSCALED(width, chosen);
-    const int h = TJSCALED(height, chosen);
+    const JpegScale scale = jpegScale(dw, dh);
+    const int w = scale.width, h = scale.height;
     // Three bytes a pixel: the stretch has a quarter less to do, and
     // writes the alpha itself.
     const std::size_t stride = static_cast<std::size_t>(w) * 3;
@@ -504,8 +496,8 @@ bool PictureDecoder::decodeStretched(int dw, int dh, PixelBuffer& rows, AreaResa
     StretchedRows target(ring, held, stride, resampler);
     if (!rowDecoder)
         rowDecoder = std::make_unique<JpegRows>();
-    switch (rowDecoder->decode(data, size, numerator, denominator, JpegRows::Pixels::Rgb, w, h,
-                               target)) {
+    switch (rowDecoder->decode(data, size, scale.numerator, scale.denominator,
+                               JpegRows::Pixels::Rgb, w, h, target)) {
     case JpegRows::Result::Ok:
         break;
     case JpegRows::Result::OutOfMemory:

@@ -96,8 +96,12 @@ class PictureDecoder {
   private:
     struct Qt;
     struct Png;
-    // TurboJPEG's fast scale for a picture of at least minWidth x minHeight.
-    void jpegScale(int minWidth, int minHeight, int& numerator, int& denominator) const;
+    // TurboJPEG's fast scale for a picture of at least minWidth x minHeight,
+    // and the size the opened picture decodes to at it.
+    struct JpegScale {
+        int numerator, denominator, width, height;
+    };
+    JpegScale jpegScale(int minWidth, int minHeight) const;
     bool openWithQt();
     bool decodeWithQt(Picture& picture, bool withProfile);
     // TurboJPEG's decompressor, kept for the next picture.
