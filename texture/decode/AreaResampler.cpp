@@ -488,10 +488,6 @@ void AreaResampler::begin(int sw, int sh, std::uint8_t* dst, int dw, int dh, boo
         prepare(sw, sh, dw, dh);
 }
 
-int AreaResampler::rowsWanted() const {
-    return nextRow < outHeight ? lastSourceRow[nextRow] + 1 : verticalFrom;
-}
-
 int AreaResampler::firstRowKept() const {
     return nextRow < outHeight ? vertical.index[static_cast<std::size_t>(nextRow) * vertical.taps]
                                : verticalFrom;

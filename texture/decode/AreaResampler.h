@@ -38,17 +38,16 @@ class AreaResampler {
 
     // The same, with the source rows given one strip at a time, as a decoder
     // that writes a few rows at once makes them. begin() sets the sizes and
-    // the destination; then, for as long as rowsWanted() is below sh, the
-    // caller makes source rows available up to rowsWanted() (at least) and
-    // calls consume() with a function that gives the address of any source
-    // row from the first one the next output row needs on (firstRowKept()).
+    // the destination; then the caller makes the source rows available from
+    // the top, a strip at a time, and after each strip calls consume() with
+    // the number of rows available so far and a function that gives the
+    // address of any of them from firstRowKept() on (the rows before it are
+    // read no more, and rowsReadAtOnce() rows and a strip are enough to keep).
     // Each consume() writes the output rows those source rows complete.
     // The source rows may also be of three bytes per pixel (sourceChannels
     // 3: red, green and blue), and the output is then opaque.
     void begin(int sw, int sh, std::uint8_t* dst, int dw, int dh, bool reverseRows, bool opaque,
                std::uint8_t* halfLevel = nullptr, RowFinish finish = {}, int sourceChannels = 4);
-    // The source rows, counted from the top, that the next output rows need.
-    int rowsWanted() const;
     // The first source row that the rows still to be written read.
     int firstRowKept() const;
     // The most source rows one output row reads, after begin().

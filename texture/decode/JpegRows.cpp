@@ -37,9 +37,7 @@ JpegRows::Result decodeRows(jpeg_decompress_struct& info, Errors& errors, const 
         return errors.outOfMemory ? JpegRows::Result::OutOfMemory : JpegRows::Result::Failed;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
-    info.out_color_space = pixels == JpegRows::Pixels::Cmyk  ? JCS_CMYK
-                           : pixels == JpegRows::Pixels::Rgb ? JCS_EXT_RGB
-                                                             : JCS_EXT_RGBX;
+    info.out_color_space = pixels == JpegRows::Pixels::Rgb ? JCS_EXT_RGB : JCS_EXT_RGBX;
     info.scale_num = static_cast<unsigned int>(numerator);
     info.scale_denom = static_cast<unsigned int>(denominator);
     jpeg_start_decompress(&info);

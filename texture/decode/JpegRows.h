@@ -30,9 +30,9 @@ class JpegRows {
 
     enum class Result { Ok, Failed, OutOfMemory };
 
-    // How the pixels come: red, green, blue and a fourth byte of 255; red,
-    // green and blue; or the inverted inks of a CMYK picture.
-    enum class Pixels { Rgbx, Rgb, Cmyk };
+    // How the pixels come: red, green, blue and a fourth byte of 255, or
+    // red, green and blue.
+    enum class Pixels { Rgbx, Rgb };
 
     // Decodes data scaled by numerator / denominator (as TurboJPEG's fast
     // scales). width and height must be the scaled size TurboJPEG gives for
