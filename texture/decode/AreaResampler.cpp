@@ -1,6 +1,7 @@
 #include "decode/AreaResampler.h"
 
 #include "decode/Mipmaps.h"
+#include "decode/VectorUnits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -209,14 +210,6 @@ ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler:
     return x;
 }
 
-bool processorHasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-#else
-bool processorHasAvx2() {
-    return false;
-}
 #endif
 
 using Kernel = AreaResampler::Kernel;
@@ -328,7 +321,7 @@ void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::
 }
 
 Kernel fastestKernel() {
-    if (processorHasAvx2())
+    if (VectorUnits::hasAvx2())
         return Kernel::Avx2;
 #if defined(__SSE2__)
     return Kernel::Sse2;
@@ -405,7 +398,7 @@ bool AreaResampler::available(Kernel k) {
         return false;
 #endif
     case Kernel::Avx2:
-        return processorHasAvx2();
+        return VectorUnits::hasAvx2();
     }
     return false;
 }

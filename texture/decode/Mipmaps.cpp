@@ -1,5 +1,7 @@
 #include "decode/Mipmaps.h"
 
+#include "decode/VectorUnits.h"
+
 #include <algorithm>
 
 #ifdef __SSE2__
@@ -78,11 +80,6 @@ __attribute__((target("avx2"))) int halveRgbaRowAvx2(const std::uint8_t* top,
     }
     return x;
 }
-
-bool processorHasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
 #endif
 
 // Both sides above 1: each output byte is the rounded mean of a 2 x 2 block.
@@ -112,8 +109,7 @@ void halveRows(const std::uint8_t* top, const std::uint8_t* bottom, int width, i
     const int halfWidth = width / 2;
     int x = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx2 = processorHasAvx2();
-    if (bpp == 4 && avx2) {
+    if (bpp == 4 && VectorUnits::hasAvx2()) {
         x = halveRgbaRowAvx2(top, bottom, halfWidth, o);
         top += 8 * x;
         bottom += 8 * x;

@@ -206,15 +206,14 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
     std::uint8_t* levels = nullptr;
     if (texture.width > 1 && texture.height > 1)
         levels = mipmapMemory(options, scratch, texture.width, texture.height, 4);
-    std::uint8_t* out = nullptr;
+    std::uint8_t* out = scratch.texture.reserve(count * 4);
+    if (out == nullptr) {
+        result.outOfMemory = true;
+        return;
+    }
     if (scratch.picture.decodesInRows()) {
         // Decoded and stretched row by row, each row while it is in the
         // processor's caches.
-        out = scratch.texture.reserve(count * 4);
-        if (out == nullptr) {
-            result.outOfMemory = true;
-            return;
-        }
         const bool opaque = !options.alphaMatch;
         if (!scratch.picture.decodeStretched(
                 texture.width, texture.height, scratch.decoded, scratch.resampler, out, opaque,
@@ -226,11 +225,6 @@ void decodePicture(const std::uint8_t* data, std::size_t size, const TextureOpti
         if (!scratch.picture.decode(texture.width, texture.height, scratch.decoded, picture,
                                     scratch.colour)) {
             result.outOfMemory = scratch.picture.outOfMemory();
-            return;
-        }
-        out = scratch.texture.reserve(count * 4);
-        if (out == nullptr) {
-            result.outOfMemory = true;
             return;
         }
         const bool opaque = !options.alphaMatch && picture.kind != PixelKind::Cmyk;
