@@ -61,8 +61,18 @@ class ColourConverter {
     void toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
                                std::uint8_t* pixels, std::size_t count);
 
+    // The table lookups of the usual camera and phone profiles come in two
+    // kernels that give the same bytes: plain shifts and masks, and one that
+    // takes each index out in one instruction (BMI1), chosen when the
+    // program runs where the processor has it. available() tells which it
+    // has; a kernel it lacks is not used.
+    enum class Kernel { Plain, BitFields };
+    static bool available(Kernel kernel);
+    void useKernel(Kernel kernel);
+
   private:
     struct Conversion;
+    Kernel kernel;
     struct Known {
         std::vector<std::uint8_t> profile;
         PixelKind kind = PixelKind::Rgb;

@@ -17,4 +17,17 @@ inline bool hasAvx2() {
 #endif
 }
 
+// Bit-field extraction in one instruction (BMI1).
+inline bool hasBmi() {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
 } // namespace VectorUnits

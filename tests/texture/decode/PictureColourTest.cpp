@@ -2,6 +2,7 @@
 #include "SamplePictures.h"
 #include "TestImages.h"
 #include "TurboJpegHandles.h"
+#include "decode/ColourProfile.h"
 #include "decode/TextureDecode.h"
 
 #include <lcms2.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 using namespace SamplePictures;
@@ -269,5 +271,42 @@ TEST_F(PictureColour, SixteenBitPngsWithAProfileConvertFromTheirSixteenBits) {
         std::uint8_t out[3];
         cmsDoTransform(t.get(), &samples[k * 8 * 8 * 3], out, 1);
         EXPECT_LE(distance(texel(d, 4, 63 - 8 * k - 4), {out[0], out[1], out[2]}), 1) << levels[k];
+    }
+}
+
+TEST(ColourKernels, EveryKernelGivesThePlainKernelsBytesAndKeepsTheFourthByte) {
+    if (!ColourConverter::available(ColourConverter::Kernel::BitFields))
+        GTEST_SKIP() << "this processor has no BMI1";
+    // Colours across the cube with a fourth byte of their own; odd counts
+    // end on the single pixel after the pairs.
+    std::vector<std::uint8_t> colours;
+    for (int r = 0; r < 256; r += 5)
+        for (int g = 0; g < 256; g += 3)
+            for (int b = 0; b < 256; b += 7)
+                colours.insert(colours.end(), {std::uint8_t(r), std::uint8_t(g), std::uint8_t(b),
+                                               std::uint8_t(r ^ g ^ b)});
+    for (const Space space : {Space::AdobeRgb, Space::DisplayP3, Space::ProPhoto}) {
+        const std::vector<std::uint8_t> profile = iccProfile(space);
+        for (const std::size_t count : {std::size_t(1), std::size_t(2), std::size_t(3),
+                                        colours.size() / 4}) {
+            std::vector<std::uint8_t> kernel[2];
+            for (const auto k : {ColourConverter::Kernel::Plain, ColourConverter::Kernel::BitFields}) {
+                ColourConverter converter;
+                converter.useKernel(k);
+                std::vector<std::uint8_t>& pixels = kernel[k == ColourConverter::Kernel::BitFields];
+                pixels.assign(colours.begin(), colours.begin() + count * 4);
+                converter.toSrgb(profile.data(), profile.size(), PixelKind::Rgb, pixels.data(),
+                                 count);
+            }
+            EXPECT_EQ(kernel[0], kernel[1]) << int(space) << ", " << count << " pixels";
+            if (count < 4)
+                continue;
+            std::size_t changed = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_EQ(kernel[1][i * 4 + 3], colours[i * 4 + 3]) << "pixel " << i;
+                changed += std::memcmp(&kernel[1][i * 4], &colours[i * 4], 3) != 0;
+            }
+            EXPECT_GT(changed, count / 2) << int(space); // the profile was applied
+        }
     }
 }
