@@ -49,13 +49,18 @@ double StageReference::decodeMs(const std::vector<std::uint8_t>& jpeg, int textu
 
 double StageReference::referenceMs(const std::vector<std::uint8_t>& jpeg, int textureWidth,
                                    int textureHeight) {
-    resampler.useKernel(AreaResampler::Kernel::Sse2);
     texture.resize(static_cast<std::size_t>(textureWidth) * textureHeight * 4);
-    return timeMs([&] {
-        if (decode(jpeg, textureWidth, textureHeight))
-            resampler.resample(picture.data(), width, height, static_cast<std::size_t>(width) * 4,
-                               texture.data(), textureWidth, textureHeight);
-    });
+    return timeMs([&] { stretchInto(jpeg, textureWidth, textureHeight, texture.data()); });
+}
+
+bool StageReference::stretchInto(const std::vector<std::uint8_t>& jpeg, int textureWidth,
+                                 int textureHeight, std::uint8_t* into) {
+    resampler.useKernel(AreaResampler::Kernel::Sse2);
+    if (!decode(jpeg, textureWidth, textureHeight))
+        return false;
+    resampler.resample(picture.data(), width, height, static_cast<std::size_t>(width) * 4, into,
+                       textureWidth, textureHeight);
+    return true;
 }
 
 BusyProcesses::BusyProcesses()

@@ -21,6 +21,10 @@ class StageReference {
     double decodeMs(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);
     // Milliseconds of the reference pipeline's CPU part for that texture.
     double referenceMs(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);
+    // That CPU part itself, into `texture` (textureWidth x textureHeight,
+    // four bytes a pixel): what a worker of the reference pipeline does.
+    bool stretchInto(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight,
+                     std::uint8_t* texture);
 
   private:
     bool decode(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);

@@ -33,15 +33,20 @@
 #include <GL/freeglut.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -55,7 +60,17 @@ struct Measure {
     double maxRssMb = 0;
 };
 
-enum class Mode { Serial, Pipelined, DecodeOnly, UploadOnly };
+// Reference: the plain reference pipeline; ReferenceWorkers: its workers
+// alone, without GL; DecoderWorkers: workers that only decode.
+enum class Mode {
+    Serial,
+    Pipelined,
+    DecodeOnly,
+    UploadOnly,
+    Reference,
+    ReferenceWorkers,
+    DecoderWorkers
+};
 
 struct Run {
     Mode mode;
@@ -105,6 +120,89 @@ void fillRecord(OrbivueSettings& record, const std::vector<std::string>& photos)
     }
 }
 
+// The plain reference pipeline run as a program runs it, in the viewer's
+// window: the workers read each photo, decode it whole with TurboJPEG and
+// stretch it with the SSE2 kernel; the GL thread uploads each with GLU's
+// mipmaps behind the same loading screen (without `upload`, the workers
+// alone: their textures are handed back untouched; without `stretch`, the
+// workers only decode, the decoder's floor at work). Each worker has two
+// textures, so that it decodes the next photo while the GL thread uploads the
+// last. Its time is measured under whatever else the machine runs, as the
+// viewer's is. Milliseconds for the set.
+double referencePipeline(const std::vector<const char*>& files, const TextureOptions& options,
+                         bool upload, bool stretch) {
+    using OrbivueGL::printLoader;
+    constexpr int kSide = 2048; // the texture of the 12 MP photos
+    const int workers = PreloadPipeline::defaultWorkers();
+    std::vector<std::vector<std::uint8_t>> textures(
+        2 * workers, std::vector<std::uint8_t>(std::size_t(kSide) * kSide * 4));
+    std::vector<int> unused; // textures free for a worker
+    for (int i = 0; i < 2 * workers; ++i)
+        unused.push_back(i);
+    std::deque<std::pair<int, bool>> done; // texture, decoded
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> threads;
+    if (upload) {
+        glEnable(GL_TEXTURE_2D);
+        glColor3f(1, 1, 1);
+    }
+    const auto start = Clock::now();
+    if (upload)
+        printLoader(0);
+    for (int w = 0; w < workers; ++w)
+        threads.emplace_back([&] {
+            StageReference reference;
+            for (std::size_t k; (k = next++) < files.size();) {
+                std::ifstream in(files[k], std::ios::binary);
+                const std::vector<std::uint8_t> jpeg{std::istreambuf_iterator<char>(in),
+                                                     std::istreambuf_iterator<char>()};
+                int texture = 0;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return !unused.empty(); });
+                    texture = unused.back();
+                    unused.pop_back();
+                }
+                const bool ok =
+                    stretch ? reference.stretchInto(jpeg, kSide, kSide, textures[texture].data())
+                            : reference.decodeMs(jpeg, kSide, kSide) >= 0;
+                std::lock_guard<std::mutex> lock(mutex);
+                done.emplace_back(texture, ok);
+                changed.notify_all();
+            }
+        });
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        std::pair<int, bool> got;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return !done.empty(); });
+            got = done.front();
+            done.pop_front();
+        }
+        if (upload && got.second) {
+            DecodedTexture decoded;
+            decoded.ok = true;
+            decoded.width = decoded.height = kSide;
+            decoded.bitsPerPixel = 32;
+            decoded.pixels = textures[got.first].data();
+            glTexture t;
+            uploadDecoded(decoded, options, &t);
+        }
+        if (upload)
+            printLoader(static_cast<float>(n + 1) / files.size());
+        std::lock_guard<std::mutex> lock(mutex);
+        unused.push_back(got.first);
+        changed.notify_all();
+    }
+    for (std::thread& t : threads)
+        t.join();
+    if (upload)
+        glFinish();
+    return elapsedMs(start);
+}
+
 // Runs one mode on the set; the milliseconds per photograph.
 double runMode(const Run& run, const std::vector<std::string>& photos) {
     const Mode mode = run.mode;
@@ -123,13 +221,18 @@ double runMode(const Run& run, const std::vector<std::string>& photos) {
         return elapsedMs(start) / kPhotos;
     }
 
+    if (mode == Mode::ReferenceWorkers || mode == Mode::DecoderWorkers)
+        return referencePipeline(files, options, false, mode == Mode::ReferenceWorkers) / kPhotos;
+
     using namespace OrbivueGL;
     settings = &record;
     startupFunction();
     if (!openViewerWindow())
         return -1;
     double ms = 0;
-    if (mode == Mode::UploadOnly) {
+    if (mode == Mode::Reference) {
+        ms = referencePipeline(files, options, true, true) / kPhotos;
+    } else if (mode == Mode::UploadOnly) {
         // Decode first, then time only what the GL thread does per
         // photograph: the upload with its mipmaps and the loading screen.
         // The 45 photographs are five pictures under nine names each, so the
@@ -340,7 +443,8 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
     for (int i = 0; i < kDistinct; ++i)
         distinct.push_back(fileBytes(photos[i]));
     StageReference reference;
-    std::vector<double> decodeAlone, referenceCpu, gluFloor;
+    std::vector<double> decodeAlone, referenceCpu, gluFloor, referenceRun, referenceWorkers,
+        decoderWorkers;
     std::vector<double> off, first, sameProcess, newProcess, offCpu, firstCpu, newCpu, decodeOff,
         decodeWarm, floor, load, keptOff, keptFirst, keptWarm, keptThird;
     double cacheMb = 0;
@@ -353,6 +457,9 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
         keptOff.push_back(plain.residentMb[1] - plain.residentMb[0]);
         floor.push_back(once({Mode::UploadOnly}, photos).ms * kPhotos);
         gluFloor.push_back(once({Mode::UploadOnly, true}, photos).ms * kPhotos);
+        referenceRun.push_back(once({Mode::Reference, true}, photos).ms * kPhotos);
+        referenceWorkers.push_back(once({Mode::ReferenceWorkers}, photos).ms * kPhotos);
+        decoderWorkers.push_back(once({Mode::DecoderWorkers}, photos).ms * kPhotos);
         for (const std::vector<std::uint8_t>& jpeg : distinct) {
             decodeAlone.push_back(reference.decodeMs(jpeg, 2048, 2048));
             referenceCpu.push_back(reference.referenceMs(jpeg, 2048, 2048));
@@ -377,11 +484,17 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
     // decode and stretch on the workers, GLU's mipmaps on the GL thread),
     // and the decoder's floor (a CPU stage that were the decode alone, the
     // GL thread taking prepared levels).
+    // Each from one-thread figures (the work spread over free cores), and
+    // from the workers measured at work together in a process of their own,
+    // which meet the machine as the starts' workers do: where other programs
+    // take the cores, the one-thread figures make no limit.
     const double cores = static_cast<double>(PreloadPipeline::defaultWorkers());
-    const double referenceLimit =
-        std::max(median(gluFloor), (median(referenceCpu) * kPhotos + median(gluFloor)) / cores);
+    const double glu = median(gluFloor);
+    const double referenceLimit = std::max(glu, (median(referenceCpu) * kPhotos + glu) / cores);
     const double decoderFloor =
         std::max(floorMs, (median(decodeAlone) * kPhotos + floorMs) / cores);
+    const double workersLimit = std::max(glu, median(referenceWorkers) + glu / cores);
+    const double workersFloor = std::max(floorMs, median(decoderWorkers) + floorMs / cores);
     std::printf(
         "\nTexture cache, %d photographs of 12 MP, median of %d rounds taken by turns, ms "
         "per start\n(CPU seconds of all threads in brackets; load average %.1f, from %.1f "
@@ -402,15 +515,25 @@ void cacheFigures(const std::vector<std::string>& photos, const std::filesystem:
         median(newProcess) / firstMs, kPhotos, floorMs, median(newProcess) / floorMs,
         median(decodeOff), median(decodeWarm), median(decodeWarm) / median(decodeOff),
         median(keptOff), median(keptFirst), median(keptThird), median(keptWarm), cacheMb);
-    std::printf("two-core limit of the plain reference pipeline %.0f (decode and stretch %.1f ms a "
-                "photo on one thread, GL thread with GLU's mipmaps %.0f): cache off %.3f x, "
-                "first start %.3f x;\n"
-                "the decoder's floor, a CPU stage that were the decode alone %.0f (the decode "
-                "%.1f ms a photo on one thread, the GL floor beside): cache off %.3f x, first "
-                "start %.3f x.\n",
-                referenceLimit, median(referenceCpu), median(gluFloor), offMs / referenceLimit,
-                firstMs / referenceLimit, decoderFloor, median(decodeAlone), offMs / decoderFloor,
-                firstMs / decoderFloor);
+    std::printf(
+        "two-core limit of the plain reference pipeline from one-thread figures %.0f "
+        "(decode and stretch %.1f ms a photo on one thread, GL thread with GLU's mipmaps "
+        "%.0f): cache off %.3f x, first start %.3f x;\n"
+        "the same from its workers at work together (%.0f for the set, fresh process) %.0f: "
+        "cache off %.3f x, first start %.3f x;\n"
+        "the plain reference pipeline run whole (its workers and GL thread, fresh process) "
+        "%.0f, %.3f x that limit: cache off %.3f x, first start %.3f x;\n"
+        "the decoder's floor, a CPU stage that were the decode alone, from one-thread "
+        "figures %.0f (the decode %.1f ms a photo on one thread, the GL floor beside): "
+        "cache off %.3f x, first start %.3f x;\n"
+        "the same from decoding workers at work together (%.0f for the set) %.0f: cache "
+        "off %.3f x, first start %.3f x.\n",
+        referenceLimit, median(referenceCpu), glu, offMs / referenceLimit, firstMs / referenceLimit,
+        median(referenceWorkers), workersLimit, offMs / workersLimit, firstMs / workersLimit,
+        median(referenceRun), median(referenceRun) / workersLimit, offMs / median(referenceRun),
+        firstMs / median(referenceRun), decoderFloor, median(decodeAlone), offMs / decoderFloor,
+        firstMs / decoderFloor, median(decoderWorkers), workersFloor, offMs / workersFloor,
+        firstMs / workersFloor);
 }
 
 // The median time of several runs, and the largest peak memory.

@@ -338,10 +338,11 @@ int main() {
                 "the other;\n"
                 "naive: full-size decode into fresh memory, then the same stretch.\n");
     // The profile's cost from untagged and tagged loads taken by turns, so
-    // that other work on the machine weighs on both alike.
+    // that other work on the machine weighs on both alike; a few milliseconds
+    // of a stage that varies by as much want many runs.
     std::vector<double> twelveMs[2];
     TextureScratch scratches[2];
-    for (int run = 0; run < 18; ++run) {
+    for (int run = 0; run < 60; ++run) {
         const int adobeRun = run % 2;
         DecodedTexture result;
         const std::string& path = twelve[adobeRun][run / 2 % twelve[adobeRun].size()];

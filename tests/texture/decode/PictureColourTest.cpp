@@ -287,10 +287,11 @@ TEST(ColourKernels, EveryKernelGivesThePlainKernelsBytesAndKeepsTheFourthByte) {
                                                std::uint8_t(r ^ g ^ b)});
     for (const Space space : {Space::AdobeRgb, Space::DisplayP3, Space::ProPhoto}) {
         const std::vector<std::uint8_t> profile = iccProfile(space);
-        for (const std::size_t count : {std::size_t(1), std::size_t(2), std::size_t(3),
-                                        colours.size() / 4}) {
+        for (const std::size_t count :
+             {std::size_t(1), std::size_t(2), std::size_t(3), colours.size() / 4}) {
             std::vector<std::uint8_t> kernel[2];
-            for (const auto k : {ColourConverter::Kernel::Plain, ColourConverter::Kernel::BitFields}) {
+            for (const auto k :
+                 {ColourConverter::Kernel::Plain, ColourConverter::Kernel::BitFields}) {
                 ColourConverter converter;
                 converter.useKernel(k);
                 std::vector<std::uint8_t>& pixels = kernel[k == ColourConverter::Kernel::BitFields];
