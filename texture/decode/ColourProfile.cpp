@@ -449,18 +449,15 @@ struct ColourConverter::Conversion {
         constexpr std::uint64_t lane = (std::uint64_t(1) << kLaneBits) - 1;
         constexpr int shift = 4; // log2 of kFraction
         for (std::size_t i = 0; i < count; ++i) {
-            // One load of the pixel, its bytes turned so that red's sixteen
-            // bits come first (highest), then green's, blue's and alpha's.
-            std::uint64_t pixel;
-            std::memcpy(&pixel, pixels + i * 8, 8);
-            pixel = __builtin_bswap64(pixel);
-            const std::uint64_t sum = tr[pixel >> 48] + tr[65536 + ((pixel >> 32) & 0xFFFF)] +
-                                      tr[131072 + ((pixel >> 16) & 0xFFFF)];
+            const std::uint8_t* p = pixels + i * 8;
+            const std::uint64_t sum = tr[(p[0] << 8) | p[1]] + tr[65536 + ((p[2] << 8) | p[3])] +
+                                      tr[131072 + ((p[4] << 8) | p[5])];
+            const std::uint8_t alpha = p[6];
             std::uint8_t* q = pixels + i * 4;
             q[0] = out[(sum & lane) >> shift];
             q[1] = out[((sum >> kLaneBits) & lane) >> shift];
             q[2] = out[(sum >> (2 * kLaneBits)) >> shift];
-            q[3] = static_cast<std::uint8_t>(pixel >> 8);
+            q[3] = alpha;
         }
     }
 
