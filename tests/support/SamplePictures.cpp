@@ -169,25 +169,37 @@ PngChunk iccpChunk(const std::vector<std::uint8_t>& profile) {
 
 std::vector<std::uint8_t> png(int width, int height, int colourType, int bitDepth,
                               const std::vector<std::uint16_t>& samples,
-                              const std::vector<PngChunk>& chunks) {
+                              const std::vector<PngChunk>& chunks, bool interlaced) {
     std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     PngChunk header{"IHDR", {}};
     put32(header.data, static_cast<std::uint32_t>(width));
     put32(header.data, static_cast<std::uint32_t>(height));
-    header.data.insert(header.data.end(), {static_cast<std::uint8_t>(bitDepth),
-                                           static_cast<std::uint8_t>(colourType), 0, 0, 0});
+    header.data.insert(header.data.end(),
+                       {static_cast<std::uint8_t>(bitDepth), static_cast<std::uint8_t>(colourType),
+                        0, 0, static_cast<std::uint8_t>(interlaced ? 1 : 0)});
     putChunk(out, header);
     for (const PngChunk& chunk : chunks)
         putChunk(out, chunk);
-    const std::size_t perRow = samples.size() / height;
+    const std::size_t channels = samples.size() / height / width;
+    // The seven passes of Adam7 (first column, first row, steps), or one.
+    const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    const int whole[1][4] = {{0, 0, 1, 1}};
     std::vector<std::uint8_t> raw;
-    for (int y = 0; y < height; ++y) {
-        raw.push_back(0); // no filter
-        for (std::size_t i = 0; i < perRow; ++i) {
-            const std::uint16_t v = samples[y * perRow + i];
-            if (bitDepth == 16)
-                raw.push_back(static_cast<std::uint8_t>(v >> 8));
-            raw.push_back(static_cast<std::uint8_t>(v));
+    for (const auto& pass : interlaced ? std::vector<const int*>(passes, passes + 7)
+                                       : std::vector<const int*>{whole[0]}) {
+        if (pass[0] >= width)
+            continue;
+        for (int y = pass[1]; y < height; y += pass[3]) {
+            raw.push_back(0); // no filter
+            for (int x = pass[0]; x < width; x += pass[2])
+                for (std::size_t c = 0; c < channels; ++c) {
+                    const std::uint16_t v =
+                        samples[(static_cast<std::size_t>(y) * width + x) * channels + c];
+                    if (bitDepth == 16)
+                        raw.push_back(static_cast<std::uint8_t>(v >> 8));
+                    raw.push_back(static_cast<std::uint8_t>(v));
+                }
         }
     }
     putChunk(out, {"IDAT", deflated(raw)});

@@ -45,9 +45,10 @@ PngChunk iccpChunk(const std::vector<std::uint8_t>& profile);
 
 // A PNG of the colour type (0 grey, 2 RGB, 4 grey-alpha, 6 RGBA) and bit
 // depth (8 or 16), with `samples` holding every channel of every pixel, top
-// row first; `chunks` stand between the header and the pixel data.
+// row first; `chunks` stand between the header and the pixel data. Rows
+// `interlaced` come in the seven passes of Adam7.
 std::vector<std::uint8_t> png(int width, int height, int colourType, int bitDepth,
                               const std::vector<std::uint16_t>& samples,
-                              const std::vector<PngChunk>& chunks = {});
+                              const std::vector<PngChunk>& chunks = {}, bool interlaced = false);
 
 } // namespace SamplePictures

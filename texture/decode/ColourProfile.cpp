@@ -433,7 +433,7 @@ struct ColourConverter::Conversion {
         for (std::size_t i = 0; i < eight.size(); ++i)
             sixteen[i * 2] = sixteen[i * 2 + 1] = eight[i];
         applyMatrixShaper(eight.data(), eight.size() / 4);
-        applySixteenBit(sixteen.data(), eight.size() / 4);
+        applySixteenBit(sixteen.data(), sixteen.data(), eight.size() / 4);
         if (!withinAStep(
                 eight, std::vector<std::uint8_t>(sixteen.begin(), sixteen.begin() + eight.size())))
             contribution16.clear();
@@ -441,19 +441,20 @@ struct ColourConverter::Conversion {
     }
 
     // Red, green, blue and alpha of sixteen bits, most significant byte
-    // first, to eight-bit sRGB and the alpha's high byte, in place: pixel i
-    // moves from byte 8i to byte 4i, after it has been read.
-    void applySixteenBit(std::uint8_t* pixels, std::size_t count) const {
+    // first, to eight-bit sRGB and the alpha's high byte: pixel i moves from
+    // byte 8i of `in` to byte 4i of `into` (which may be `in`, or lie before
+    // it), after it has been read.
+    void applySixteenBit(const std::uint8_t* in, std::uint8_t* into, std::size_t count) const {
         const std::uint64_t* tr = contribution16.data();
         const std::uint8_t* out = encode.data();
         constexpr std::uint64_t lane = (std::uint64_t(1) << kLaneBits) - 1;
         constexpr int shift = 4; // log2 of kFraction
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* p = pixels + i * 8;
+            const std::uint8_t* p = in + i * 8;
             const std::uint64_t sum = tr[(p[0] << 8) | p[1]] + tr[65536 + ((p[2] << 8) | p[3])] +
                                       tr[131072 + ((p[4] << 8) | p[5])];
             const std::uint8_t alpha = p[6];
-            std::uint8_t* q = pixels + i * 4;
+            std::uint8_t* q = into + i * 4;
             q[0] = out[(sum & lane) >> shift];
             q[1] = out[((sum >> kLaneBits) & lane) >> shift];
             q[2] = out[(sum >> (2 * kLaneBits)) >> shift];
@@ -673,9 +674,10 @@ bool ColourConverter::convertsSixteenBits(const std::uint8_t* profile, std::size
 }
 
 void ColourConverter::toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
-                                            std::uint8_t* pixels, std::size_t count) {
+                                            const std::uint8_t* in, std::uint8_t* out,
+                                            std::size_t count) {
     if (convertsSixteenBits(profile, profileSize))
-        known.back().conversion->applySixteenBit(pixels, count);
+        known.back().conversion->applySixteenBit(in, out, count);
 }
 
 void ColourConverter::toSrgb(const std::uint8_t* profile, std::size_t profileSize, PixelKind kind,

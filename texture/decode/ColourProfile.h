@@ -56,10 +56,11 @@ class ColourConverter {
     bool convertsSixteenBits(const std::uint8_t* profile, std::size_t profileSize);
 
     // Converts `count` pixels of sixteen-bit red, green, blue and alpha, most
-    // significant byte first, to eight-bit sRGB and alpha, in place: the
-    // result fills the first count * 4 bytes. Only where convertsSixteenBits().
+    // significant byte first, from `in` to eight-bit sRGB and alpha in the
+    // first count * 4 bytes of `out`, which may be `in` or lie before it.
+    // Only where convertsSixteenBits().
     void toSrgbFromSixteenBits(const std::uint8_t* profile, std::size_t profileSize,
-                               std::uint8_t* pixels, std::size_t count);
+                               const std::uint8_t* in, std::uint8_t* out, std::size_t count);
 
     // The table lookups of the usual camera and phone profiles come in two
     // kernels that give the same bytes: plain shifts and masks, and one that

@@ -149,11 +149,30 @@ void freeForPng(png_structp, png_voidp memory) {
     std::free(memory);
 }
 
+// What becomes of each row of sixteen-bit samples as soon as it is read:
+// `finish(context, y, row)` turns the row into the picture's eight-bit row y.
+struct SixteenBitRows {
+    void (*finish)(void* context, int y, std::uint8_t* row);
+    void* context;
+    std::uint8_t* row; // a row of width * 8 bytes to read into
+};
+
+// Whether a PNG's header says its rows are interlaced (read whole, in
+// passes); true too when the header cannot be found where it stands.
+bool pngInterlaced(const std::uint8_t* data, std::size_t size) {
+    return size < 29 || std::memcmp(data + 12, "IHDR", 4) != 0 || data[28] != 0;
+}
+
 // Reads a width x height PNG as red, green, blue and alpha, whatever its
 // colour type: eight bits each (sixteen-bit samples rounded), or with
-// `sixteen` sixteen bits each, most significant byte first.
+// `sixteen` sixteen bits each, most significant byte first. With `rows`
+// (and sixteen) each row is read into rows->row and finished while it is in
+// the processor's caches; an interlaced picture, read in passes, is read
+// whole into `pixels` (eight bytes a pixel) first and its rows finished
+// from there.
 bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int height,
-                     std::uint8_t* pixels, bool sixteen, bool& outOfMemory) {
+                     std::uint8_t* pixels, bool sixteen, bool& outOfMemory,
+                     const SixteenBitRows* rows = nullptr) {
     outOfMemory = false;
     png_structp png =
         png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, failPng, ignorePngWarning,
@@ -181,9 +200,16 @@ bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int 
             const int passes = png_set_interlace_handling(png);
             png_read_update_info(png, info);
             if (png_get_rowbytes(png, info) == stride) {
+                const bool eachRow = rows != nullptr && sixteen && passes == 1;
                 for (int pass = 0; pass < passes; ++pass)
+                    for (int y = 0; y < height; ++y) {
+                        png_read_row(png, eachRow ? rows->row : pixels + y * stride, nullptr);
+                        if (eachRow)
+                            rows->finish(rows->context, y, rows->row);
+                    }
+                if (rows != nullptr && sixteen && !eachRow)
                     for (int y = 0; y < height; ++y)
-                        png_read_row(png, pixels + y * stride, nullptr);
+                        rows->finish(rows->context, y, pixels + y * stride);
                 read = true;
             }
         }
@@ -209,14 +235,36 @@ void drawSixteenBitsOverBlack(std::uint8_t* pixels, std::size_t count) {
 }
 
 // The reverse of the reading: sixteen-bit channels rounded to eight bits as
-// libpng rounds them, pixel i moving from byte 8i to byte 4i.
-void roundToEightBits(std::uint8_t* pixels, std::size_t count) {
+// libpng rounds them, pixel i moving from byte 8i of `in` to byte 4i of `out`
+// (which may be `in`, or lie before it).
+void roundToEightBits(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         for (int c = 0; c < 4; ++c) {
-            const std::uint32_t v = (pixels[i * 8 + c * 2] << 8) | pixels[i * 8 + c * 2 + 1];
-            pixels[i * 4 + c] = static_cast<std::uint8_t>((v * 255 + 32895) >> 16);
+            const std::uint32_t v = (in[i * 8 + c * 2] << 8) | in[i * 8 + c * 2 + 1];
+            out[i * 4 + c] = static_cast<std::uint8_t>((v * 255 + 32895) >> 16);
         }
 }
+
+// Each sixteen-bit row as it is read: drawn over black, then converted by
+// its profile from its sixteen bits, or rounded to eight bits for a
+// conversion at the texture size.
+struct SixteenBitFinishing {
+    ColourConverter* colour;
+    const std::vector<std::uint8_t>* profile;
+    std::uint8_t* pixels;
+    int width;
+    bool convert;
+    static void finish(void* context, int y, std::uint8_t* row) {
+        const auto& f = *static_cast<const SixteenBitFinishing*>(context);
+        const std::size_t count = static_cast<std::size_t>(f.width);
+        std::uint8_t* out = f.pixels + static_cast<std::size_t>(y) * count * 4;
+        drawSixteenBitsOverBlack(row, count);
+        if (f.convert)
+            f.colour->toSrgbFromSixteenBits(f.profile->data(), f.profile->size(), row, out, count);
+        else
+            roundToEightBits(row, out, count);
+    }
+};
 
 } // namespace
 
@@ -381,26 +429,34 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         const std::size_t count = static_cast<std::size_t>(width) * height;
         // Sixteen-bit colour converted from its sixteen bits, which keeps
         // the shadows of linear-light pictures from banding.
+        // Rows that are not interlaced are finished one by one as they are
+        // read, so that only one row of sixteen bits is held; interlaced
+        // ones are read whole at eight bytes a pixel first.
+        const std::size_t sixteenBytes =
+            pngInterlaced(data, size) ? count * 8 : count * 4 + static_cast<std::size_t>(width) * 8;
         const bool sixteen = (png->image.format & PNG_FORMAT_FLAG_LINEAR) != 0 &&
                              kind == PixelKind::Rgb &&
                              colour.usable(profile.data(), profile.size(), kind) &&
-                             buffer.reserve(count * 8) != nullptr;
+                             buffer.reserve(sixteenBytes) != nullptr;
         std::uint8_t* pixels = buffer.reserve(stride * height);
         memoryShort = pixels == nullptr;
         bool read = false;
         if (pixels != nullptr && sixteen) {
             png->close();
-            read = readPngAsStored(data, size, width, height, pixels, true, memoryShort);
+            const bool convert = colour.convertsSixteenBits(profile.data(), profile.size());
+            SixteenBitFinishing finishing{&colour, &profile, pixels, width, convert};
+            const SixteenBitRows rows{&SixteenBitFinishing::finish, &finishing, pixels + count * 4};
+            read = readPngAsStored(data, size, width, height, pixels, true, memoryShort, &rows);
             if (read) {
-                drawSixteenBitsOverBlack(pixels, count);
-                if (!colour.convertsSixteenBits(profile.data(), profile.size())) {
-                    // Rounded to eight bits, converted at the texture size.
-                    roundToEightBits(pixels, count);
-                    picture = {pixels, width, height, stride, kind, profile.data(), profile.size()};
-                    return true;
-                }
-                colour.toSrgbFromSixteenBits(profile.data(), profile.size(), pixels, count);
-                picture = {pixels, width, height, stride, kind, nullptr, 0}; // converted
+                // Converted now, or rounded to eight bits and converted at
+                // the texture size.
+                picture = {pixels,
+                           width,
+                           height,
+                           stride,
+                           kind,
+                           convert ? nullptr : profile.data(),
+                           convert ? 0 : profile.size()};
                 return true;
             }
         } else if (pixels != nullptr && colour.usable(profile.data(), profile.size(), kind)) {
