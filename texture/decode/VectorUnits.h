@@ -1,33 +1,34 @@
 #pragma once
 
-// Which vector units the processor the program runs on has, asked once: the
-// kernels that use them are chosen when the program runs, so that one build
-// runs on every x86-64 processor.
+// Which vector units and bit instructions the processor the program runs on
+// has, asked once: the kernels that use them are chosen when the program
+// runs, so that one build runs on every x86-64 processor.
 namespace VectorUnits {
 
-inline bool hasAvx2() {
+struct Units {
+    bool avx2 = false;
+    bool bmi = false; // bit-field extraction in one instruction (BMI1)
+};
+
+inline const Units& units() {
+    static const Units has = [] {
+        Units u;
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool has = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        u.avx2 = __builtin_cpu_supports("avx2") != 0;
+        u.bmi = __builtin_cpu_supports("bmi") != 0;
+#endif
+        return u;
     }();
     return has;
-#else
-    return false;
-#endif
 }
 
-// Bit-field extraction in one instruction (BMI1).
+inline bool hasAvx2() {
+    return units().avx2;
+}
+
 inline bool hasBmi() {
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("bmi") != 0;
-    }();
-    return has;
-#else
-    return false;
-#endif
+    return units().bmi;
 }
 
 } // namespace VectorUnits
