@@ -155,6 +155,7 @@ struct SixteenBitRows {
     void (*finish)(void* context, int y, std::uint8_t* row);
     void* context;
     std::uint8_t* row; // a row of width * 8 bytes to read into
+    bool wholeFits;    // the pixels hold the whole picture at eight bytes a pixel
 };
 
 // Whether a PNG's header says its rows are interlaced (read whole, in
@@ -199,8 +200,9 @@ bool readPngAsStored(const std::uint8_t* data, std::size_t size, int width, int 
             png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
             const int passes = png_set_interlace_handling(png);
             png_read_update_info(png, info);
-            if (png_get_rowbytes(png, info) == stride) {
-                const bool eachRow = rows != nullptr && sixteen && passes == 1;
+            const bool eachRow = rows != nullptr && sixteen && passes == 1;
+            if (png_get_rowbytes(png, info) == stride &&
+                (eachRow || rows == nullptr || !sixteen || rows->wholeFits)) {
                 for (int pass = 0; pass < passes; ++pass)
                     for (int y = 0; y < height; ++y) {
                         png_read_row(png, eachRow ? rows->row : pixels + y * stride, nullptr);
@@ -432,8 +434,9 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
         // Rows that are not interlaced are finished one by one as they are
         // read, so that only one row of sixteen bits is held; interlaced
         // ones are read whole at eight bytes a pixel first.
+        const bool interlaced = pngInterlaced(data, size);
         const std::size_t sixteenBytes =
-            pngInterlaced(data, size) ? count * 8 : count * 4 + static_cast<std::size_t>(width) * 8;
+            interlaced ? count * 8 : count * 4 + static_cast<std::size_t>(width) * 8;
         const bool sixteen = (png->image.format & PNG_FORMAT_FLAG_LINEAR) != 0 &&
                              kind == PixelKind::Rgb &&
                              colour.usable(profile.data(), profile.size(), kind) &&
@@ -445,7 +448,8 @@ bool PictureDecoder::decode(int minWidth, int minHeight, PixelBuffer& buffer, Pi
             png->close();
             const bool convert = colour.convertsSixteenBits(profile.data(), profile.size());
             SixteenBitFinishing finishing{&colour, &profile, pixels, width, convert};
-            const SixteenBitRows rows{&SixteenBitFinishing::finish, &finishing, pixels + count * 4};
+            const SixteenBitRows rows{&SixteenBitFinishing::finish, &finishing, pixels + count * 4,
+                                      interlaced};
             read = readPngAsStored(data, size, width, height, pixels, true, memoryShort, &rows);
             if (read) {
                 // Converted now, or rounded to eight bits and converted at
