@@ -26,8 +26,11 @@ class StageReference {
     bool stretchInto(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight,
                      std::uint8_t* texture);
 
-  private:
+    // The decode alone, into the buffer reused from photo to photo: what a
+    // worker of the decoder's floor does.
     bool decode(const std::vector<std::uint8_t>& jpeg, int textureWidth, int textureHeight);
+
+  private:
     TurboJpegHandles::Handle handle;
     std::vector<std::uint8_t> picture, texture;
     int width = 0, height = 0;

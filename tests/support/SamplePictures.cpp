@@ -185,9 +185,10 @@ std::vector<std::uint8_t> png(int width, int height, int colourType, int bitDept
     const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                               {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     const int whole[1][4] = {{0, 0, 1, 1}};
+    const int(*chosen)[4] = interlaced ? passes : whole;
     std::vector<std::uint8_t> raw;
-    for (const auto& pass : interlaced ? std::vector<const int*>(passes, passes + 7)
-                                       : std::vector<const int*>{whole[0]}) {
+    for (int k = 0; k < (interlaced ? 7 : 1); ++k) {
+        const int* pass = chosen[k];
         if (pass[0] >= width)
             continue;
         for (int y = pass[1]; y < height; y += pass[3]) {
