@@ -4,7 +4,10 @@
 #include "decode/VectorUnits.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
+#include <map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -13,6 +16,7 @@
 #include <immintrin.h>
 // Functions for processors with AVX2, chosen when the program runs.
 #define ORBIVUE_AVX2 __attribute__((target("avx2")))
+#define ORBIVUE_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi")))
 #endif
 
 namespace {
@@ -182,7 +186,7 @@ ORBIVUE_AVX2 inline __m256i twoPixels(const std::int16_t* row, const AreaResampl
 // `Channels` 16-bit sums per source pixel, 4, or 3 without alpha.
 template <int Groups, int Channels>
 ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler::GroupedTaps& g,
-                                   int dw, bool opaque, std::uint8_t* out) {
+                                   int x, int dw, bool opaque, std::uint8_t* out) {
     // Words 0 4 1 5 2 6 3 7 of each lane, or 0 3 1 4 2 5 and zeros: the
     // channels of two pixels paired.
     const __m256i order =
@@ -194,7 +198,6 @@ ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler:
     const __m256i inOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     const __m256i alpha = _mm256_set1_epi32(opaque ? static_cast<int>(0xFF000000u) : 0);
     const std::size_t span = static_cast<std::size_t>(g.groups) * 16;
-    int x = 0;
     for (; x + 8 <= dw; x += 8) {
         // Lanes hold pixels 0 2 4 6 and 1 3 5 7 after the packing.
         const __m256i q0 =
@@ -210,6 +213,76 @@ ORBIVUE_AVX2 int horizontalRowAvx2(const std::int16_t* row, const AreaResampler:
     return x;
 }
 
+// The zeroing forms of the AVX-512 intrinsics, over every lane: their plain
+// forms start from a vector the compiler takes as unset.
+constexpr __mmask16 kAll = 0xFFFF;
+constexpr __mmask64 kAllBytes = ~__mmask64(0);
+
+// Where each byte of sixteen RGBA pixels lies after the packing of the three
+// runs of a step (lane L holds values 4L to 4L + 3 of the first run, of the
+// second, then of the third twice); the alpha bytes take any.
+constexpr std::array<std::uint8_t, 64> kToPixels = [] {
+    std::array<std::uint8_t, 64> at{};
+    for (int o = 0; o < 64; ++o) {
+        if (o % 4 == 3)
+            continue;
+        const int value = o / 4 * 3 + o % 4, run = value / 16, i = value % 16;
+        at[o] = static_cast<std::uint8_t>(16 * (i / 4) + 4 * run + i % 4);
+    }
+    return at;
+}();
+
+// One run of sixteen channel values, rounded and shifted: its 64 source sums
+// in two registers, each pair of taps permuted side by side and multiplied by
+// the pair weights of each value's pixel in one multiply-add.
+template <int Pairs>
+ORBIVUE_AVX512 inline __m512i windowRun(const std::int16_t* row,
+                                        const AreaResampler::WindowedTaps& t, std::size_t run,
+                                        __m512i spread, const __m512i* weights) {
+    const std::int16_t* at = row + static_cast<std::size_t>(t.first[run]) * 3;
+    const __m512i lo = _mm512_loadu_si512(at);
+    const __m512i hi = _mm512_loadu_si512(at + 32);
+    __m512i sum = _mm512_set1_epi32(1 << (kFinalShift - 1));
+    for (int p = 0; p < Pairs; ++p) {
+        const __m512i order =
+            _mm512_loadu_si512(t.permutes.data() + t.shape[run * Pairs + p] * std::size_t(64));
+        const __m512i w = _mm512_maskz_permutexvar_epi32(kAll, spread, weights[p]);
+        sum = _mm512_add_epi32(sum, _mm512_madd_epi16(_mm512_permutex2var_epi8(lo, order, hi), w));
+    }
+    return _mm512_maskz_srai_epi32(kAll, sum, kFinalShift);
+}
+
+// The horizontal pass of three-byte rows by windows, sixteen destination
+// pixels per step: no lane is spent on an alpha the rows do not have.
+template <int Pairs>
+ORBIVUE_AVX512 int horizontalRowAvx512(const std::int16_t* row,
+                                       const AreaResampler::WindowedTaps& t, int dw,
+                                       std::uint8_t* out) {
+    // Value j of a step belongs to its pixel j / 3.
+    const __m512i spread[3] = {
+        _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
+        _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
+        _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)};
+    const __m512i toPixels = _mm512_loadu_si512(kToPixels.data());
+    const __m512i alpha = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+    int x = 0;
+    for (; x + 16 <= dw; x += 16) {
+        const std::size_t step = static_cast<std::size_t>(x) / 16;
+        __m512i weights[Pairs];
+        for (int p = 0; p < Pairs; ++p)
+            weights[p] = _mm512_loadu_si512(&t.weights[(step * Pairs + p) * 16]);
+        const __m512i a = windowRun<Pairs>(row, t, step * 3, spread[0], weights);
+        const __m512i b = windowRun<Pairs>(row, t, step * 3 + 1, spread[1], weights);
+        const __m512i c = windowRun<Pairs>(row, t, step * 3 + 2, spread[2], weights);
+        const __m512i bytes =
+            _mm512_packus_epi16(_mm512_packs_epi32(a, b), _mm512_packs_epi32(c, c));
+        _mm512_storeu_si512(
+            out + static_cast<std::size_t>(x) * 4,
+            _mm512_or_si512(_mm512_maskz_permutexvar_epi8(kAllBytes, toPixels, bytes), alpha));
+    }
+    return x;
+}
+
 #endif
 
 using Kernel = AreaResampler::Kernel;
@@ -219,7 +292,7 @@ void verticalRow(Kernel kernel, const std::uint8_t* const* rows, const std::int1
                  const std::uint32_t* pairs, int taps, int length, std::int16_t* out) {
     int x = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    if (kernel == Kernel::Avx2) {
+    if (kernel == Kernel::Avx2 || kernel == Kernel::Avx512) {
         if (taps == 2)
             verticalRowAvx2<1>(rows, pairs, 1, length, out);
         else if (taps == 4)
@@ -258,21 +331,25 @@ void verticalRow(Kernel kernel, const std::uint8_t* const* rows, const std::int1
 // Combines the 16-bit sums of one row into dw output pixels; `channels`
 // sums per source pixel (three: no alpha, the output is opaque).
 void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::AxisTaps& h,
-                   const AreaResampler::GroupedTaps& g, int dw, int channels, bool opaque,
-                   std::uint8_t* out) {
+                   const AreaResampler::GroupedTaps& g, const AreaResampler::WindowedTaps& wt,
+                   int dw, int channels, bool opaque, std::uint8_t* out) {
     opaque = opaque || channels == 3;
     const int taps = h.taps;
     int x = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    if (kernel == Kernel::Avx2)
-        x = channels == 3   ? (g.groups == 1   ? horizontalRowAvx2<1, 3>(row, g, dw, opaque, out)
-                               : g.groups == 2 ? horizontalRowAvx2<2, 3>(row, g, dw, opaque, out)
-                                               : horizontalRowAvx2<0, 3>(row, g, dw, opaque, out))
-            : g.groups == 1 ? horizontalRowAvx2<1, 4>(row, g, dw, opaque, out)
-            : g.groups == 2 ? horizontalRowAvx2<2, 4>(row, g, dw, opaque, out)
-                            : horizontalRowAvx2<0, 4>(row, g, dw, opaque, out);
+    if (kernel == Kernel::Avx512 && channels == 3 && wt.usable)
+        x = wt.pairs == 1 ? horizontalRowAvx512<1>(row, wt, dw, out)
+                          : horizontalRowAvx512<2>(row, wt, dw, out);
+    if (kernel == Kernel::Avx2 || kernel == Kernel::Avx512)
+        x = channels == 3   ? (g.groups == 1   ? horizontalRowAvx2<1, 3>(row, g, x, dw, opaque, out)
+                               : g.groups == 2 ? horizontalRowAvx2<2, 3>(row, g, x, dw, opaque, out)
+                                               : horizontalRowAvx2<0, 3>(row, g, x, dw, opaque, out))
+            : g.groups == 1 ? horizontalRowAvx2<1, 4>(row, g, x, dw, opaque, out)
+            : g.groups == 2 ? horizontalRowAvx2<2, 4>(row, g, x, dw, opaque, out)
+                            : horizontalRowAvx2<0, 4>(row, g, x, dw, opaque, out);
 #else
     (void)g;
+    (void)wt;
 #endif
 #if defined(__SSE2__)
     if (kernel == Kernel::Sse2) {
@@ -321,6 +398,8 @@ void horizontalRow(Kernel kernel, const std::int16_t* row, const AreaResampler::
 }
 
 Kernel fastestKernel() {
+    if (VectorUnits::hasAvx512Vbmi())
+        return Kernel::Avx512;
     if (VectorUnits::hasAvx2())
         return Kernel::Avx2;
 #if defined(__SSE2__)
@@ -399,6 +478,8 @@ bool AreaResampler::available(Kernel k) {
 #endif
     case Kernel::Avx2:
         return VectorUnits::hasAvx2();
+    case Kernel::Avx512:
+        return VectorUnits::hasAvx512Vbmi();
     }
     return false;
 }
@@ -435,10 +516,66 @@ void AreaResampler::groupTaps(const AxisTaps& taps, GroupedTaps& g) {
     }
 }
 
+void AreaResampler::windowTaps(const AxisTaps& taps, WindowedTaps& wt) {
+    constexpr int kWindow = 64; // 16-bit sums in two registers
+    const int size = static_cast<int>(taps.count.size());
+    const int steps = size / 16;
+    const int pairs = taps.taps / 2;
+    const std::size_t stride = static_cast<std::size_t>(taps.taps);
+    wt.pairs = pairs;
+    wt.usable = steps > 0 && pairs >= 1 && pairs <= 2;
+    wt.first.assign(static_cast<std::size_t>(steps) * 3, 0);
+    wt.shape.assign(static_cast<std::size_t>(steps) * 3 * pairs, 0);
+    wt.weights.assign(static_cast<std::size_t>(steps) * pairs * 16, 0);
+    wt.permutes.clear();
+    std::map<std::array<std::uint8_t, 64>, std::uint16_t> shapes;
+    for (int s = 0; s < steps && wt.usable; ++s) {
+        for (int i = 0; i < 16; ++i)
+            for (int p = 0; p < pairs; ++p)
+                wt.weights[(static_cast<std::size_t>(s) * pairs + p) * 16 + i] =
+                    taps.pairs[static_cast<std::size_t>(16 * s + i) * stride / 2 + p];
+        for (int r = 0; r < 3 && wt.usable; ++r) {
+            const std::size_t run = static_cast<std::size_t>(s) * 3 + r;
+            auto pixelOf = [&](int d) {
+                return static_cast<std::size_t>(16 * s + (16 * r + d) / 3);
+            };
+            int first = INT_MAX;
+            for (int d = 0; d < 16; ++d)
+                for (std::size_t t = 0; t < stride; ++t)
+                    first = std::min(first, taps.index[pixelOf(d) * stride + t]);
+            wt.first[run] = first;
+            for (int p = 0; p < pairs && wt.usable; ++p) {
+                // Byte indices of the 32 sums the pair's multiply-add takes:
+                // for each value, its channel's sums at taps 2p and 2p + 1.
+                std::array<std::uint8_t, 64> order{};
+                for (int d = 0; d < 16 && wt.usable; ++d) {
+                    const int channel = (16 * r + d) % 3;
+                    for (int tap = 0; tap < 2; ++tap) {
+                        const int sum =
+                            (taps.index[pixelOf(d) * stride + 2 * p + tap] - first) * 3 + channel;
+                        if (sum >= kWindow) {
+                            wt.usable = false;
+                            break;
+                        }
+                        order[4 * d + 2 * tap] = static_cast<std::uint8_t>(2 * sum);
+                        order[4 * d + 2 * tap + 1] = static_cast<std::uint8_t>(2 * sum + 1);
+                    }
+                }
+                const auto [known, made] =
+                    shapes.emplace(order, static_cast<std::uint16_t>(shapes.size()));
+                if (made)
+                    wt.permutes.insert(wt.permutes.end(), order.begin(), order.end());
+                wt.shape[run * pairs + p] = known->second;
+            }
+        }
+    }
+}
+
 void AreaResampler::prepare(int sw, int sh, int dw, int dh) {
     if (horizontalFrom != sw || horizontalTo != dw) {
         computeTaps(sw, dw, horizontal);
         groupTaps(horizontal, grouped);
+        windowTaps(horizontal, windowed);
         horizontalFrom = sw;
         horizontalTo = dw;
     }
@@ -455,9 +592,10 @@ void AreaResampler::prepare(int sw, int sh, int dw, int dh) {
         verticalFrom = sh;
         verticalTo = dh;
     }
-    // The grouped kernel reads up to four groups' worth past the last pixel;
-    // the padding is zero, and weighs nothing.
-    const std::size_t length = static_cast<std::size_t>(sw) * 4 + 16 * grouped.groups;
+    // The grouped kernel reads up to four groups' worth past the last pixel,
+    // the windowed one a window from a run's first pixel on; the padding is
+    // zero, and weighs nothing.
+    const std::size_t length = static_cast<std::size_t>(sw) * 4 + 16 * grouped.groups + 64;
     if (rowSums.size() < length)
         rowSums.resize(length);
     std::fill(rowSums.begin() + static_cast<std::ptrdiff_t>(sw) * inChannels, rowSums.end(), 0);
@@ -492,8 +630,8 @@ void AreaResampler::writeRow(const std::uint8_t* const* rows) {
                 vertical.count[nextRow], inWidth * inChannels, rowSums.data());
     const std::size_t row = static_cast<std::size_t>(reverse ? outHeight - 1 - nextRow : nextRow);
     const std::size_t stride = static_cast<std::size_t>(outWidth) * 4;
-    horizontalRow(kernel, rowSums.data(), horizontal, grouped, outWidth, inChannels, opaqueOut,
-                  out + row * stride);
+    horizontalRow(kernel, rowSums.data(), horizontal, grouped, windowed, outWidth, inChannels,
+                  opaqueOut, out + row * stride);
     if (finishing.apply != nullptr)
         finishing.apply(finishing.context, out + row * stride, outWidth);
     if (half != nullptr && nextRow % 2 == 1) {

@@ -12,7 +12,7 @@ struct ResampledRowFinish {
 
 // Stretches a picture of four bytes per pixel to a new size: an area average
 // where an axis shrinks and a linear interpolation where it grows, in 14-bit
-// fixed point, with AVX2 or SSE2 where the processor has them. The output
+// fixed point, with AVX-512, AVX2 or SSE2 where the processor has them. The output
 // rows are written bottom row first, the order in which a texture expects
 // them. Every kernel gives the same bytes.
 class AreaResampler {
@@ -69,7 +69,9 @@ class AreaResampler {
     // The kernels, for comparing them with each other: the fastest the
     // processor has is used unless another is asked for. A kernel the
     // processor lacks is not used: available() tells which it has.
-    enum class Kernel { Plain, Sse2, Avx2 };
+    // Avx512 is Avx2 with the horizontal pass of three-byte rows, where each
+    // pixel has at most four taps, done by AVX-512 byte permutes.
+    enum class Kernel { Plain, Sse2, Avx2, Avx512 };
     static bool available(Kernel kernel);
     void useKernel(Kernel kernel);
 
@@ -100,6 +102,24 @@ class AreaResampler {
     };
     static void groupTaps(const AxisTaps& taps, GroupedTaps& grouped);
 
+    // The horizontal taps of three-byte rows as the AVX-512 kernel takes
+    // them: sixteen destination pixels a step, their 48 channel values in
+    // three runs of sixteen. Each run's source sums lie in a window of 64
+    // 16-bit sums from its first source pixel on, so that one byte permute
+    // across two registers puts the sums of a pair of taps side by side for
+    // one multiply-add; runs of the same shape share their permute. `usable`
+    // is false where a run's taps go past its window or a pixel has more
+    // than four.
+    struct WindowedTaps {
+        bool usable = false;
+        int pairs = 0;                      // pairs of taps per destination pixel
+        std::vector<int> first;             // per run: its first source pixel
+        std::vector<std::uint16_t> shape;   // per run and pair: its permute
+        std::vector<std::uint8_t> permutes; // 64 byte indices each
+        std::vector<std::uint32_t> weights; // per step and pair: 16 pixels' pair weights
+    };
+    static void windowTaps(const AxisTaps& taps, WindowedTaps& windowed);
+
   private:
     void prepare(int sw, int sh, int dw, int dh);
     void writeRow(const std::uint8_t* const* rows);
@@ -108,6 +128,7 @@ class AreaResampler {
     AxisTaps horizontal;
     AxisTaps vertical;
     GroupedTaps grouped;
+    WindowedTaps windowed;
     std::vector<int> lastSourceRow; // per destination row
     std::vector<const std::uint8_t*> rowPointers;
     std::vector<std::int16_t> rowSums; // one source-width row, 6 fractional bits, and padding

@@ -80,6 +80,7 @@ TEST(Stretch, EveryKernelWholeOrRowByRowGivesThePlainLoopsBytes) {
         {1920, 90, 1024, 48, true, false, true}, // with a conversion on each row
         {640, 480, 256, 256, false, true, false},
         {333, 177, 512, 256, true, false, false}, // growing
+        {1000, 40, 1601, 30, true, true, false},  // growing, two taps a pixel, a ragged end
         {1000, 3, 16, 2, true, true, true},       // many taps a pixel
         {37, 91, 64, 12, false, false, true},     // growing one way, shrinking the other
         {5, 5, 5, 5, true, true, false},
@@ -103,7 +104,7 @@ TEST(Stretch, EveryKernelWholeOrRowByRowGivesThePlainLoopsBytes) {
             Mipmaps::build(plain.pixels.data(), c.dw, c.dh, 4, levels.data());
             ASSERT_TRUE(std::equal(plain.half.begin(), plain.half.end(), levels.begin()));
         }
-        for (const Kernel kernel : {Kernel::Plain, Kernel::Sse2, Kernel::Avx2}) {
+        for (const Kernel kernel : {Kernel::Plain, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
             if (!AreaResampler::available(kernel))
                 continue;
             for (const int strip : {0, 1, 3, 8}) {
