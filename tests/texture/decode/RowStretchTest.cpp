@@ -131,6 +131,33 @@ TEST(Stretch, EveryKernelWholeOrRowByRowGivesThePlainLoopsBytes) {
     }
 }
 
+// Three-byte rows of seeded random sizes, rows exactly as long as their
+// pixels, so that a kernel reading past a row's end or mishandling a ragged
+// one shows (under the sanitizers too): every kernel against the plain loops.
+TEST(Stretch, EveryKernelGivesThePlainLoopsBytesOnThreeByteRowsOfAnySize) {
+    using Kernel = AreaResampler::Kernel;
+    std::uint32_t seed = 12345;
+    auto next = [&](int below) {
+        seed = seed * 1664525u + 1013904223u;
+        return 1 + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(below));
+    };
+    for (int i = 0; i < 200; ++i) {
+        const int dw = next(600), dh = next(5), sh = next(6);
+        const int sw = i % 2 == 0 ? next(400) : dw * (40 + next(260)) / 100 + 1;
+        SCOPED_TRACE(testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh);
+        const std::vector<std::uint8_t> src = noise(static_cast<std::size_t>(sw) * 3 * sh, i);
+        const Stretched plain =
+            stretch(Kernel::Plain, src, sw, sh, sw * 3, dw, dh, true, true, false, 1, 3);
+        for (const Kernel kernel : {Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
+            if (!AreaResampler::available(kernel))
+                continue;
+            ASSERT_EQ(stretch(kernel, src, sw, sh, sw * 3, dw, dh, true, true, false, 1, 3).pixels,
+                      plain.pixels)
+                << "kernel " << static_cast<int>(kernel);
+        }
+    }
+}
+
 namespace {
 
 // Every decoded row kept, in one picture.
