@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -478,15 +479,33 @@ TEST_F(Cache, TemporariesOfADeadProcessAreRemovedAndTheLivingCounted) {
     EXPECT_LE(bounded->sizeOnDisk(), entries + 4096);
 }
 
-// Blocks taken by the files in a folder, as a file system counts them.
-std::uint64_t blocksIn(const std::string& folder) {
-    std::uint64_t bytes = 0;
-    std::error_code ignored;
-    for (const auto& f : std::filesystem::directory_iterator(folder, ignored)) {
-        struct stat info{};
-        if (::lstat(f.path().c_str(), &info) == 0)
-            bytes += static_cast<std::uint64_t>(info.st_blocks) * 512;
+// Blocks taken by the files in the folders, as a file system counts them.
+// The caches rename entries while the folders are read, and a name renamed
+// before it is looked at, or behind the reading, would go uncounted: the
+// folders are read until two readings in a row agree.
+std::uint64_t blocksIn(const std::vector<std::string>& folders) {
+    auto read = [&] {
+        std::map<std::pair<dev_t, ino_t>, std::uint64_t> files;
+        std::error_code ignored;
+        for (const std::string& folder : folders)
+            for (const auto& f : std::filesystem::directory_iterator(folder, ignored)) {
+                struct stat info{};
+                if (::lstat(f.path().c_str(), &info) == 0)
+                    files[{info.st_dev, info.st_ino}] =
+                        static_cast<std::uint64_t>(info.st_blocks) * 512;
+            }
+        return files;
+    };
+    auto last = read();
+    for (int i = 0; i < 1000; ++i) {
+        auto now = read();
+        if (now == last)
+            break;
+        last = std::move(now);
     }
+    std::uint64_t bytes = 0;
+    for (const auto& [file, blocks] : last)
+        bytes += blocks;
     return bytes;
 }
 
@@ -497,12 +516,15 @@ TEST_F(Cache, TwoCachesFillingOneSmallFileSystemKeepATenthFree) {
     // leaves room for one and a half sets of entries.
     const std::uint64_t size = set * 15 / 9, unit = 4096;
     const std::string folders[2] = {dir.file("one/cache"), dir.file("two/cache")};
-    const auto used = [&] { return blocksIn(folders[0]) + blocksIn(folders[1]); };
+    const auto used = [&] { return blocksIn({folders[0], folders[1]}); };
+    // The folders are read once a look: read twice, the other cache could
+    // take blocks in between and the room left would wrap round.
     const TextureCache::RoomProbe probe = [&](int, struct statvfs& fs) {
+        const std::uint64_t taken = used();
         fs = {};
         fs.f_frsize = fs.f_bsize = unit;
         fs.f_blocks = size / unit;
-        fs.f_bavail = fs.f_bfree = size > used() ? (size - used()) / unit : 0;
+        fs.f_bavail = fs.f_bfree = size > taken ? (size - taken) / unit : 0;
         return true;
     };
     auto one = TextureCache::open(folders[0], 1ull << 30, probe);
